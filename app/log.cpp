@@ -1,0 +1,117 @@
+#include "app/log.h"
+
+#include <atomic>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <system_error>
+
+#include "app/log_platform.h"
+
+namespace lumora {
+namespace {
+
+// Held only while one line is written; Log calls nothing that could take
+// another lock of the program, so it may be called with any lock held.
+std::mutex& LogMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+std::atomic<bool> g_size_checked{false};
+
+char LevelLetter(LogLevel level) {
+  switch (level) {
+    case LogLevel::Debug:
+      return 'D';
+    case LogLevel::Info:
+      return 'I';
+    case LogLevel::Warn:
+      return 'W';
+    case LogLevel::Error:
+      return 'E';
+  }
+  return '?';
+}
+
+void EmptyIfTooLarge(const std::filesystem::path& file) {
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(file, ec);
+  if (!ec && size > kLogTruncateBytes) {
+    std::filesystem::resize_file(file, 0, ec);
+  }
+}
+
+}  // namespace
+
+namespace detail {
+
+std::string FormatLogTimestamp(std::chrono::system_clock::time_point when) {
+  // Ticks of 100 ns since the epoch, as the Windows clock counts them.
+  using Ticks = std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>;
+  const std::int64_t ticks = std::chrono::duration_cast<Ticks>(when.time_since_epoch()).count();
+  std::int64_t seconds = ticks / 10000000;
+  std::int64_t millis = (ticks / 10000) % 1000;
+  if (millis < 0) {  // before the epoch: keep the fraction positive
+    millis += 1000;
+    seconds -= 1;
+  }
+  std::tm local{};
+  char clock[16] = "00:00:00";
+  if (ToLocalTime(static_cast<std::time_t>(seconds), local)) {
+    if (std::strftime(clock, sizeof clock, "%H:%M:%S", &local) == 0) {
+      clock[0] = '\0';
+    }
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%s.%03d", clock, static_cast<int>(millis));
+  return text;
+}
+
+std::string FormatLogLine(LogLevel level, std::string_view tag, std::string_view timestamp,
+                          std::string_view message) {
+  std::string line;
+  line.reserve(tag.size() + timestamp.size() + message.size() + 8);
+  line += '[';
+  line += LevelLetter(level);
+  line += ' ';
+  line += tag;
+  line += ' ';
+  line += timestamp;
+  line += "] ";
+  line += message;
+  line += '\n';
+  return line;
+}
+
+void ResetLogSizeCheckForTest() noexcept { g_size_checked.store(false); }
+
+}  // namespace detail
+
+std::string LogTimestamp() { return detail::FormatLogTimestamp(std::chrono::system_clock::now()); }
+
+void Log(LogLevel level, std::string_view tag, std::string_view message) noexcept {
+  if (static_cast<std::int32_t>(level) < static_cast<std::int32_t>(kLogMinLevel)) {
+    return;
+  }
+  try {
+    const std::filesystem::path folder = LogDirectory();
+    const std::filesystem::path file = folder / kLogFileName;
+    // Created before the lock: creating an existing folder succeeds, so
+    // threads racing here do no harm.
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) {
+      return;
+    }
+    std::lock_guard<std::mutex> lock(LogMutex());
+    if (!g_size_checked.exchange(true)) {
+      EmptyIfTooLarge(file);
+    }
+    detail::AppendToLogFile(file, detail::FormatLogLine(level, tag, LogTimestamp(), message));
+  } catch (...) {
+    // A lost log line must never disturb the caller.
+  }
+}
+
+}  // namespace lumora

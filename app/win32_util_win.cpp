@@ -1,0 +1,53 @@
+#include "app/win32_util_win.h"
+
+#include <climits>
+
+#include "app/scoped_win.h"
+
+namespace lumora {
+
+std::wstring Utf8ToWide(std::string_view utf8) {
+  if (utf8.empty() || utf8.size() > static_cast<size_t>(INT_MAX)) {
+    return std::wstring();
+  }
+  const int size = static_cast<int>(utf8.size());
+  const int needed = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+  if (needed <= 0) {
+    return std::wstring();
+  }
+  std::wstring wide(static_cast<size_t>(needed), L'\0');
+  const int written = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), needed);
+  if (written <= 0) {
+    return std::wstring();
+  }
+  wide.resize(static_cast<size_t>(written));
+  return wide;
+}
+
+std::wstring KnownFolderPath(REFKNOWNFOLDERID folder, const wchar_t* env_name) {
+  {
+    ScopedCoTaskMem<wchar_t> path;
+    if (SUCCEEDED(SHGetKnownFolderPath(folder, 0, nullptr, path.Receive())) && path.get() != nullptr &&
+        path.get()[0] != L'\0') {
+      return std::wstring(path.get());
+    }
+  }
+  if (env_name != nullptr) {
+    wchar_t buffer[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableW(env_name, buffer, MAX_PATH);
+    // A value too long for the buffer reports the size it needs instead.
+    if (length >= 1 && length < MAX_PATH) {
+      return std::wstring(buffer, length);
+    }
+  }
+  const DWORD needed = GetCurrentDirectoryW(0, nullptr);
+  if (needed == 0) {
+    return std::wstring();
+  }
+  std::wstring current(needed, L'\0');
+  const DWORD length = GetCurrentDirectoryW(needed, current.data());
+  current.resize(length < needed ? length : 0);
+  return current;
+}
+
+}  // namespace lumora

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <windows.h>
+
+#include <shlobj.h>
+
+#include <string>
+#include <string_view>
+
+namespace lumora {
+
+// UTF-8 to UTF-16 with the system conversion (CP_UTF8, no flags, so ill-formed
+// sequences become U+FFFD). Empty input or a failed conversion gives "".
+std::wstring Utf8ToWide(std::string_view utf8);
+
+// The path of a known folder. Never fails: the shell's answer, else the
+// environment variable `env_name` when it holds 1 to 259 characters, else the
+// current directory.
+std::wstring KnownFolderPath(REFKNOWNFOLDERID folder, const wchar_t* env_name);
+
+}  // namespace lumora

@@ -1,0 +1,117 @@
+// Throughput of the wire codec in lines per second, with bare cJSON parsing as
+// the yardstick measured in the same run; the closing table gives each figure
+// as a ratio to it, which stays comparable across noisy machines.
+
+#include <benchmark/benchmark.h>
+#include <cjson/cJSON.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "net/protocol.h"
+
+namespace {
+
+const std::string kTextAscii = R"({"type":"text","content":"please send the quarterly report to the whole team"})";
+// A typical Chinese utterance, as the recogniser streams it.
+const std::string kTextChinese =
+    "{\"type\":\"text\",\"content\":\"\xE4\xBB\x8A\xE5\xA4\xA9\xE4\xB8\x8B\xE5\x8D\x88\xE4\xB8\x89\xE7\x82\xB9"
+    "\xE6\x88\x91\xE4\xBB\xAC\xE5\x9C\xA8\xE4\xBC\x9A\xE8\xAE\xAE\xE5\xAE\xA4\xE8\xAE\xA8\xE8\xAE\xBA\xE4\xB8"
+    "\x80\xE4\xB8\x8B\xE6\x96\xB0\xE7\x89\x88\xE6\x9C\xAC\xE7\x9A\x84\xE5\x8F\x91\xE5\xB8\x83\xE8\xAE\xA1\xE5"
+    "\x88\x92\"}";
+const std::string kCommit = R"({"type":"commit","press_enter":false})";
+const std::string kPing = R"({"type":"ping","ts":1733650000123})";
+
+void BM_BareCJsonParse(benchmark::State& state) {
+  for (auto _ : state) {
+    cJSON* tree = cJSON_Parse(kTextChinese.c_str());
+    benchmark::DoNotOptimize(tree);
+    cJSON_Delete(tree);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_BareCJsonParse);
+
+void ParseLine(benchmark::State& state, const std::string& line) {
+  lumora::ClientMessage message;
+  std::string error;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(lumora::ParseClientMessage(line, message, &error));
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK_CAPTURE(ParseLine, text_chinese, kTextChinese);
+BENCHMARK_CAPTURE(ParseLine, text_ascii, kTextAscii);
+BENCHMARK_CAPTURE(ParseLine, commit, kCommit);
+BENCHMARK_CAPTURE(ParseLine, ping, kPing);
+
+void BM_BuildAck(benchmark::State& state) {
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(lumora::BuildAck("commit"));
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_BuildAck);
+
+void BM_BuildPong(benchmark::State& state) {
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(lumora::BuildPong(1733650000123));
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_BuildPong);
+
+void BM_BuildWelcome(benchmark::State& state) {
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(
+        lumora::BuildWelcome(lumora::kServerName, lumora::kServerVersion, lumora::kProtocolVersion));
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_BuildWelcome);
+
+// Prints the usual table, then each benchmark's lines per second relative to
+// bare cJSON parsing of the same run.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      const auto it = run.counters.find("items_per_second");
+      if (it != run.counters.end() && run.run_type == Run::RT_Iteration) {
+        rates_.emplace_back(run.benchmark_name(), it->second.value);
+      }
+    }
+  }
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    double base = 0;
+    for (const auto& [name, rate] : rates_) {
+      if (name.rfind("BM_BareCJsonParse", 0) == 0) {
+        base = rate;
+      }
+    }
+    std::printf("\n%-28s %14s %12s\n", "benchmark", "lines/s", "vs bare cJSON");
+    for (const auto& [name, rate] : rates_) {
+      std::printf("%-28s %14.0f %12.2f\n", name.c_str(), rate, base > 0 ? rate / base : 0.0);
+    }
+  }
+
+ private:
+  std::vector<std::pair<std::string, double>> rates_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+    return 1;
+  }
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}
