@@ -163,7 +163,8 @@ TEST_F(LogTest, OversizedFileIsEmptiedAtTheFirstLineOfARun) {
     detail::ResetLogSizeCheckForTest();  // a new run begins
     Log(LogLevel::Warn, "APP", "Parlino starting");
     const std::string bytes = ReadBytes(LogFile());
-    const size_t line_size = detail::FormatLogLine(LogLevel::Warn, "APP", "00:00:00.000", "Parlino starting").size() + 1;
+    const size_t line_size =
+        detail::FormatLogLine(LogLevel::Warn, "APP", "00:00:00.000", "Parlino starting").size() + 1;
     EXPECT_EQ(bytes.size(), (c.emptied ? 0 : c.initial_bytes) + line_size);
     EXPECT_EQ(bytes.rfind("[W APP ", 0) == 0, c.emptied);
   }
@@ -213,8 +214,9 @@ TEST_F(LogTest, ConcurrentWritersProduceWholeLinesInEachThreadsOrder) {
   for (int t = 0; t < kThreads; ++t) {
     writers.emplace_back([t] {
       for (int i = 0; i < kLinesEach; ++i) {
-        Log(LogLevel::Warn, "APP", "writer " + std::to_string(t) + " line " + std::to_string(i) + " " +
-                                       std::string(64, static_cast<char>('a' + t)));
+        Log(LogLevel::Warn, "APP",
+            "writer " + std::to_string(t) + " line " + std::to_string(i) + " " +
+                std::string(64, static_cast<char>('a' + t)));
       }
     });
   }

@@ -19,9 +19,9 @@ TEST(Utf8ToWideTest, ConvertsWithTheSystemConversion) {
       {"commit", L"commit"},
       {"\xE4\xBD\xA0\xE5\xA5\xBD\xEF\xBC\x8C\xE4\xB8\x96\xE7\x95\x8C", L"\u4F60\u597D\uFF0C\u4E16\u754C"},
       {"\xF0\x9F\x98\x80", std::wstring{wchar_t(0xD83D), wchar_t(0xDE00)}},  // surrogate pair
-      {std::string("a\0b", 3), std::wstring(L"a\0b", 3)},                   // length, not NUL, ends it
-      {"\xFF", L"\uFFFD"},                                                  // ill-formed: replaced
-      {"ok\xE4\xBD", L"ok\uFFFD"},                                          // cut short: replaced
+      {std::string("a\0b", 3), std::wstring(L"a\0b", 3)},                    // length, not NUL, ends it
+      {"\xFF", L"\uFFFD"},                                                   // ill-formed: replaced
+      {"ok\xE4\xBD", L"ok\uFFFD"},                                           // cut short: replaced
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Utf8ToWide(c.utf8), c.wide) << c.utf8;
@@ -29,7 +29,8 @@ TEST(Utf8ToWideTest, ConvertsWithTheSystemConversion) {
 }
 
 // A folder identifier that no shell knows, so the lookup falls back.
-constexpr KNOWNFOLDERID kUnknownFolder = {0x6d2c4a1e, 0x1b7f, 0x4c55, {0x9a, 0x1e, 0x3d, 0x2c, 0x11, 0x0f, 0x42, 0x77}};
+constexpr KNOWNFOLDERID kUnknownFolder = {
+    0x6d2c4a1e, 0x1b7f, 0x4c55, {0x9a, 0x1e, 0x3d, 0x2c, 0x11, 0x0f, 0x42, 0x77}};
 
 std::wstring CurrentDirectory() {
   wchar_t buffer[MAX_PATH * 4];

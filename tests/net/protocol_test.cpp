@@ -106,7 +106,7 @@ const ParseCase kParseCases[] = {
     Ok(R"({"type":"ping","ts":-1.9})", Ping(-1)),
     Ok(R"({"type":"ping","ts":-0.5})", Ping(0)),
     Ok(R"({"type":"ping","ts":9007199254740993})", Ping(9007199254740992)),  // nearest double
-    Ok(R"({"type":"ping","ts":9223372036854775807})", Ping(kMax)),          // rounds to 2^63
+    Ok(R"({"type":"ping","ts":9223372036854775807})", Ping(kMax)),           // rounds to 2^63
     Ok(R"({"type":"ping","ts":-9223372036854775808})", Ping(kMin)),
     Ok(R"({"type":"ping","ts":1e300})", Ping(kMax)),
     Ok(R"({"type":"ping","ts":-1e300})", Ping(kMin)),
@@ -178,7 +178,8 @@ TEST(ParseClientMessageTest, ResetsTheRecordAndLeavesErrorAloneOnSuccess) {
 }
 
 TEST(ParseClientMessageTest, DeeplyNestedInputIsRejectedNotCrashed) {
-  const std::string deep = R"({"type":"clear","x":)" + std::string(100000, '[') + std::string(100000, ']') + "}";
+  const std::string deep =
+      R"({"type":"clear","x":)" + std::string(100000, '[') + std::string(100000, ']') + "}";
   ClientMessage m;
   std::string error;
   EXPECT_FALSE(ParseClientMessage(deep, m, &error));

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Runs every test: installs what is missing, builds the four trees (native,
+# AddressSanitizer+UBSan with the fuzzers, ThreadSanitizer, Windows) and runs
+# all their tests in one ctest run, the Windows ones under Wine.
+# Extra arguments go to ctest, e.g. scripts/test.sh -R protocol
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+
+"$root/scripts/setup.sh"
+
+trees=(native asan tsan windows)
+mkdir -p build/logs
+for tree in "${trees[@]}"; do
+  echo "== building $tree"
+  if ! cmake --preset "$tree" >"build/logs/configure-$tree.log" 2>&1; then
+    tail -n 40 "build/logs/configure-$tree.log"
+    exit 1
+  fi
+  if ! cmake --build --preset "$tree" -j "$(nproc)" >"build/logs/build-$tree.log" 2>&1; then
+    grep -E 'error|FAILED' "build/logs/build-$tree.log" | head -n 40
+    tail -n 20 "build/logs/build-$tree.log"
+    exit 1
+  fi
+done
+
+# One ctest run over all trees, so that one summary counts every test.
+{
+  echo "# Runs the tests of every tree; written by scripts/test.sh"
+  printf 'subdirs('
+  printf '"%s" ' "${trees[@]}"
+  printf ')\n'
+} >build/CTestTestfile.cmake
+
+# The Windows tests start the Wine bench on first use; stop it whatever
+# happens, so that no wineserver or Xvfb outlives the run.
+trap '"$root/scripts/wine-bench.sh" stop "$root/build/windows/wine" >/dev/null 2>&1 || true' EXIT
+
+cd build
+ctest -j "$(nproc)" --output-on-failure --timeout 300 "$@"
