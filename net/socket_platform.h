@@ -1,0 +1,67 @@
+#pragma once
+
+// The one place where Winsock and BSD sockets meet. Everything above this
+// header is written once for both.
+
+#include <cstddef>
+#include <string>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#endif
+
+namespace lumora {
+
+#ifdef _WIN32
+using SocketHandle = SOCKET;
+inline constexpr SocketHandle kInvalidSocket = INVALID_SOCKET;
+using SockLen = int;
+#else
+using SocketHandle = int;
+inline constexpr SocketHandle kInvalidSocket = -1;
+using SockLen = socklen_t;
+#endif
+
+// Makes the socket layer ready, once per process (Winsock 2.2 on Windows).
+// Remembers both outcomes: a failure is never retried.
+bool EnsureWinsock();
+
+SocketHandle OpenTcpSocket();
+void CloseSocket(SocketHandle socket);
+// Shuts down both directions; wakes a thread blocked in recv on the socket.
+void ShutdownSocket(SocketHandle socket);
+
+// One send or receive call. Sends never raise SIGPIPE. The result is the
+// number of bytes, 0 when the peer closed (receive), or negative on error or
+// time-out.
+long SendSome(SocketHandle socket, const char* data, std::size_t size);
+long ReceiveSome(SocketHandle socket, char* data, std::size_t size);
+
+// SO_RCVTIMEO in milliseconds; 0 waits without limit.
+bool SetReceiveTimeout(SocketHandle socket, unsigned milliseconds);
+bool SetReuseAddress(SocketHandle socket);
+
+// The last socket error of this thread (WSAGetLastError or errno).
+int LastSocketError();
+
+// True when a failed accept means that the listening socket was shut down or
+// closed, so the accept loop must end: WSAEINTR or WSAENOTSOCK on Windows;
+// EINVAL (Linux reports it once the socket is shut down), EBADF or ENOTSOCK
+// elsewhere. Any other failure is worth another try.
+bool AcceptFailureEndsLoop(int error);
+
+// Whether shutting a listening socket down wakes a thread blocked in accept.
+// Linux: yes, so Stop can close the socket only after joining that thread and
+// no other socket can take over its descriptor in between. Windows: no, only
+// closesocket does.
+bool ShutdownWakesAccept();
+
+// "a.b.c.d:port" of an IPv4 socket address.
+std::string FormatPeerAddress(const sockaddr_in& address);
+
+}  // namespace lumora
