@@ -55,13 +55,23 @@ int LastSocketError();
 // elsewhere. Any other failure is worth another try.
 bool AcceptFailureEndsLoop(int error);
 
-// Whether shutting a listening socket down wakes a thread blocked in accept.
-// Linux: yes, so Stop can close the socket only after joining that thread and
-// no other socket can take over its descriptor in between. Windows: no, only
-// closesocket does.
-bool ShutdownWakesAccept();
+// Whether shutting a socket down wakes a thread blocked in accept or recv on
+// it. Linux: yes, so a socket can stay open until the thread that reads it is
+// done, and its descriptor can never be reused under that thread. Windows (and
+// Wine): not reliably; only closesocket wakes the thread.
+bool ShutdownWakesBlockedCalls();
 
 // "a.b.c.d:port" of an IPv4 socket address.
 std::string FormatPeerAddress(const sockaddr_in& address);
+
+// Connects a blocking socket, giving up after `timeout_ms` (an unreachable
+// host would otherwise hold the caller for minutes). The socket is blocking
+// again afterwards. 0 on success, else the socket error; a time-out gives
+// ETIMEDOUT or WSAETIMEDOUT.
+int ConnectWithTimeout(SocketHandle socket, const sockaddr_in& address, unsigned timeout_ms);
+
+// A socket error as text for people, with its number: "Connection refused
+// (111)". UTF-8 on every platform.
+std::string DescribeSocketError(int error);
 
 }  // namespace lumora

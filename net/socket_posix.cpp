@@ -1,9 +1,14 @@
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <string>
+#include <system_error>
 
 #include "net/socket_platform.h"
 
@@ -57,6 +62,49 @@ int LastSocketError() { return errno; }
 
 bool AcceptFailureEndsLoop(int error) { return error == EINVAL || error == EBADF || error == ENOTSOCK; }
 
-bool ShutdownWakesAccept() { return true; }
+bool ShutdownWakesBlockedCalls() { return true; }
+
+int ConnectWithTimeout(SocketHandle socket, const sockaddr_in& address, unsigned timeout_ms) {
+  const int flags = ::fcntl(socket, F_GETFL, 0);
+  if (flags < 0 || ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) < 0) {
+    return errno;
+  }
+  int error = 0;
+  if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    error = errno;
+  }
+  // A signal during connect leaves the attempt going on, like EINPROGRESS.
+  if (error == EINPROGRESS || error == EINTR) {
+    // A signal must not stretch the wait, so each retry gets what is left.
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    pollfd entry{};
+    entry.fd = socket;
+    entry.events = POLLOUT;
+    int ready;
+    do {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      ready = ::poll(&entry, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+    } while (ready < 0 && errno == EINTR);
+    if (ready == 0) {
+      error = ETIMEDOUT;
+    } else if (ready < 0) {
+      error = errno;
+    } else {
+      socklen_t size = sizeof error;
+      if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
+        error = errno;
+      }
+    }
+  }
+  if (::fcntl(socket, F_SETFL, flags) < 0 && error == 0) {
+    error = errno;
+  }
+  return error;
+}
+
+std::string DescribeSocketError(int error) {
+  return std::system_category().message(error) + " (" + std::to_string(error) + ")";
+}
 
 }  // namespace lumora

@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <mutex>
+#include <string>
 
 #include "net/socket_platform.h"
 
@@ -59,6 +60,76 @@ int LastSocketError() { return WSAGetLastError(); }
 
 bool AcceptFailureEndsLoop(int error) { return error == WSAEINTR || error == WSAENOTSOCK; }
 
-bool ShutdownWakesAccept() { return false; }
+bool ShutdownWakesBlockedCalls() { return false; }
+
+int ConnectWithTimeout(SocketHandle socket, const sockaddr_in& address, unsigned timeout_ms) {
+  u_long non_blocking = 1;
+  if (::ioctlsocket(socket, FIONBIO, &non_blocking) != 0) {
+    return WSAGetLastError();
+  }
+  int error = 0;
+  if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    error = WSAGetLastError();
+  }
+  if (error == WSAEWOULDBLOCK) {
+    // Winsock reports a failed attempt in the exception set, not the write set.
+    fd_set writable;
+    fd_set failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(socket, &writable);
+    FD_SET(socket, &failed);
+    timeval wait{};
+    wait.tv_sec = static_cast<long>(timeout_ms / 1000);
+    wait.tv_usec = static_cast<long>((timeout_ms % 1000) * 1000);
+    const int ready = ::select(0, nullptr, &writable, &failed, &wait);
+    if (ready == 0) {
+      error = WSAETIMEDOUT;
+    } else if (ready == SOCKET_ERROR) {
+      error = WSAGetLastError();
+    } else {
+      int size = sizeof error;
+      if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0) {
+        error = WSAGetLastError();
+      } else if (error == 0 && FD_ISSET(socket, &failed)) {
+        error = WSAECONNREFUSED;
+      }
+    }
+  }
+  u_long blocking = 0;
+  if (::ioctlsocket(socket, FIONBIO, &blocking) != 0 && error == 0) {
+    error = WSAGetLastError();
+  }
+  return error;
+}
+
+std::string DescribeSocketError(int error) {
+  // The system's text is in the user's language, so it is asked for in UTF-16
+  // and converted, never in the ANSI code page.
+  wchar_t* text = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      static_cast<DWORD>(error), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string utf8;
+  if (length > 0 && text != nullptr) {
+    const int size =
+        ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+    if (size > 0) {
+      utf8.resize(static_cast<std::size_t>(size));
+      ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), utf8.data(), size, nullptr, nullptr);
+    }
+  }
+  if (text != nullptr) {
+    ::LocalFree(text);
+  }
+  while (!utf8.empty() &&
+         (utf8.back() == '\n' || utf8.back() == '\r' || utf8.back() == ' ' || utf8.back() == '.')) {
+    utf8.pop_back();
+  }
+  if (utf8.empty()) {
+    utf8 = "socket error";
+  }
+  return utf8 + " (" + std::to_string(error) + ")";
+}
 
 }  // namespace lumora

@@ -1,0 +1,39 @@
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+
+#include <vector>
+
+#include "net/addresses.h"
+
+namespace lumora::detail {
+
+bool ListAdapters(std::vector<AdapterAddresses>& adapters) {
+  adapters.clear();
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) {
+    return false;
+  }
+  // getifaddrs gives one entry per interface and address, in the kernel's
+  // order; each IPv4 entry becomes an adapter of one address. "Up" means
+  // administratively up with a carrier, as Windows' operational status does.
+  for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+    if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) {
+      continue;
+    }
+    AdapterAddresses adapter;
+    adapter.up = (entry->ifa_flags & IFF_UP) != 0 && (entry->ifa_flags & IFF_RUNNING) != 0;
+    adapter.loopback = (entry->ifa_flags & IFF_LOOPBACK) != 0;
+    char text[22] = {};
+    const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+    if (inet_ntop(AF_INET, &ipv4->sin_addr, text, sizeof text) != nullptr) {
+      adapter.ipv4.emplace_back(text);
+    }
+    adapters.push_back(std::move(adapter));
+  }
+  freeifaddrs(list);
+  return true;
+}
+
+}  // namespace lumora::detail

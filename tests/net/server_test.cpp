@@ -1,0 +1,456 @@
+#include "net/server.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "app/log.h"
+#include "net/protocol.h"
+#include "tests/net/test_phone.h"
+
+namespace lumora {
+namespace {
+
+using std::chrono::milliseconds;
+using testing::Clock;
+using testing::EventRecorder;
+using testing::LogLinesContaining;
+using testing::TestPhone;
+
+const std::string kWelcome = R"({"type":"welcome","server":"Parlino","version":"0.1.0","protocol":1})";
+const std::string kHello = "{\"type\":\"hello\",\"client\":\"t\",\"version\":\"1\"}\n";
+const std::string kAckCommit = R"({"type":"ack","of":"commit"})";
+const std::string kAckClear = R"({"type":"ack","of":"clear"})";
+const std::string kByeProtocolError = R"({"type":"bye","reason":"protocol_error"})";
+
+std::string TextLine(const std::string& content) {
+  return "{\"type\":\"text\",\"content\":\"" + content + "\"}\n";
+}
+
+class ServerTest : public ::testing::Test {
+ protected:
+  // The log file is shared by every test process under Wine: start empty.
+  void SetUp() override {
+    std::error_code ec;
+    std::filesystem::remove(LogDirectory() / kLogFileName, ec);
+  }
+
+  void StartServer(ServerCallbacks callbacks) {
+    ASSERT_TRUE(server_.Start(0, std::move(callbacks)));
+    port_ = server_.BoundPort();
+    ASSERT_NE(port_, 0u);
+  }
+  void StartServer() { StartServer(recorder_.Callbacks()); }
+
+  EventRecorder recorder_;
+  ParlinoServer server_;
+  unsigned port_ = 0;
+};
+
+TEST_F(ServerTest, SilentPhoneIsWelcomedThenClosedAfterAboutOneSecond) {
+  StartServer();
+  TestPhone phone;
+  ASSERT_TRUE(phone.Connect(port_));
+  const auto connected = Clock::now();
+  EXPECT_EQ(phone.ReadLine(), kWelcome);
+  std::vector<std::string> more;
+  ASSERT_TRUE(phone.WaitForClose(&more));
+  const auto waited = std::chrono::duration_cast<milliseconds>(Clock::now() - connected);
+  EXPECT_GE(waited.count(), 800);
+  EXPECT_LE(waited.count(), 3000);
+  EXPECT_TRUE(more.empty());
+  EXPECT_TRUE(recorder_.Events().empty());
+}
+
+TEST_F(ServerTest, FirstLineOtherThanHelloIsClosedWithoutAReply) {
+  StartServer();
+  const std::string first_lines[] = {
+      "{\"type\":\"ping\"}\n", "\n", "\r\n", "not json\n", TextLine("hi"), "{\"type\":\"Hello\"}\n",
+  };
+  for (const std::string& first : first_lines) {
+    SCOPED_TRACE(first);
+    TestPhone phone;
+    ASSERT_TRUE(phone.Connect(port_));
+    EXPECT_EQ(phone.ReadLine(), kWelcome);
+    phone.Send(first + kHello);
+    std::vector<std::string> more;
+    EXPECT_TRUE(phone.WaitForClose(&more));
+    EXPECT_TRUE(more.empty());
+  }
+  EXPECT_TRUE(recorder_.Events().empty());
+}
+
+TEST_F(ServerTest, HelloCanBeSplitAndEndInCrLf) {
+  StartServer();
+  TestPhone phone;
+  ASSERT_TRUE(phone.Connect(port_));
+  EXPECT_EQ(phone.ReadLine(), kWelcome);
+  phone.Send("{\"type\":\"he");
+  std::this_thread::sleep_for(milliseconds(50));
+  phone.Send("llo\"}\r\n");
+  EXPECT_TRUE(recorder_.WaitForCount(1));
+  EXPECT_EQ(recorder_.Events(), std::vector<std::string>{"connect " + phone.LocalPeer()});
+}
+
+TEST_F(ServerTest, LinesAfterHelloInTheSameSegmentAreHandledAtOnce) {
+  StartServer();
+  TestPhone phone;
+  ASSERT_TRUE(phone.Connect(port_));
+  EXPECT_EQ(phone.ReadLine(), kWelcome);
+  phone.Send(kHello + TextLine("abc") + "{\"type\":\"commit\"}\n");
+  EXPECT_EQ(phone.ReadLine(), kAckCommit);
+  ASSERT_TRUE(recorder_.WaitForCount(3));
+  EXPECT_EQ(recorder_.Events(),
+            (std::vector<std::string>{"connect " + phone.LocalPeer(), "text abc", "commit 1"}));
+  EXPECT_EQ(LogLinesContaining("ParlinoServer: accepted " + phone.LocalPeer()).size(), 1u);
+}
+
+// Each case: what the phone sends after its handshake, the events after the
+// connect, the lines it receives, and whether the server closes.
+struct FramingCase {
+  const char* name;
+  std::string bytes;
+  std::vector<std::string> events;
+  std::vector<std::string> replies;
+  bool closes;
+};
+
+const std::string kPing = "{\"type\":\"ping\",\"ts\":7}\n";
+const std::string kPong = R"({"type":"pong","ts":7})";
+
+const FramingCase kFramingCases[] = {
+    {"lf and crlf",
+     TextLine("a") + "{\"type\":\"text\",\"content\":\"b\"}\r\n" + kPing,
+     {"text a", "text b"},
+     {kPong},
+     false},
+    {"empty and cr-only lines skipped", "\n\r\n\n" + kPing, {}, {kPong}, false},
+    {"spaces only rejected",
+     "   \n" + kPing,
+     {"error bad_frame invalid json", "disconnect"},
+     {R"({"type":"error","code":"bad_frame","message":"invalid json"})", kByeProtocolError},
+     true},
+    {"bad key rejected",
+     "{\"type\":\"key\",\"name\":\"\"}\n",
+     {"error bad_frame key.name missing", "disconnect"},
+     {R"({"type":"error","code":"bad_frame","message":"key.name missing"})", kByeProtocolError},
+     true},
+    {"bye ends before later lines",
+     "{\"type\":\"bye\"}\n" + TextLine("late") + kPing,
+     {"disconnect"},
+     {},
+     true},
+    {"commit and clear acked in order",
+     "{\"type\":\"commit\",\"press_enter\":false}\n{\"type\":\"clear\"}\n{\"type\":\"commit\"}\n",
+     {"commit 0", "clear", "commit 1"},
+     {kAckCommit, kAckClear, kAckCommit},
+     false},
+    {"text and key get no reply, ping exactly one pong",
+     TextLine("x") + "{\"type\":\"key\",\"name\":\"backspace\"}\n" + kPing,
+     {"text x", "key backspace"},
+     {kPong},
+     false},
+    {"hello after the handshake ignored", kHello + "{\"type\":\"volume\"}\n" + kPing, {}, {kPong}, false},
+};
+
+TEST_F(ServerTest, FramingAndDispatchTable) {
+  for (const FramingCase& c : kFramingCases) {
+    SCOPED_TRACE(c.name);
+    EventRecorder recorder;
+    ParlinoServer server;
+    ASSERT_TRUE(server.Start(0, recorder.Callbacks()));
+    TestPhone phone;
+    ASSERT_TRUE(phone.Handshake(server.BoundPort()));
+    ASSERT_TRUE(recorder.WaitForCount(1));
+    phone.Send(c.bytes);
+
+    std::vector<std::string> replies;
+    if (c.closes) {
+      EXPECT_TRUE(phone.WaitForClose(&replies));
+    } else {
+      for (std::size_t i = 0; i < c.replies.size(); ++i) {
+        replies.push_back(phone.ReadLine());
+      }
+    }
+    EXPECT_EQ(replies, c.replies);
+
+    std::vector<std::string> want = {"connect " + phone.LocalPeer()};
+    want.insert(want.end(), c.events.begin(), c.events.end());
+    ASSERT_TRUE(recorder.WaitForCount(want.size()));
+    server.Stop();
+    std::vector<std::string> events = recorder.Events();
+    if (!c.closes) {
+      ASSERT_FALSE(events.empty());
+      EXPECT_EQ(events.back(), "disconnect");  // from Stop
+      events.pop_back();
+    }
+    EXPECT_EQ(events, want);
+  }
+}
+
+TEST_F(ServerTest, RepliesAreSentWithNoCallbackSet) {
+  StartServer(ServerCallbacks{});
+  TestPhone phone;
+  ASSERT_TRUE(phone.Handshake(port_));
+  phone.Send("{\"type\":\"commit\"}\n{\"type\":\"clear\"}\n" + TextLine("t") + kPing + "[1]\n");
+  EXPECT_EQ(phone.ReadLine(), kAckCommit);
+  EXPECT_EQ(phone.ReadLine(), kAckClear);
+  EXPECT_EQ(phone.ReadLine(), kPong);
+  EXPECT_EQ(phone.ReadLine(), R"({"type":"error","code":"bad_frame","message":"invalid json"})");
+  EXPECT_EQ(phone.ReadLine(), kByeProtocolError);
+  EXPECT_TRUE(phone.WaitForClose());
+}
+
+TEST_F(ServerTest, BufferLimitIsCheckedAfterEachReceive) {
+  // A text line whose JSON is exactly `size` bytes, line feed excluded.
+  const auto line_of = [](std::size_t size) {
+    const std::string frame = TextLine("");
+    return TextLine(std::string(size - (frame.size() - 1), 'x'));
+  };
+  struct Case {
+    const char* name;
+    std::string bytes;
+    bool too_long;
+  };
+  const Case cases[] = {
+      {"65536 buffered bytes pass", line_of(kMaxBufferedBytes - 1), false},
+      {"65537 buffered bytes do not", line_of(kMaxBufferedBytes), true},
+      {"70000 bytes without a line feed", std::string(70000, 'y'), true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EventRecorder recorder;
+    ParlinoServer server;
+    ASSERT_TRUE(server.Start(0, recorder.Callbacks()));
+    TestPhone phone;
+    ASSERT_TRUE(phone.Handshake(server.BoundPort()));
+    ASSERT_TRUE(recorder.WaitForCount(1));
+    phone.Send(c.bytes);
+    if (c.too_long) {
+      std::vector<std::string> replies;
+      EXPECT_TRUE(phone.WaitForClose(&replies));
+      EXPECT_EQ(replies,
+                (std::vector<std::string>{
+                    R"({"type":"error","code":"frame_too_long","message":"line exceeds 65536 bytes"})",
+                    kByeProtocolError}));
+      ASSERT_TRUE(recorder.WaitForCount(2));
+      EXPECT_EQ(recorder.Events()[1], "disconnect");  // OnError is not called
+    } else {
+      ASSERT_TRUE(recorder.WaitForCount(2));  // the ping must not share the buffer
+      phone.Send(kPing);
+      EXPECT_EQ(phone.ReadLine(), kPong);
+      ASSERT_TRUE(recorder.WaitForCount(2));
+      EXPECT_EQ(recorder.Events()[1].size(), 5 + kMaxBufferedBytes - TextLine("").size());
+    }
+  }
+}
+
+TEST_F(ServerTest, NewerPhoneReplacesTheActiveOneInOrder) {
+  StartServer();
+  TestPhone first;
+  ASSERT_TRUE(first.Handshake(port_));
+  first.Send(TextLine("half a sentence"));
+  ASSERT_TRUE(recorder_.WaitForCount(2));
+
+  TestPhone second;
+  ASSERT_TRUE(second.Handshake(port_));
+  std::vector<std::string> lines;
+  EXPECT_TRUE(first.WaitForClose(&lines));
+  EXPECT_EQ(lines, std::vector<std::string>{R"({"type":"bye","reason":"replaced"})"});
+
+  second.Send("{\"type\":\"commit\"}\n");
+  EXPECT_EQ(second.ReadLine(), kAckCommit);
+  ASSERT_TRUE(recorder_.WaitForCount(5));
+  EXPECT_EQ(recorder_.Events(),
+            (std::vector<std::string>{"connect " + first.LocalPeer(), "text half a sentence", "disconnect",
+                                      "connect " + second.LocalPeer(), "commit 1"}));
+  // The old phone's disconnect line comes before the new phone's accept line.
+  const auto lines_in_log = LogLinesContaining("ParlinoServer: ");
+  std::size_t disconnected = lines_in_log.size(), accepted = lines_in_log.size();
+  for (std::size_t i = 0; i < lines_in_log.size(); ++i) {
+    if (lines_in_log[i].find("client disconnected " + first.LocalPeer()) != std::string::npos)
+      disconnected = i;
+    if (lines_in_log[i].find("accepted " + second.LocalPeer()) != std::string::npos) accepted = i;
+  }
+  EXPECT_LT(disconnected, accepted);
+  EXPECT_LT(accepted, lines_in_log.size());
+}
+
+TEST_F(ServerTest, FailedHandshakeLeavesTheActivePhoneAlone) {
+  StartServer();
+  TestPhone active;
+  ASSERT_TRUE(active.Handshake(port_));
+  ASSERT_TRUE(recorder_.WaitForCount(1));
+
+  TestPhone dropped;
+  ASSERT_TRUE(dropped.Connect(port_));
+  EXPECT_EQ(dropped.ReadLine(), kWelcome);
+  dropped.Send("{\"type\":\"hel");
+  dropped.Close();
+
+  TestPhone rude;
+  ASSERT_TRUE(rude.Connect(port_));
+  EXPECT_EQ(rude.ReadLine(), kWelcome);
+  rude.Send(kPing);
+  EXPECT_TRUE(rude.WaitForClose());
+
+  active.Send("{\"type\":\"clear\"}\n");
+  EXPECT_EQ(active.ReadLine(), kAckClear);
+  EXPECT_EQ(recorder_.Events(), (std::vector<std::string>{"connect " + active.LocalPeer(), "clear"}));
+}
+
+TEST_F(ServerTest, StopSaysShutdownThenDisconnectsThenLogsStopped) {
+  StartServer();
+  TestPhone phone;
+  ASSERT_TRUE(phone.Handshake(port_));
+  ASSERT_TRUE(recorder_.WaitForCount(1));
+  server_.Stop();
+  EXPECT_FALSE(server_.IsRunning());
+  EXPECT_EQ(recorder_.Events(), (std::vector<std::string>{"connect " + phone.LocalPeer(), "disconnect"}));
+  std::vector<std::string> lines;
+  EXPECT_TRUE(phone.WaitForClose(&lines));
+  EXPECT_EQ(lines, std::vector<std::string>{R"({"type":"bye","reason":"shutdown"})"});
+
+  const auto log = LogLinesContaining("ParlinoServer: ");
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_NE(log[log.size() - 2].find("] ParlinoServer: client disconnected " + phone.LocalPeer()),
+            std::string::npos);
+  EXPECT_NE(log.back().find("] ParlinoServer: stopped"), std::string::npos);
+  EXPECT_EQ(log.back().rfind("[W APP ", 0), 0u);
+
+  // A second Stop does nothing and logs nothing; the port is free again.
+  server_.Stop();
+  EXPECT_EQ(LogLinesContaining("ParlinoServer: stopped").size(), 1u);
+  TestPhone late;
+  EXPECT_FALSE(late.Connect(port_));
+}
+
+TEST_F(ServerTest, StopOnANeverStartedServerDoesNothing) {
+  {
+    ParlinoServer idle;
+    idle.Stop();
+    idle.Stop();
+  }
+  EXPECT_TRUE(LogLinesContaining("ParlinoServer: ").empty());
+}
+
+TEST_F(ServerTest, StartWhileRunningChangesNothing) {
+  StartServer();
+  EventRecorder other;
+  EXPECT_FALSE(server_.Start(0, other.Callbacks()));
+  EXPECT_TRUE(server_.IsRunning());
+  EXPECT_EQ(server_.BoundPort(), port_);
+  EXPECT_EQ(LogLinesContaining("ParlinoServer: listening").size(), 1u);
+
+  TestPhone phone;
+  ASSERT_TRUE(phone.Handshake(port_));
+  EXPECT_TRUE(recorder_.WaitForCount(1));  // the first callbacks still serve
+  EXPECT_TRUE(other.Events().empty());
+}
+
+TEST_F(ServerTest, StartFailuresAreLoggedAndLeaveTheServerStopped) {
+  StartServer();
+  EXPECT_EQ(LogLinesContaining("] ParlinoServer: listening on port 0").size(), 1u);
+  const unsigned taken = port_;
+  const unsigned ports[] = {taken, 65536, 70000};
+  for (unsigned port : ports) {
+    ParlinoServer second;
+    EXPECT_FALSE(second.Start(port, ServerCallbacks{}));
+    EXPECT_FALSE(second.IsRunning());
+    EXPECT_EQ(second.Port(), 0u);
+    const auto lines = LogLinesContaining("ParlinoServer: bind() failed on port " + std::to_string(port));
+    ASSERT_EQ(lines.size(), 1u) << port;
+    EXPECT_EQ(lines[0].rfind("[E APP ", 0), 0u);
+  }
+  // The first server still serves.
+  TestPhone phone;
+  ASSERT_TRUE(phone.Handshake(port_));
+  EXPECT_TRUE(recorder_.WaitForCount(1));
+}
+
+TEST_F(ServerTest, StopDoesNotWaitForAHandshakeInFlight) {
+  StartServer();
+  TestPhone slow;
+  ASSERT_TRUE(slow.Connect(port_));
+  EXPECT_EQ(slow.ReadLine(), kWelcome);
+  slow.Send("{\"type\":\"hel");  // and nothing more
+
+  const auto before = Clock::now();
+  server_.Stop();
+  const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - before).count();
+  EXPECT_LT(took, 900) << "Stop waited for the hello time-out";
+  EXPECT_TRUE(slow.WaitForClose());
+  EXPECT_TRUE(recorder_.Events().empty());
+}
+
+TEST_F(ServerTest, ConnectionThreadThatCannotStartClosesOnlyThatPhone) {
+  std::atomic<int> refusals{1};
+  server_.SetThreadStarterForTest([&refusals](std::function<void()> body) {
+    if (refusals.fetch_sub(1) > 0) {
+      throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    }
+    return std::thread(std::move(body));
+  });
+  StartServer();
+  TestPhone unlucky;
+  ASSERT_TRUE(unlucky.Handshake(port_));
+  EXPECT_TRUE(unlucky.WaitForClose());
+  const auto errors =
+      LogLinesContaining("ParlinoServer: could not start a connection thread for " + unlucky.LocalPeer());
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].rfind("[E APP ", 0), 0u);
+
+  TestPhone next;
+  ASSERT_TRUE(next.Handshake(port_));
+  next.Send("{\"type\":\"clear\"}\n");
+  EXPECT_EQ(next.ReadLine(), kAckClear);
+  EXPECT_EQ(recorder_.Events(), (std::vector<std::string>{"connect " + next.LocalPeer(), "clear"}));
+}
+
+// The same stream cut into random pieces: the same callbacks, the same
+// replies, over real sockets.
+TEST_F(ServerTest, RandomChunkingDoesNotChangeTheOutcome) {
+  const std::string stream = TextLine("\\u4f60") + "\r\n" + TextLine("ab") + "\n{\"type\":\"commit\"}\r\n" +
+                             "{\"type\":\"key\",\"name\":\"enter\"}\n" + kPing + "{\"type\":\"clear\"}\n" +
+                             "{\"type\":\"text\"}\n" + TextLine("never");
+  const std::vector<std::string> want_events = {
+      "text \xE4\xBD\xA0", "text ab", "commit 1",
+      "key enter",         "clear",   "error bad_frame text.content missing",
+      "disconnect"};
+  const std::vector<std::string> want_replies = {
+      kAckCommit, kPong, kAckClear, R"({"type":"error","code":"bad_frame","message":"text.content missing"})",
+      kByeProtocolError};
+  std::mt19937 random(20261208);
+  for (int round = 0; round < 6; ++round) {
+    SCOPED_TRACE(round);
+    EventRecorder recorder;
+    ParlinoServer server;
+    ASSERT_TRUE(server.Start(0, recorder.Callbacks()));
+    TestPhone phone;
+    ASSERT_TRUE(phone.Handshake(server.BoundPort()));
+    for (std::size_t at = 0; at < stream.size();) {
+      const std::size_t piece = std::uniform_int_distribution<std::size_t>(1, 12)(random);
+      phone.Send(stream.substr(at, piece));
+      at += piece;
+      if (random() % 4 == 0) {
+        std::this_thread::sleep_for(milliseconds(1));
+      }
+    }
+    std::vector<std::string> replies;
+    EXPECT_TRUE(phone.WaitForClose(&replies));
+    EXPECT_EQ(replies, want_replies);
+    ASSERT_TRUE(recorder.WaitForCount(want_events.size() + 1));
+    std::vector<std::string> events = recorder.Events();
+    events.erase(events.begin());
+    EXPECT_EQ(events, want_events);
+  }
+}
+
+}  // namespace
+}  // namespace lumora
