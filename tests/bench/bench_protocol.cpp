@@ -5,12 +5,10 @@
 #include <benchmark/benchmark.h>
 #include <cjson/cJSON.h>
 
-#include <cstdio>
-#include <map>
 #include <string>
-#include <vector>
 
 #include "net/protocol.h"
+#include "tests/bench/ratio_reporter.h"
 
 namespace {
 
@@ -74,46 +72,8 @@ void BM_BuildWelcome(benchmark::State& state) {
 }
 BENCHMARK(BM_BuildWelcome);
 
-// Prints the usual table, then each benchmark's lines per second relative to
-// bare cJSON parsing of the same run.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      const auto it = run.counters.find("items_per_second");
-      if (it != run.counters.end() && run.run_type == Run::RT_Iteration) {
-        rates_.emplace_back(run.benchmark_name(), it->second.value);
-      }
-    }
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    double base = 0;
-    for (const auto& [name, rate] : rates_) {
-      if (name.rfind("BM_BareCJsonParse", 0) == 0) {
-        base = rate;
-      }
-    }
-    std::printf("\n%-28s %14s %12s\n", "benchmark", "lines/s", "vs bare cJSON");
-    for (const auto& [name, rate] : rates_) {
-      std::printf("%-28s %14.0f %12.2f\n", name.c_str(), rate, base > 0 ? rate / base : 0.0);
-    }
-  }
-
- private:
-  std::vector<std::pair<std::string, double>> rates_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-    return 1;
-  }
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  return lumora::bench::RunWithRatios(argc, argv, "BM_BareCJsonParse", "lines/s");
 }

@@ -1,0 +1,161 @@
+// Commit-to-ack round trips through the real server over loopback, side by
+// side with a minimal echo server on the same socket layer (the floor: one
+// receive and one send per line, nothing else), and lines per second through
+// the framing and dispatch alone.
+
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "net/server.h"
+#include "net/socket_platform.h"
+#include "tests/bench/ratio_reporter.h"
+
+namespace {
+
+using lumora::SocketHandle;
+
+const std::string kCommit = "{\"type\":\"commit\"}\n";
+const std::string kAck = "{\"type\":\"ack\",\"of\":\"commit\"}\n";
+
+SocketHandle ConnectLoopback(unsigned port) {
+  const SocketHandle socket = lumora::OpenTcpSocket();
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<unsigned short>(port));
+  inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+  if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    lumora::CloseSocket(socket);
+    return lumora::kInvalidSocket;
+  }
+  return socket;
+}
+
+// Reads up to and including the next line feed; false when the peer closed.
+bool ReadLine(SocketHandle socket, std::string& pending, std::string& line) {
+  char chunk[4096];
+  for (;;) {
+    const std::size_t line_feed = pending.find('\n');
+    if (line_feed != std::string::npos) {
+      line.assign(pending, 0, line_feed + 1);
+      pending.erase(0, line_feed + 1);
+      return true;
+    }
+    const long received = lumora::ReceiveSome(socket, chunk, sizeof chunk);
+    if (received <= 0) {
+      return false;
+    }
+    pending.append(chunk, static_cast<std::size_t>(received));
+  }
+}
+
+void RoundTrips(benchmark::State& state, SocketHandle phone, std::string& pending) {
+  std::string line;
+  for (auto _ : state) {
+    lumora::SendLine(phone, kCommit);
+    if (!ReadLine(phone, pending, line) || line != kAck) {
+      state.SkipWithError("no ack");
+      break;
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+// The floor: accepts one phone and answers every line with the ack.
+class EchoServer {
+ public:
+  EchoServer() {
+    listener_ = lumora::OpenTcpSocket();
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    ::listen(listener_, 4);
+    lumora::SockLen size = sizeof address;
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~EchoServer() {
+    thread_.join();
+    lumora::CloseSocket(listener_);
+  }
+  unsigned port() const { return port_; }
+
+ private:
+  void Serve() {
+    const SocketHandle client = ::accept(listener_, nullptr, nullptr);
+    std::string pending;
+    std::string line;
+    while (ReadLine(client, pending, line)) {
+      lumora::SendLine(client, kAck);
+    }
+    lumora::CloseSocket(client);
+  }
+
+  SocketHandle listener_;
+  unsigned port_ = 0;
+  std::thread thread_;
+};
+
+void BM_EchoFloorRoundTrip(benchmark::State& state) {
+  lumora::EnsureWinsock();
+  EchoServer echo;
+  const SocketHandle phone = ConnectLoopback(echo.port());
+  std::string pending;
+  RoundTrips(state, phone, pending);
+  lumora::ShutdownSocket(phone);
+  lumora::CloseSocket(phone);
+}
+BENCHMARK(BM_EchoFloorRoundTrip)->UseRealTime();
+
+void BM_ServerCommitToAck(benchmark::State& state) {
+  lumora::ParlinoServer server;
+  std::atomic<int> commits{0};
+  lumora::ServerCallbacks callbacks;
+  callbacks.OnCommit = [&commits](bool) { commits.fetch_add(1, std::memory_order_relaxed); };
+  if (!server.Start(0, std::move(callbacks))) {
+    state.SkipWithError("server did not start");
+    return;
+  }
+  const SocketHandle phone = ConnectLoopback(server.BoundPort());
+  std::string pending;
+  std::string line;
+  ReadLine(phone, pending, line);  // welcome
+  lumora::SendLine(phone, "{\"type\":\"hello\"}\n");
+  RoundTrips(state, phone, pending);
+  server.Stop();
+  lumora::CloseSocket(phone);
+}
+BENCHMARK(BM_ServerCommitToAck)->UseRealTime();
+
+void BM_DispatchLines(benchmark::State& state) {
+  // A recogniser's stream: growing partial texts, then a commit.
+  std::string stream;
+  std::string utterance;
+  for (int i = 0; i < 40; ++i) {
+    utterance += "\xE4\xBD\xA0";
+    stream += "{\"type\":\"text\",\"content\":\"" + utterance + "\"}\n";
+  }
+  stream += kCommit;
+  const int lines = 41;
+  lumora::ServerCallbacks callbacks;
+  std::size_t seen = 0;
+  callbacks.OnText = [&seen](const std::string& text) { seen += text.size(); };
+  const auto send = [](std::string_view) {};
+  for (auto _ : state) {
+    std::string buffer = stream;
+    lumora::DispatchLines(buffer, callbacks, send);
+  }
+  benchmark::DoNotOptimize(seen);
+  state.SetItemsProcessed(state.iterations() * lines);
+}
+BENCHMARK(BM_DispatchLines);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return lumora::bench::RunWithRatios(argc, argv, "BM_EchoFloorRoundTrip", "items/s");
+}

@@ -1,0 +1,66 @@
+#include "net/addresses.h"
+
+#include <gtest/gtest.h>
+
+#include "net/socket_platform.h"
+
+namespace lumora {
+namespace {
+
+TEST(SelectReachableAddressesTest, Table) {
+  struct Case {
+    const char* name;
+    std::vector<AdapterAddresses> adapters;
+    std::vector<std::string> want;
+  };
+  const Case cases[] = {
+      {"no network", {}, {}},
+      {"wifi and ethernet, in adapter order",
+       {{true, false, {"192.168.1.20"}}, {true, false, {"10.0.0.5"}}},
+       {"192.168.1.20", "10.0.0.5"}},
+      {"two addresses on one adapter keep their order",
+       {{true, false, {"192.168.1.20", "172.16.0.9"}}},
+       {"192.168.1.20", "172.16.0.9"}},
+      {"adapter that is down contributes nothing",
+       {{false, false, {"192.168.1.20"}}, {true, false, {"10.0.0.5"}}},
+       {"10.0.0.5"}},
+      {"loopback adapter and loopback addresses elsewhere are left out",
+       {{true, true, {"127.0.0.1", "10.9.9.9"}}, {true, false, {"127.0.1.1", "192.168.1.20"}}},
+       {"192.168.1.20"}},
+      {"link-local and duplicates are kept",
+       {{true, false, {"169.254.3.4", "10.0.0.5"}}, {true, false, {"10.0.0.5"}}},
+       {"169.254.3.4", "10.0.0.5", "10.0.0.5"}},
+      {"127 only as a prefix", {{true, false, {"12.7.0.1", "1.127.0.1"}}}, {"12.7.0.1", "1.127.0.1"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(SelectReachableAddresses(c.adapters), c.want);
+  }
+}
+
+TEST(GetLocalIPv4AddressesTest, ListsDottedAddressesButNoLoopback) {
+  for (const std::string& address : GetLocalIPv4Addresses()) {
+    SCOPED_TRACE(address);
+    in_addr parsed{};
+    EXPECT_EQ(inet_pton(AF_INET, address.c_str(), &parsed), 1);
+    EXPECT_LE(address.size(), 15u);
+    EXPECT_NE(address.rfind("127.", 0), 0u);
+  }
+}
+
+TEST(GetLocalIPv4AddressesTest, PlatformListIncludesTheLoopbackAdapter) {
+  // Both platforms report loopback; the filter, not the listing, drops it.
+  std::vector<AdapterAddresses> adapters;
+  ASSERT_TRUE(EnsureWinsock());
+  ASSERT_TRUE(detail::ListAdapters(adapters));
+  bool saw_loopback = false;
+  for (const AdapterAddresses& adapter : adapters) {
+    for (const std::string& address : adapter.ipv4) {
+      saw_loopback = saw_loopback || (adapter.loopback && address == "127.0.0.1");
+    }
+  }
+  EXPECT_TRUE(saw_loopback);
+}
+
+}  // namespace
+}  // namespace lumora
