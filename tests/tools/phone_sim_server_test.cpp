@@ -1,0 +1,137 @@
+// The phone simulator against the real server: what a user runs to check the
+// PC must pass against it, and the server must see what the simulator says.
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/server.h"
+#include "tests/net/test_phone.h"
+#include "tools/phone_sim/session.h"
+
+namespace lumora {
+namespace {
+
+using testing::EventRecorder;
+
+struct SimRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+SimRun RunSim(std::vector<std::string> args, const std::string& script = "") {
+  std::istringstream in(script);
+  std::ostringstream out;
+  std::ostringstream err;
+  SimRun run;
+  run.status = RunPhoneSim(args, in, out, err);
+  run.out = out.str();
+  run.err = err.str();
+  return run;
+}
+
+// Events without the peer text of the connect, which the simulator chooses.
+std::vector<std::string> Plain(std::vector<std::string> events) {
+  for (std::string& event : events) {
+    if (event.rfind("connect ", 0) == 0) {
+      event = "connect";
+    }
+  }
+  return events;
+}
+
+class PhoneSimServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server_.Start(0, recorder_.Callbacks()));
+    port_ = std::to_string(server_.BoundPort());
+  }
+
+  EventRecorder recorder_;
+  ParlinoServer server_;
+  std::string port_;
+};
+
+TEST_F(PhoneSimServerTest, ReachabilityCheckPasses) {
+  const SimRun run = RunSim({"127.0.0.1", port_});
+  EXPECT_EQ(run.status, kSimPassed) << run.err << run.out;
+  ASSERT_TRUE(recorder_.WaitForCount(2));
+  EXPECT_EQ(Plain(recorder_.Events()), (std::vector<std::string>{"connect", "disconnect"}));
+}
+
+TEST_F(PhoneSimServerTest, DictationArrivesAsGrowingTextsThenCommit) {
+  struct Case {
+    std::vector<std::string> extra;
+    std::string commit;
+  };
+  const Case cases[] = {{{}, "commit 1"}, {{"--no-enter"}, "commit 0"}};
+  for (const Case& c : cases) {
+    EventRecorder recorder;
+    ParlinoServer server;
+    ASSERT_TRUE(server.Start(0, recorder.Callbacks()));
+    std::vector<std::string> args = {"127.0.0.1",  std::to_string(server.BoundPort()),
+                                     "--dictate",  "\xE4\xBD\xA0\xE5\xA5\xBD",
+                                     "--interval", "1"};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    const SimRun run = RunSim(args);
+    EXPECT_EQ(run.status, kSimPassed) << run.err << run.out;
+    ASSERT_TRUE(recorder.WaitForCount(5));
+    EXPECT_EQ(Plain(recorder.Events()),
+              (std::vector<std::string>{"connect", "text \xE4\xBD\xA0", "text \xE4\xBD\xA0\xE5\xA5\xBD",
+                                        c.commit, "disconnect"}));
+  }
+}
+
+TEST_F(PhoneSimServerTest, ScriptSeesTheServersAnswersToABrokenLine) {
+  const std::string script =
+      "text hello\n"
+      "commit noenter\n"
+      "expect ack of=commit\n"
+      "ping 1733650000123\n"
+      "expect pong ts=1733650000123\n"
+      "raw {\"type\":\\n\n"
+      "expect error code=bad_frame\n"
+      "expect bye reason=protocol_error\n"
+      "wait-close\n";
+  const SimRun run = RunSim({"127.0.0.1", port_, "--script", "-"}, script);
+  EXPECT_EQ(run.status, kSimPassed) << run.err << run.out;
+  ASSERT_TRUE(recorder_.WaitForCount(5));
+  EXPECT_EQ(Plain(recorder_.Events()),
+            (std::vector<std::string>{"connect", "text hello", "commit 0", "error bad_frame invalid json",
+                                      "disconnect"}));
+}
+
+TEST_F(PhoneSimServerTest, ReplacedAndShutdownAreToldToThePhone) {
+  SimRun replaced;
+  std::thread first([&] {
+    replaced = RunSim({"127.0.0.1", port_, "--script", "-", "--timeout", "10000"},
+                      "expect bye reason=replaced\nwait-close\n");
+  });
+  ASSERT_TRUE(recorder_.WaitForCount(1));
+  SimRun shutdown;
+  std::thread second([&] {
+    shutdown = RunSim({"127.0.0.1", port_, "--script", "-", "--timeout", "10000"},
+                      "expect bye reason=shutdown\nwait-close\n");
+  });
+  first.join();
+  ASSERT_TRUE(recorder_.WaitForCount(3));
+  server_.Stop();
+  second.join();
+  EXPECT_EQ(replaced.status, kSimPassed) << replaced.err << replaced.out;
+  EXPECT_EQ(shutdown.status, kSimPassed) << shutdown.err << shutdown.out;
+  EXPECT_EQ(Plain(recorder_.Events()),
+            (std::vector<std::string>{"connect", "disconnect", "connect", "disconnect"}));
+}
+
+TEST_F(PhoneSimServerTest, SilentPhoneFailsTheCheck) {
+  const SimRun run = RunSim({"127.0.0.1", port_, "--no-hello"});
+  EXPECT_EQ(run.status, kSimFailed) << run.err;
+  EXPECT_TRUE(recorder_.Events().empty());
+}
+
+}  // namespace
+}  // namespace lumora
