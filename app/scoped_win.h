@@ -53,4 +53,14 @@ class ScopedHandle {
   HANDLE handle_ = nullptr;
 };
 
+// An open clipboard (OpenClipboard succeeded); closed when it goes out of
+// scope.
+class ScopedClipboard {
+ public:
+  ScopedClipboard() = default;
+  ScopedClipboard(const ScopedClipboard&) = delete;
+  ScopedClipboard& operator=(const ScopedClipboard&) = delete;
+  ~ScopedClipboard() { CloseClipboard(); }
+};
+
 }  // namespace lumora

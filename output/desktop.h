@@ -1,0 +1,63 @@
+#pragma once
+
+// What text output needs from the desktop, as one small interface: the
+// Windows implementation (desktop_win.cpp) talks to SendInput and the
+// clipboard; tests use a recording fake, so every sequence and wait can be
+// checked without touching a real desktop or sleeping.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace lumora {
+
+// Flags of a synthesized key event, with the values of KEYEVENTF_*.
+inline constexpr std::uint32_t kKeyEventKeyUp = 0x0002;
+inline constexpr std::uint32_t kKeyEventUnicode = 0x0004;
+inline constexpr std::uint32_t kKeyEventScanCode = 0x0008;
+
+// Virtual keys, with the values of VK_*.
+inline constexpr std::uint16_t kVirtualKeyBack = 0x08;
+inline constexpr std::uint16_t kVirtualKeyReturn = 0x0D;
+inline constexpr std::uint16_t kVirtualKeyControl = 0x11;
+inline constexpr std::uint16_t kVirtualKeyV = 0x56;
+
+// One keyboard input record. The virtual key is always 0: the target sees a
+// UTF-16 unit (Unicode events) or a hardware scan code (key events) only.
+struct KeyEvent {
+  std::uint16_t code = 0;
+  std::uint32_t flags = 0;
+
+  friend bool operator==(const KeyEvent&, const KeyEvent&) = default;
+};
+
+class Desktop {
+ public:
+  virtual ~Desktop() = default;
+
+  // Inserts the events into the input stream in one call, so that no other
+  // input can come between them.
+  virtual void InjectKeyEvents(const std::vector<KeyEvent>& events) = 0;
+  // The scan code of a virtual key in the current keyboard layout.
+  virtual std::uint16_t ScanCodeFor(std::uint16_t virtual_key) = 0;
+  // Suspends the calling (output) thread.
+  virtual void Wait(unsigned milliseconds) = 0;
+  // Replaces the clipboard's contents with `text`. True only when the text is
+  // on the clipboard afterwards.
+  virtual bool SetClipboardText(const std::u16string& text) = 0;
+  // Full path of the executable that owns the foreground window; empty when
+  // there is none or it cannot be queried.
+  virtual std::u16string ForegroundImagePath() = 0;
+};
+
+// The real desktop of this platform. Windows only; elsewhere there is no
+// desktop to type into and this returns null.
+std::unique_ptr<Desktop> MakePlatformDesktop();
+
+// UTF-8 to UTF-16 as the output path converts committed text: on Windows the
+// system conversion (ill-formed input becomes U+FFFD); elsewhere an
+// equivalent decoder.
+std::u16string ToUtf16(std::string_view utf8);
+
+}  // namespace lumora

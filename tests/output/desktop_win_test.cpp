@@ -1,0 +1,207 @@
+// Text output against the real Windows desktop (under Wine on the test
+// bench): a probe window with an edit control takes the focus, and the
+// injector types, pastes and presses keys into it.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "output/desktop.h"
+#include "output/text_injector.h"
+
+namespace lumora {
+namespace {
+
+struct KeyMessage {
+  UINT message;
+  unsigned scan_code;
+};
+
+// A top-level window holding one focused edit control; records the key
+// messages that reach the edit.
+class ProbeWindow {
+ public:
+  ProbeWindow() {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSW window_class{};
+    window_class.lpfnWndProc = DefWindowProcW;
+    window_class.hInstance = instance;
+    window_class.lpszClassName = L"Parlino.TestProbe";
+    RegisterClassW(&window_class);
+    window_ = CreateWindowExW(0, L"Parlino.TestProbe", L"probe", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50,
+                              500, 200, nullptr, nullptr, instance, nullptr);
+    edit_ = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_AUTOVSCROLL, 5, 5, 480,
+                            150, window_, nullptr, instance, nullptr);
+    SetWindowLongPtrW(edit_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    edit_proc_ = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(edit_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ProbeWindow::EditProc)));
+    SetForegroundWindow(window_);
+    SetFocus(edit_);
+    Pump([] { return false; }, std::chrono::milliseconds(200));
+  }
+  ~ProbeWindow() { DestroyWindow(window_); }
+  ProbeWindow(const ProbeWindow&) = delete;
+  ProbeWindow& operator=(const ProbeWindow&) = delete;
+
+  bool ready() const { return window_ != nullptr && edit_ != nullptr && GetFocus() == edit_; }
+  HWND window() const { return window_; }
+
+  std::wstring Text() const {
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(edit_)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(GetWindowTextW(edit_, text.data(), static_cast<int>(text.size()))));
+    return text;
+  }
+  const std::vector<KeyMessage>& keys() const { return keys_; }
+
+  // Processes this thread's messages until `done` or the time-out.
+  bool Pump(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+      MSG message;
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+      }
+      if (done()) {
+        return true;
+      }
+      Sleep(5);
+    }
+    return done();
+  }
+
+ private:
+  static LRESULT CALLBACK EditProc(HWND edit, UINT message, WPARAM wparam, LPARAM lparam) {
+    auto* self = reinterpret_cast<ProbeWindow*>(GetWindowLongPtrW(edit, GWLP_USERDATA));
+    if (message == WM_KEYDOWN || message == WM_KEYUP) {
+      // Wine delivers scan-code input with virtual key 0: the scan code in
+      // bits 16 to 23 is what identifies the key.
+      self->keys_.push_back({message, static_cast<unsigned>((lparam >> 16) & 0xFF)});
+    }
+    return CallWindowProcW(self->edit_proc_, edit, message, wparam, lparam);
+  }
+
+  HWND window_ = nullptr;
+  HWND edit_ = nullptr;
+  WNDPROC edit_proc_ = nullptr;
+  std::vector<KeyMessage> keys_;
+};
+
+std::wstring ClipboardText() {
+  std::wstring text;
+  if (!OpenClipboard(nullptr)) {
+    return L"<clipboard busy>";
+  }
+  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+    if (const auto* units = static_cast<const wchar_t*>(GlobalLock(data))) {
+      text = units;
+      GlobalUnlock(data);
+    }
+  }
+  CloseClipboard();
+  return text;
+}
+
+// Without an owner window: emptying a clipboard that a window owns sends that
+// window a message, and this thread is not pumping while the output runs.
+void PutOnClipboard(const std::wstring& text) {
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  EmptyClipboard();
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
+  std::memcpy(GlobalLock(block), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+  GlobalUnlock(block);
+  SetClipboardData(CF_UNICODETEXT, block);
+  CloseClipboard();
+}
+
+std::vector<std::pair<UINT, unsigned>> Keys(const ProbeWindow& probe) {
+  std::vector<std::pair<UINT, unsigned>> keys;
+  for (const KeyMessage& key : probe.keys()) {
+    keys.emplace_back(key.message, key.scan_code);
+  }
+  return keys;
+}
+
+constexpr auto kPatience = std::chrono::milliseconds(5000);
+
+TEST(DesktopWinTest, TypedChineseAndEmojiArriveWhole) {
+  ProbeWindow probe;
+  ASSERT_TRUE(probe.ready());
+  const std::wstring want = L"\u4F60\u597D\uFF0C\u4E16\u754C \U0001F600";
+  {
+    TextInjector injector(MakePlatformDesktop());
+    injector.EnqueueText("\xE4\xBD\xA0\xE5\xA5\xBD\xEF\xBC\x8C\xE4\xB8\x96\xE7\x95\x8C \xF0\x9F\x98\x80",
+                         false, false);
+  }
+  EXPECT_TRUE(probe.Pump([&] { return probe.Text() == want; }, kPatience)) << probe.Text().size();
+}
+
+TEST(DesktopWinTest, PasteLeavesTheTextOnTheClipboardAndSendsCtrlV) {
+  ProbeWindow probe;
+  ASSERT_TRUE(probe.ready());
+  PutOnClipboard(L"earlier contents");
+  {
+    TextInjector injector(MakePlatformDesktop());
+    injector.EnqueueText("\xE7\xB2\x98\xE8\xB4\xB4", false, true);
+  }
+  EXPECT_EQ(ClipboardText(), L"\u7C98\u8D34");
+  const std::vector<std::pair<UINT, unsigned>> ctrl_v = {
+      {WM_KEYDOWN, 29}, {WM_KEYDOWN, 47}, {WM_KEYUP, 47}, {WM_KEYUP, 29}};
+  EXPECT_TRUE(probe.Pump([&] { return probe.keys().size() >= 4; }, kPatience));
+  EXPECT_EQ(Keys(probe), ctrl_v);
+}
+
+TEST(DesktopWinTest, BusyClipboardIsNotPastedButTyped) {
+  ProbeWindow probe;
+  ASSERT_TRUE(probe.ready());
+  PutOnClipboard(L"secret");
+  // This thread holds the clipboard for the whole output.
+  ASSERT_TRUE(OpenClipboard(probe.window()));
+  {
+    TextInjector injector(MakePlatformDesktop());
+    injector.EnqueueText("\xE8\xAF\xB4\xE7\x9A\x84\xE8\xAF\x9D", false, true);
+  }
+  CloseClipboard();
+  EXPECT_TRUE(probe.Pump([&] { return probe.Text() == L"\u8BF4\u7684\u8BDD"; }, kPatience))
+      << probe.Text().size();
+  EXPECT_EQ(ClipboardText(), L"secret");
+  for (const KeyMessage& key : probe.keys()) {
+    EXPECT_NE(key.scan_code, 29u) << "Ctrl was pressed";
+  }
+}
+
+TEST(DesktopWinTest, EnterAndBackspaceArriveAsScanCodes) {
+  ProbeWindow probe;
+  ASSERT_TRUE(probe.ready());
+  {
+    TextInjector injector(MakePlatformDesktop());
+    injector.EnqueueKey("enter");
+    injector.EnqueueKey("backspace");
+  }
+  EXPECT_TRUE(probe.Pump([&] { return probe.keys().size() >= 4; }, kPatience));
+  const std::vector<std::pair<UINT, unsigned>> want = {
+      {WM_KEYDOWN, 28}, {WM_KEYUP, 28}, {WM_KEYDOWN, 14}, {WM_KEYUP, 14}};
+  EXPECT_EQ(Keys(probe), want);
+}
+
+TEST(DesktopWinTest, ForegroundImageIsThisProgram) {
+  ProbeWindow probe;
+  ASSERT_TRUE(probe.ready());
+  const std::u16string path = MakePlatformDesktop()->ForegroundImagePath();
+  ASSERT_GE(path.size(), 16u);
+  std::u16string name = path.substr(path.find_last_of(u"\\/") + 1);
+  for (char16_t& unit : name) {
+    unit = static_cast<char16_t>(towlower(unit));
+  }
+  EXPECT_EQ(name, u"output_tests.exe");
+  EXPECT_FALSE(IsRemoteDesktopImage(path));
+}
+
+}  // namespace
+}  // namespace lumora
