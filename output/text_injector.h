@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "output/desktop.h"
+#include "output/output_queue.h"
 
 namespace lumora {
 
@@ -43,17 +44,17 @@ inline constexpr unsigned kClipboardRetryMs = 10;
 // the order queued, on a worker thread of its own, so that the waits between
 // keys never hold up the UI thread. Destruction performs whatever is still
 // queued, then joins the worker.
-class TextInjector {
+class TextInjector final : public OutputQueue {
  public:
   explicit TextInjector(std::unique_ptr<Desktop> desktop);
-  ~TextInjector();
+  ~TextInjector() override;
   TextInjector(const TextInjector&) = delete;
   TextInjector& operator=(const TextInjector&) = delete;
 
   // Queue a request; empty text or an empty key name is dropped. Never waits
   // for the output.
-  void EnqueueText(std::string text, bool press_enter, bool use_clipboard_paste);
-  void EnqueueKey(std::string key);
+  void EnqueueText(std::string text, bool press_enter, bool use_clipboard_paste) override;
+  void EnqueueKey(std::string key) override;
 
  private:
   void WorkerLoop();
