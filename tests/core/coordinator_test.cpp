@@ -1,0 +1,227 @@
+#include "core/coordinator.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/log.h"
+
+namespace lumora {
+namespace {
+
+using Calls = std::vector<std::string>;
+
+// Records what the coordinator asks of the overlay and the output queue, in
+// one list, so the order between them shows too.
+class Recorder final : public LiveTextView, public OutputQueue {
+ public:
+  void ShowText(const std::string& text) override { calls.push_back("show " + text); }
+  void Hide() override { calls.push_back("hide"); }
+  void EnqueueText(std::string text, bool press_enter, bool use_clipboard_paste) override {
+    calls.push_back("type " + text + (press_enter ? " +enter" : "") + (use_clipboard_paste ? " +paste" : ""));
+  }
+  void EnqueueKey(std::string key) override { calls.push_back("key " + key); }
+
+  Calls calls;
+};
+
+std::vector<std::string> CoordinatorLogLines() {
+  std::ifstream in(LogDirectory() / kLogFileName, std::ios::binary);
+  std::vector<std::string> lines;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+    }
+    const std::size_t at = line.find("] coordinator: ");
+    if (at != std::string::npos) {
+      lines.push_back(line.substr(at + 2));
+    }
+  }
+  return lines;
+}
+
+const std::string kZwsp = "\xE2\x80\x8B";
+
+TEST(CoordinatorTest, EffectsTable) {
+  struct Case {
+    const char* name;
+    std::function<void(Coordinator&, AppConfig&)> events;
+    Calls calls;
+    std::vector<std::string> log;
+  };
+  const Case cases[] = {
+      {"two texts then commit types the second once",
+       [](Coordinator& c, AppConfig&) {
+         c.HandleText("hello");
+         c.HandleText("hello world");
+         c.HandleCommit(true);
+       },
+       {"show hello", "show hello world", "type hello world +enter", "hide"},
+       {"coordinator: commit phone_press_enter=1 effective=1"}},
+      {"empty text hides; a commit after it types nothing",
+       [](Coordinator& c, AppConfig&) {
+         c.HandleText("a");
+         c.HandleText("");
+         c.HandleCommit(true);
+       },
+       {"show a", "hide", "hide"},
+       {"coordinator: commit phone_press_enter=1 effective=1"}},
+      {"only U+200B stays live, hidden, and is typed",
+       [](Coordinator& c, AppConfig&) {
+         c.HandleText(kZwsp);
+         c.HandleCommit(false);
+       },
+       {"hide", "type " + kZwsp + " +enter", "hide"},
+       {"coordinator: commit phone_press_enter=0 effective=1"}},
+      {"letter, U+200B, letter: two letters shown, five bytes typed",
+       [](Coordinator& c, AppConfig&) {
+         c.HandleText("a" + kZwsp + "b");
+         c.HandleCommit(true);
+       },
+       {"show ab", "type a" + kZwsp + "b +enter", "hide"},
+       {"coordinator: commit phone_press_enter=1 effective=1"}},
+      {"the setting, not the phone, decides Enter",
+       [](Coordinator& c, AppConfig& config) {
+         config.press_enter_on_commit = false;
+         c.HandleText("x");
+         c.HandleCommit(true);
+         config.press_enter_on_commit = true;
+         c.HandleText("y");
+         c.HandleCommit(false);
+       },
+       {"show x", "type x", "hide", "show y", "type y +enter", "hide"},
+       {"coordinator: commit phone_press_enter=1 effective=0",
+        "coordinator: commit phone_press_enter=0 effective=1"}},
+      {"clipboard setting switched between commits",
+       [](Coordinator& c, AppConfig& config) {
+         c.HandleText("x");
+         c.HandleCommit(true);
+         config.use_clipboard_paste = true;
+         c.HandleText("y");
+         c.HandleCommit(true);
+       },
+       {"show x", "type x +enter", "hide", "show y", "type y +enter +paste", "hide"},
+       {"coordinator: commit phone_press_enter=1 effective=1",
+        "coordinator: commit phone_press_enter=1 effective=1"}},
+      {"key names are exact",
+       [](Coordinator& c, AppConfig&) {
+         c.HandleKey("backspace");
+         c.HandleKey("enter");
+         c.HandleKey("Enter");
+         c.HandleKey("BACKSPACE");
+       },
+       {"key backspace", "key enter"},
+       {"coordinator: unknown key 'Enter'", "coordinator: unknown key 'BACKSPACE'"}},
+      {"connect drops live text untyped",
+       [](Coordinator& c, AppConfig&) {
+         c.HandleText("half");
+         c.HandleClientConnected("10.0.0.2:5000");
+         c.HandleCommit(true);
+       },
+       {"show half", "hide", "hide"},
+       {"coordinator: client connect 10.0.0.2:5000", "coordinator: commit phone_press_enter=1 effective=1"}},
+      {"replacement: disconnect of the first, connect of the second",
+       [](Coordinator& c, AppConfig&) {
+         c.HandleClientConnected("10.0.0.2:5000");
+         c.HandleText("a");
+         c.HandleClientDisconnected();
+         c.HandleClientConnected("10.0.0.3:6000");
+         c.HandleClear();
+       },
+       {"hide", "show a", "hide", "hide", "hide"},
+       {"coordinator: client connect 10.0.0.2:5000", "coordinator: client disconnect 10.0.0.2:5000",
+        "coordinator: client connect 10.0.0.3:6000", "coordinator: clear"}},
+      {"disconnect without a connect ends in a blank",
+       [](Coordinator& c, AppConfig&) { c.HandleClientDisconnected(); },
+       {"hide"},
+       {"coordinator: client disconnect "}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::error_code ec;
+    std::filesystem::remove(LogDirectory() / kLogFileName, ec);
+    Recorder recorder;
+    AppConfig config;
+    Coordinator coordinator(&recorder, &recorder, &config);
+    c.events(coordinator, config);
+    EXPECT_EQ(recorder.calls, c.calls);
+    EXPECT_EQ(CoordinatorLogLines(), c.log);
+    EXPECT_EQ(coordinator.live_text(), "");
+  }
+}
+
+TEST(CoordinatorTest, ClearKeepsThePeerAndDisconnectEmptiesIt) {
+  Recorder recorder;
+  Coordinator coordinator(&recorder, &recorder, nullptr);
+  coordinator.HandleClientConnected("10.0.0.2:5000");
+  coordinator.HandleText("x");
+  coordinator.HandleClear();
+  EXPECT_EQ(coordinator.client_peer(), "10.0.0.2:5000");
+  EXPECT_EQ(coordinator.live_text(), "");
+  coordinator.HandleClientDisconnected();
+  EXPECT_EQ(coordinator.client_peer(), "");
+}
+
+TEST(CoordinatorTest, MissingCollaborators) {
+  {
+    // No config: the phone's flag decides and text is typed.
+    Recorder recorder;
+    Coordinator coordinator(&recorder, &recorder, nullptr);
+    coordinator.HandleText("x");
+    coordinator.HandleCommit(false);
+    coordinator.HandleText("y");
+    coordinator.HandleCommit(true);
+    EXPECT_EQ(recorder.calls, (Calls{"show x", "type x", "hide", "show y", "type y +enter", "hide"}));
+  }
+  {
+    // No output queue: commits discard the text, keys return silently.
+    Recorder overlay;
+    AppConfig config;
+    Coordinator coordinator(&overlay, nullptr, &config);
+    coordinator.HandleText("x");
+    coordinator.HandleCommit(true);
+    coordinator.HandleKey("Enter");
+    EXPECT_EQ(overlay.calls, (Calls{"show x", "hide"}));
+    EXPECT_EQ(coordinator.live_text(), "");
+  }
+  {
+    // No overlay: nothing breaks, output still flows.
+    Recorder output;
+    AppConfig config;
+    Coordinator coordinator(nullptr, &output, &config);
+    coordinator.HandleClientConnected("p");
+    coordinator.HandleText("x");
+    coordinator.HandleClear();
+    coordinator.HandleText("y");
+    coordinator.HandleCommit(false);
+    coordinator.HandleClientDisconnected();
+    EXPECT_EQ(output.calls, (Calls{"type y +enter"}));
+  }
+}
+
+TEST(StripZeroWidthSpacesTest, Table) {
+  struct Case {
+    std::string in;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"", ""},
+      {kZwsp, ""},
+      {kZwsp + kZwsp + "a" + kZwsp, "a"},
+      {"\xE4\xBD\xA0" + kZwsp + "\xE5\xA5\xBD", "\xE4\xBD\xA0\xE5\xA5\xBD"},
+      {"a\xE2\x80", "a\xE2\x80"},        // incomplete at the end: kept
+      {"\xE2\x80\x8C", "\xE2\x80\x8C"},  // U+200C is not removed
+      {"\xE2\xE2\x80\x8B", "\xE2"},      // resynchronises byte by byte
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(StripZeroWidthSpaces(c.in), c.out);
+  }
+}
+
+}  // namespace
+}  // namespace lumora
