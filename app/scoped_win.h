@@ -53,6 +53,32 @@ class ScopedHandle {
   HANDLE handle_ = nullptr;
 };
 
+// An open registry key.
+class ScopedRegKey {
+ public:
+  ScopedRegKey() = default;
+  ScopedRegKey(const ScopedRegKey&) = delete;
+  ScopedRegKey& operator=(const ScopedRegKey&) = delete;
+  ~ScopedRegKey() {
+    if (key_ != nullptr) {
+      RegCloseKey(key_);
+    }
+  }
+
+  HKEY get() const { return key_; }
+  // For out-parameters; closes what was held first.
+  HKEY* Receive() {
+    if (key_ != nullptr) {
+      RegCloseKey(key_);
+      key_ = nullptr;
+    }
+    return &key_;
+  }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
 // An open clipboard (OpenClipboard succeeded); closed when it goes out of
 // scope.
 class ScopedClipboard {
@@ -61,6 +87,105 @@ class ScopedClipboard {
   ScopedClipboard(const ScopedClipboard&) = delete;
   ScopedClipboard& operator=(const ScopedClipboard&) = delete;
   ~ScopedClipboard() { CloseClipboard(); }
+};
+
+// A device context from GetDC (of a window, or of the screen for null),
+// given back with ReleaseDC.
+class ScopedGetDC {
+ public:
+  explicit ScopedGetDC(HWND window) : window_(window), dc_(GetDC(window)) {}
+  ScopedGetDC(const ScopedGetDC&) = delete;
+  ScopedGetDC& operator=(const ScopedGetDC&) = delete;
+  ~ScopedGetDC() {
+    if (dc_ != nullptr) {
+      ReleaseDC(window_, dc_);
+    }
+  }
+
+  HDC get() const { return dc_; }
+
+ private:
+  HWND window_;
+  HDC dc_;
+};
+
+// A memory device context from CreateCompatibleDC, deleted with DeleteDC.
+class ScopedMemoryDC {
+ public:
+  ScopedMemoryDC() = default;
+  explicit ScopedMemoryDC(HDC dc) : dc_(dc) {}
+  ScopedMemoryDC(const ScopedMemoryDC&) = delete;
+  ScopedMemoryDC& operator=(const ScopedMemoryDC&) = delete;
+  ~ScopedMemoryDC() { Reset(); }
+
+  HDC get() const { return dc_; }
+  void Reset(HDC dc = nullptr) {
+    if (dc_ != nullptr) {
+      DeleteDC(dc_);
+    }
+    dc_ = dc;
+  }
+
+ private:
+  HDC dc_ = nullptr;
+};
+
+// A GDI object (bitmap, brush, pen, font) deleted with DeleteObject. It must
+// not be selected into a device context by then (see ScopedSelectObject).
+template <typename T>
+class ScopedGdiObject {
+ public:
+  ScopedGdiObject() = default;
+  explicit ScopedGdiObject(T object) : object_(object) {}
+  ScopedGdiObject(const ScopedGdiObject&) = delete;
+  ScopedGdiObject& operator=(const ScopedGdiObject&) = delete;
+  ~ScopedGdiObject() { Reset(); }
+
+  T get() const { return object_; }
+  void Reset(T object = nullptr) {
+    if (object_ != nullptr) {
+      DeleteObject(object_);
+    }
+    object_ = object;
+  }
+
+ private:
+  T object_ = nullptr;
+};
+
+// An object selected into a device context; the object it replaced is
+// selected back at the end, so that the device context and the object can
+// both be deleted.
+class ScopedSelectObject {
+ public:
+  ScopedSelectObject() = default;
+  ScopedSelectObject(HDC dc, HGDIOBJ object) { Select(dc, object); }
+  ScopedSelectObject(const ScopedSelectObject&) = delete;
+  ScopedSelectObject& operator=(const ScopedSelectObject&) = delete;
+  ~ScopedSelectObject() { Restore(); }
+
+  // Restores any earlier selection first. False if SelectObject failed.
+  bool Select(HDC dc, HGDIOBJ object) {
+    Restore();
+    HGDIOBJ previous = SelectObject(dc, object);
+    if (previous == nullptr || previous == HGDI_ERROR) {
+      return false;
+    }
+    dc_ = dc;
+    previous_ = previous;
+    return true;
+  }
+  void Restore() {
+    if (dc_ != nullptr) {
+      SelectObject(dc_, previous_);
+    }
+    dc_ = nullptr;
+    previous_ = nullptr;
+  }
+
+ private:
+  HDC dc_ = nullptr;
+  HGDIOBJ previous_ = nullptr;
 };
 
 }  // namespace lumora

@@ -14,7 +14,7 @@ if ! cmake --preset windows >build/logs/configure-windows.log 2>&1; then
   tail -n 40 build/logs/configure-windows.log
   exit 1
 fi
-cmake --build --preset windows --target Parlino -j "$(nproc)"
+cmake --build --preset windows --target LumoraVoiceInput -j "$(nproc)"
 
 state="$root/build/windows/wine-run"
 trap '"$root/scripts/wine-bench.sh" stop "$state" >/dev/null 2>&1 || true' EXIT
@@ -22,12 +22,12 @@ trap '"$root/scripts/wine-bench.sh" stop "$state" >/dev/null 2>&1 || true' EXIT
 # shellcheck disable=SC1091
 . "$state/bench.env"
 
-echo "== running Parlino.exe under Wine (DISPLAY=$DISPLAY)"
+echo "== running LumoraVoiceInput.exe under Wine (DISPLAY=$DISPLAY)"
 set +e
-wine "$root/build/windows/app/Parlino.exe" </dev/null >"$state/program.out" 2>&1
+wine "$root/build/windows/app/LumoraVoiceInput.exe" </dev/null >"$state/program.out" 2>&1
 rc=$?
 set -e
-echo "== Parlino.exe exited with $rc"
+echo "== LumoraVoiceInput.exe exited with $rc"
 
 log=$(find "$WINEPREFIX/drive_c/users" -path '*AppData/Local/Parlino/ParlinoApp.log' 2>/dev/null | head -n 1)
 if [ -n "$log" ]; then

@@ -14,84 +14,13 @@
 
 #include "output/desktop.h"
 #include "output/text_injector.h"
+#include "tests/support/probe_window_win.h"
 
 namespace lumora {
 namespace {
 
-struct KeyMessage {
-  UINT message;
-  unsigned scan_code;
-};
-
-// A top-level window holding one focused edit control; records the key
-// messages that reach the edit.
-class ProbeWindow {
- public:
-  ProbeWindow() {
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    WNDCLASSW window_class{};
-    window_class.lpfnWndProc = DefWindowProcW;
-    window_class.hInstance = instance;
-    window_class.lpszClassName = L"Parlino.TestProbe";
-    RegisterClassW(&window_class);
-    window_ = CreateWindowExW(0, L"Parlino.TestProbe", L"probe", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50,
-                              500, 200, nullptr, nullptr, instance, nullptr);
-    edit_ = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_AUTOVSCROLL, 5, 5, 480,
-                            150, window_, nullptr, instance, nullptr);
-    SetWindowLongPtrW(edit_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    edit_proc_ = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrW(edit_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ProbeWindow::EditProc)));
-    SetForegroundWindow(window_);
-    SetFocus(edit_);
-    Pump([] { return false; }, std::chrono::milliseconds(200));
-  }
-  ~ProbeWindow() { DestroyWindow(window_); }
-  ProbeWindow(const ProbeWindow&) = delete;
-  ProbeWindow& operator=(const ProbeWindow&) = delete;
-
-  bool ready() const { return window_ != nullptr && edit_ != nullptr && GetFocus() == edit_; }
-  HWND window() const { return window_; }
-
-  std::wstring Text() const {
-    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(edit_)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(GetWindowTextW(edit_, text.data(), static_cast<int>(text.size()))));
-    return text;
-  }
-  const std::vector<KeyMessage>& keys() const { return keys_; }
-
-  // Processes this thread's messages until `done` or the time-out.
-  bool Pump(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-      MSG message;
-      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-      }
-      if (done()) {
-        return true;
-      }
-      Sleep(5);
-    }
-    return done();
-  }
-
- private:
-  static LRESULT CALLBACK EditProc(HWND edit, UINT message, WPARAM wparam, LPARAM lparam) {
-    auto* self = reinterpret_cast<ProbeWindow*>(GetWindowLongPtrW(edit, GWLP_USERDATA));
-    if (message == WM_KEYDOWN || message == WM_KEYUP) {
-      // Wine delivers scan-code input with virtual key 0: the scan code in
-      // bits 16 to 23 is what identifies the key.
-      self->keys_.push_back({message, static_cast<unsigned>((lparam >> 16) & 0xFF)});
-    }
-    return CallWindowProcW(self->edit_proc_, edit, message, wparam, lparam);
-  }
-
-  HWND window_ = nullptr;
-  HWND edit_ = nullptr;
-  WNDPROC edit_proc_ = nullptr;
-  std::vector<KeyMessage> keys_;
-};
+using testing::KeyMessage;
+using testing::ProbeWindow;
 
 std::wstring ClipboardText() {
   std::wstring text;

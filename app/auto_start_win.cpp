@@ -1,0 +1,65 @@
+#include "app/auto_start_win.h"
+
+#include <string>
+
+#include "app/log.h"
+#include "app/scoped_win.h"
+
+namespace lumora {
+namespace {
+
+void LogStatus(const char* what, LONG status) {
+  Log(LogLevel::Warn, "APP", std::string("auto_start: ") + what + " failed hr=" + std::to_string(status));
+}
+
+}  // namespace
+
+std::wstring QuotedModulePath() {
+  wchar_t path[MAX_PATH] = {};
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  // A path that filled the buffer was cut short.
+  if (length == 0 || length >= MAX_PATH) {
+    return std::wstring();
+  }
+  return L"\"" + std::wstring(path, length) + L"\"";
+}
+
+bool ApplyAutoStart(bool enable) {
+  return detail::ApplyAutoStartAt(HKEY_CURRENT_USER, kRunKeyPath, kRunValueName, enable);
+}
+
+namespace detail {
+
+bool ApplyAutoStartAt(HKEY root, const wchar_t* subkey, const wchar_t* value_name, bool enable) {
+  ScopedRegKey key;
+  const LONG opened = RegOpenKeyExW(root, subkey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.Receive());
+  if (opened != ERROR_SUCCESS) {
+    LogStatus("RegOpenKeyEx", opened);
+    return false;
+  }
+  if (enable) {
+    // Written afresh at every start, so the value follows a moved program.
+    const std::wstring data = QuotedModulePath();
+    if (data.empty()) {
+      Log(LogLevel::Warn, "APP", "auto_start: GetModuleFileName failed");
+      return false;
+    }
+    const LONG set =
+        RegSetValueExW(key.get(), value_name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                       static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+    if (set != ERROR_SUCCESS) {
+      LogStatus("RegSetValueEx", set);
+      return false;
+    }
+    return true;
+  }
+  const LONG deleted = RegDeleteValueW(key.get(), value_name);
+  if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) {
+    LogStatus("RegDeleteValue", deleted);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace detail
+}  // namespace lumora

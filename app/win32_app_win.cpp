@@ -1,0 +1,249 @@
+#include "app/win32_app_win.h"
+
+#include <commctrl.h>
+
+#include <exception>
+#include <string>
+#include <system_error>
+#include <utility>
+
+#include "app/auto_start_win.h"
+#include "app/log.h"
+#include "overlay/dpi_win.h"
+
+namespace lumora {
+
+Win32App::Win32App(HINSTANCE instance) : instance_(instance), text_injector_(MakePlatformDesktop()) {}
+
+Win32App::~Win32App() {
+  // The server first: from here on no other thread posts tasks.
+  if (server_) {
+    server_->Stop();
+  }
+  if (tray_installed_) {
+    Shell_NotifyIconW(NIM_DELETE, &tray_icon_data_);
+    tray_installed_ = false;
+  }
+  {
+    // Tasks posted after the loop ended are dropped unrun.
+    std::lock_guard<std::mutex> lock(task_mutex_);
+    tasks_.clear();
+  }
+  coordinator_.reset();
+  server_.reset();
+  // The text injector (performing what is still queued) and then the overlay
+  // go with the members, in that order.
+}
+
+bool Win32App::InitHostWindow() {
+  EnableDpiAwareness();
+
+  INITCOMMONCONTROLSEX controls{};
+  controls.dwSize = sizeof controls;
+  controls.dwICC = ICC_STANDARD_CLASSES | ICC_BAR_CLASSES;
+  InitCommonControlsEx(&controls);
+
+  taskbar_created_message_ = RegisterWindowMessageW(L"TaskbarCreated");
+
+  WNDCLASSEXW window_class{};
+  window_class.cbSize = sizeof window_class;
+  window_class.lpfnWndProc = &Win32App::WndProc;
+  window_class.hInstance = instance_;
+  window_class.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(101));
+  window_class.hIconSm = LoadIconW(instance_, MAKEINTRESOURCEW(102));
+  window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  window_class.lpszClassName = kHostWindowClass;
+  if (RegisterClassExW(&window_class) == 0) {
+    Log(LogLevel::Error, "APP", "Win32App: RegisterClass failed");
+    return false;
+  }
+
+  HWND created = CreateWindowExW(WS_EX_TOOLWINDOW, kHostWindowClass, kProductName, WS_POPUP, 0, 0, 0, 0,
+                                 nullptr, nullptr, instance_, this);
+  if (created == nullptr) {
+    Log(LogLevel::Error, "APP", "Win32App: CreateWindow failed");
+    return false;
+  }
+  window_ = created;
+  return true;
+}
+
+int Win32App::Run() {
+  if (!InitHostWindow()) {
+    return 1;
+  }
+
+  config_ = LoadAppConfig();
+  std::error_code ec;
+  const bool first_run = !std::filesystem::exists(ConfigFilePath(), ec) || ec;
+  if (first_run) {
+    // The onboarding dialog comes in here; whatever it returns, the file is
+    // written so that it shows only once.
+    SaveAppConfig(config_);
+  }
+  ApplyAutoStart(config_.auto_start);
+
+  overlay_ = std::make_unique<LiveTextOverlay>(instance_, window_);
+  coordinator_ = std::make_unique<Coordinator>(overlay_.get(), &text_injector_, &config_);
+  if (overlay_) {
+    overlay_->SetThemeColor(config_.overlay_theme_color);
+    overlay_->SetPosition(config_.overlay_position);
+  }
+  AddTrayIcon();
+  StartServer();
+  UpdateTrayTip();
+
+  MSG message{};
+  BOOL got;
+  while ((got = GetMessageW(&message, nullptr, 0, 0)) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  return static_cast<int>(message.wParam);
+}
+
+void Win32App::PostUiTask(std::function<void()> task) {
+  if (!task) {
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(task_mutex_);
+    tasks_.push_back(std::move(task));
+  }
+  // Posted after unlocking: a task may post tasks of its own.
+  if (window_ != nullptr) {
+    PostMessageW(window_, kUiTaskMessage, 0, 0);
+  }
+}
+
+void Win32App::DrainUiTasks() {
+  std::vector<std::function<void()>> tasks;
+  {
+    std::lock_guard<std::mutex> lock(task_mutex_);
+    tasks.swap(tasks_);
+  }
+  for (std::function<void()>& task : tasks) {
+    try {
+      task();
+    } catch (...) {
+      Log(LogLevel::Error, "APP", "Win32App: UI task threw");
+    }
+  }
+}
+
+void Win32App::StartServer() {
+  // The new server exists before the old one goes, and the old one goes
+  // (stopping if it runs) before the new one starts.
+  server_ = std::make_unique<ParlinoServer>();
+
+  ServerCallbacks callbacks;
+  callbacks.OnClientConnected = [this](std::string peer) {
+    PostUiTask([this, peer = std::move(peer)] {
+      if (coordinator_) {
+        coordinator_->HandleClientConnected(peer);
+      }
+      UpdateTrayTip();
+    });
+  };
+  callbacks.OnClientDisconnected = [this] {
+    PostUiTask([this] {
+      if (coordinator_) {
+        coordinator_->HandleClientDisconnected();
+      }
+      UpdateTrayTip();
+    });
+  };
+  callbacks.OnText = [this](std::string content) {
+    PostUiTask([this, content = std::move(content)] {
+      if (coordinator_) {
+        coordinator_->HandleText(content);
+      }
+    });
+  };
+  callbacks.OnCommit = [this](bool press_enter) {
+    PostUiTask([this, press_enter] {
+      if (coordinator_) {
+        coordinator_->HandleCommit(press_enter);
+      }
+    });
+  };
+  callbacks.OnClear = [this] {
+    PostUiTask([this] {
+      if (coordinator_) {
+        coordinator_->HandleClear();
+      }
+    });
+  };
+  callbacks.OnKey = [this](std::string key) {
+    PostUiTask([this, key = std::move(key)] {
+      if (coordinator_) {
+        coordinator_->HandleKey(key);
+      }
+    });
+  };
+  callbacks.OnError = [](std::string code, std::string message) {
+    Log(LogLevel::Error, "APP", "server error " + code + ": " + message);
+  };
+
+  const unsigned port = static_cast<unsigned>(config_.listen_port);
+  if (!server_->Start(port, std::move(callbacks))) {
+    const std::wstring text =
+        L"\u65E0\u6CD5\u7ED1\u5B9A TCP \u7AEF\u53E3 " + std::to_wstring(port) +
+        L"\u3002\n\n\u53EF\u80FD\u5DF2\u6709\u5176\u4ED6\u7A0B\u5E8F\u5360\u7528\u8BE5\u7AEF"
+        L"\u53E3\u3002\u8BF7\u6253\u5F00\u300C\u8BBE\u7F6E\u300D\u66F4\u6362\u7AEF\u53E3\u3002";
+    MessageBoxW(window_, text.c_str(), kProductName, MB_OK | MB_ICONWARNING);
+  }
+}
+
+LRESULT CALLBACK Win32App::WndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  Win32App* self = nullptr;
+  if (message == WM_NCCREATE) {
+    self = static_cast<Win32App*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    if (self != nullptr) {
+      self->window_ = window;
+    }
+    return DefWindowProcW(window, message, wparam, lparam);
+  }
+  self = reinterpret_cast<Win32App*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (self == nullptr) {
+    return DefWindowProcW(window, message, wparam, lparam);
+  }
+  return self->HandleMessage(message, wparam, lparam);
+}
+
+LRESULT Win32App::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+  if (taskbar_created_message_ != 0 && message == taskbar_created_message_) {
+    tray_installed_ = false;
+    AddTrayIcon();
+    return 0;
+  }
+  switch (message) {
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    case WM_CLOSE:
+      DestroyWindow(window_);
+      return 0;
+    case kTrayCallbackMessage:
+      switch (LOWORD(lparam)) {
+        case WM_CONTEXTMENU:
+          ShowTrayMenu(static_cast<short>(LOWORD(wparam)), static_cast<short>(HIWORD(wparam)));
+          break;
+        case NIN_SELECT:
+        case NIN_KEYSELECT:
+          ShowConnectionInfo();
+          break;
+        default:
+          break;
+      }
+      return 0;
+    case kUiTaskMessage:
+      DrainUiTasks();
+      return 0;
+    default:
+      return DefWindowProcW(window_, message, wparam, lparam);
+  }
+}
+
+}  // namespace lumora

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "config/app_config.h"
+#include "core/coordinator.h"
+#include "net/server.h"
+#include "output/text_injector.h"
+#include "overlay/live_text_overlay_win.h"
+
+namespace lumora {
+
+inline constexpr UINT kTrayCallbackMessage = WM_APP + 1;
+inline constexpr UINT kUiTaskMessage = WM_APP + 2;
+inline constexpr wchar_t kHostWindowClass[] = L"Parlino.Host";
+inline constexpr wchar_t kProductName[] = L"Lumora\u8BED\u97F3\u8F93\u5165";  // Lumora语音输入
+
+// The host of the whole program: owns every long-lived component, builds them
+// in a fixed order, runs the UI thread's message loop on a hidden window and
+// tears everything down in a fixed order. The one way in for other threads is
+// PostUiTask.
+class Win32App {
+ public:
+  explicit Win32App(HINSTANCE instance);
+  ~Win32App();
+  Win32App(const Win32App&) = delete;
+  Win32App& operator=(const Win32App&) = delete;
+
+  // Initialises everything and runs the message loop; returns the exit value.
+  int Run();
+
+  // Queues `task` to run on the UI thread, in posting order. Any thread.
+  void PostUiTask(std::function<void()> task);
+
+  // Run's first steps (DPI awareness, common controls, the host window).
+  // Public so that tests can drive the task queue without a server.
+  bool InitHostWindow();
+
+  HWND window() const { return window_; }
+
+ private:
+  static LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+  LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
+  void DrainUiTasks();
+  void StartServer();
+
+  // The tray icon, its tooltip and menu.
+  void AddTrayIcon();
+  void UpdateTrayTip();
+  void ShowTrayMenu(int x, int y);
+  void ShowConnectionInfo();
+
+  HINSTANCE instance_;
+  HWND window_ = nullptr;
+  NOTIFYICONDATAW tray_icon_data_{};
+  bool tray_installed_ = false;
+  UINT taskbar_created_message_ = 0;
+  AppConfig config_;
+  std::unique_ptr<LiveTextOverlay> overlay_;
+  TextInjector text_injector_;
+  std::unique_ptr<ParlinoServer> server_;
+  std::unique_ptr<Coordinator> coordinator_;
+  std::mutex task_mutex_;  // guards tasks_
+  std::vector<std::function<void()>> tasks_;
+};
+
+}  // namespace lumora

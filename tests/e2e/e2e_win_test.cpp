@@ -1,0 +1,308 @@
+// The whole program, end to end: the real executable runs in the bench's
+// Wine prefix with a written config.toml, a probe window holds the focus, and
+// the phone simulator talks to it over 127.0.0.1.
+
+#include <windows.h>
+#include <winsock2.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/auto_start_win.h"
+#include "config/app_config.h"
+#include "net/socket_platform.h"
+#include "tests/e2e/program_run_win.h"
+#include "tests/support/probe_window_win.h"
+#include "tools/phone_sim/session.h"
+
+namespace lumora {
+namespace {
+
+using std::chrono::milliseconds;
+using testing::ProbeWindow;
+using testing::ProgramRun;
+using testing::ReadLogMessages;
+
+// A port nobody listens on right now.
+unsigned FreePort() {
+  EnsureWinsock();
+  const SocketHandle socket = OpenTcpSocket();
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  SockLen size = sizeof address;
+  ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size);
+  CloseSocket(socket);
+  return ntohs(address.sin_port);
+}
+
+struct SimResult {
+  int status = -1;
+  std::string transcript;
+};
+
+// Runs the phone simulator on a thread of its own, so that this thread can
+// keep the probe window's messages flowing.
+class Phone {
+ public:
+  Phone(std::vector<std::string> args, std::string script = "")
+      : thread_([this, args = std::move(args), script = std::move(script)] {
+          std::istringstream in(script);
+          std::ostringstream out;
+          std::ostringstream err;
+          result_.status = RunPhoneSim(args, in, out, err);
+          result_.transcript = out.str() + err.str();
+          done_ = true;
+        }) {}
+  ~Phone() {
+    if (thread_.joinable()) {
+      thread_.join();
+    }
+  }
+  bool done() const { return done_; }
+  const SimResult& Wait() {
+    thread_.join();
+    return result_;
+  }
+
+ private:
+  SimResult result_;
+  std::atomic<bool> done_{false};
+  std::thread thread_;
+};
+
+class EndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::error_code ec;
+    std::filesystem::remove(LogDirectory() / kLogFileName, ec);
+    config_.listen_port = static_cast<std::int32_t>(FreePort());
+    config_.auto_start = false;
+    port_ = std::to_string(config_.listen_port);
+  }
+
+  // Writes the settings (so this is not a first run) and starts the program
+  // behind a focused probe window.
+  void StartProgram() {
+    SaveAppConfig(config_);
+    ASSERT_TRUE(probe_.ready());
+    ASSERT_TRUE(program_.Start());
+    ASSERT_TRUE(ProgramRun::WaitForLog("ParlinoServer: listening on port " + port_));
+  }
+
+  bool PumpUntil(const std::function<bool()>& done, milliseconds timeout = milliseconds(15000)) {
+    return probe_.Pump(done, timeout);
+  }
+
+  void CloseProgram() {
+    DWORD exit_code = 99;
+    ASSERT_TRUE(program_.Close(&exit_code));
+    EXPECT_EQ(exit_code, 0u);
+  }
+
+  bool OverlayVisible() {
+    HWND overlay = program_.FindWindowOfClass(L"Lumora.LiveTextOverlay");
+    return overlay != nullptr && IsWindowVisible(overlay);
+  }
+
+  AppConfig config_;
+  std::string port_;
+  ProbeWindow probe_;
+  ProgramRun program_;
+};
+
+TEST_F(EndToEndTest, DictationIsTypedOnceThenEnter) {
+  StartProgram();
+  // Growing partials of a sentence with an emoji, then a commit.
+  Phone phone({"127.0.0.1", port_, "--dictate",
+               "\xE4\xBB\x8A\xE5\xA4\xA9 \xE5\xA4\xA9\xE6\xB0\x94 \xF0\x9F\x98\x80", "--interval", "300"});
+  bool overlay_seen = false;
+  PumpUntil([&] {
+    overlay_seen = overlay_seen || OverlayVisible();
+    return phone.done();
+  });
+  const SimResult& sim = phone.Wait();
+  EXPECT_EQ(sim.status, kSimPassed) << sim.transcript;
+  const std::wstring want = L"\u4ECA\u5929 \u5929\u6C14 \U0001F600";
+  EXPECT_TRUE(PumpUntil([&] { return probe_.Text() == want; })) << probe_.Text().size();
+  EXPECT_TRUE(overlay_seen);
+  EXPECT_TRUE(PumpUntil([&] { return !OverlayVisible(); }));
+
+  // Enter by its scan code, at least the 120 ms wait after the last character.
+  std::vector<testing::KeyMessage> presses;
+  EXPECT_TRUE(PumpUntil([&] {
+    presses = probe_.KeyPresses();
+    return presses.size() >= 2;
+  }));
+  ASSERT_EQ(presses.size(), 2u);
+  EXPECT_EQ(presses[0].message, static_cast<UINT>(WM_KEYDOWN));
+  EXPECT_EQ(presses[0].scan_code, 28u);
+  EXPECT_EQ(presses[1].message, static_cast<UINT>(WM_KEYUP));
+  EXPECT_GE(std::chrono::duration_cast<milliseconds>(presses[0].at - probe_.last_char_at()).count(), 100);
+  CloseProgram();
+  EXPECT_EQ(probe_.Text(), want);  // once
+}
+
+TEST_F(EndToEndTest, KeysClearAndEmptyCommit) {
+  config_.press_enter_on_commit = false;
+  StartProgram();
+  Phone phone({"127.0.0.1", port_, "--script", "-"},
+              "text abc\ncommit\nexpect ack of=commit\n"
+              "text dropped\nclear\nexpect ack of=clear\n"
+              "commit\nexpect ack of=commit\n"
+              "key backspace\nkey enter\nkey Enter\nsleep 500\nbye\n");
+  PumpUntil([&] { return phone.done(); });
+  const SimResult& sim = phone.Wait();
+  EXPECT_EQ(sim.status, kSimPassed) << sim.transcript;
+  PumpUntil([&] { return probe_.KeyPresses().size() >= 4; });
+  PumpUntil([] { return false; }, milliseconds(300));
+  EXPECT_EQ(probe_.Text(), L"abc");
+  std::vector<std::pair<UINT, unsigned>> scan_keys;
+  for (const testing::KeyMessage& key : probe_.KeyPresses()) {
+    scan_keys.emplace_back(key.message, key.scan_code);
+  }
+  const std::vector<std::pair<UINT, unsigned>> want = {
+      {WM_KEYDOWN, 14}, {WM_KEYUP, 14}, {WM_KEYDOWN, 28}, {WM_KEYUP, 28}};
+  EXPECT_EQ(scan_keys, want);
+  CloseProgram();
+  const auto log = ReadLogMessages();
+  EXPECT_NE(std::find(log.begin(), log.end(), "coordinator: unknown key 'Enter'"), log.end());
+  EXPECT_NE(std::find(log.begin(), log.end(), "coordinator: clear"), log.end());
+}
+
+TEST_F(EndToEndTest, MalformedLineIsLoggedAndNothingTyped) {
+  StartProgram();
+  Phone phone({"127.0.0.1", port_, "--script", "-"},
+              "text never typed\nraw {bad\\n\nexpect error code=bad_frame\nexpect bye reason=protocol_error\n"
+              "wait-close\n");
+  PumpUntil([&] { return phone.done(); });
+  EXPECT_EQ(phone.Wait().status, kSimPassed);
+  PumpUntil([] { return false; }, milliseconds(300));
+  CloseProgram();
+  EXPECT_EQ(probe_.Text(), L"");
+  const auto log = ReadLogMessages();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "server error bad_frame: invalid json"), 1);
+}
+
+TEST_F(EndToEndTest, ReplacementAndTheLogInOrder) {
+  StartProgram();
+  Phone first({"127.0.0.1", port_, "--script", "-", "--timeout", "10000"},
+              "expect bye reason=replaced\nwait-close\n");
+  ASSERT_TRUE(ProgramRun::WaitForLog("coordinator: client connect"));
+  Phone second({"127.0.0.1", port_, "--script", "-"}, "text x\nclear\nexpect ack of=clear\nbye\n");
+  PumpUntil([&] { return first.done() && second.done(); });
+  EXPECT_EQ(first.Wait().status, kSimPassed);
+  EXPECT_EQ(second.Wait().status, kSimPassed);
+  ASSERT_TRUE(ProgramRun::WaitForLog("coordinator: client disconnect", milliseconds(5000)));
+  CloseProgram();
+
+  // Keep only the lines this run is about, in file order.
+  std::vector<std::string> seen;
+  for (const std::string& message : ReadLogMessages()) {
+    for (const char* prefix : {"Parlino starting", "ParlinoServer: listening", "coordinator: client",
+                               "coordinator: clear", "Parlino exit", "ParlinoServer: stopped"}) {
+      if (message.rfind(prefix, 0) == 0) {
+        seen.push_back(message.substr(0, message.find(" 127.0.0.1")));
+      }
+    }
+  }
+  const std::vector<std::string> want = {"Parlino starting",
+                                         "ParlinoServer: listening on port " + port_,
+                                         "coordinator: client connect",
+                                         "coordinator: client disconnect",
+                                         "coordinator: client connect",
+                                         "coordinator: clear",
+                                         "coordinator: client disconnect",
+                                         "Parlino exit",
+                                         "ParlinoServer: stopped"};
+  EXPECT_EQ(seen, want);
+}
+
+TEST_F(EndToEndTest, SecondStartExitsAtOnceWithoutALogLine) {
+  StartProgram();
+  const std::size_t lines_before = ReadLogMessages().size();
+  ProgramRun second;
+  ASSERT_TRUE(second.Start());
+  DWORD exit_code = 99;
+  ASSERT_TRUE(second.WaitForExit(&exit_code));
+  EXPECT_EQ(exit_code, 0u);
+  EXPECT_EQ(ReadLogMessages().size(), lines_before);
+  EXPECT_TRUE(program_.Running());
+  CloseProgram();
+}
+
+TEST_F(EndToEndTest, TakenPortShowsTheWarningAndTheProgramRunsOn) {
+  // Hold the port the program will ask for.
+  const SocketHandle holder = OpenTcpSocket();
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  address.sin_port = htons(static_cast<unsigned short>(config_.listen_port));
+  ASSERT_EQ(::bind(holder, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(holder, 1), 0);
+
+  SaveAppConfig(config_);
+  ASSERT_TRUE(program_.Start());
+  // The warning box, captioned with the product name.
+  const wchar_t* kCaption = L"Lumora\u8BED\u97F3\u8F93\u5165";
+  HWND box = nullptr;
+  EXPECT_TRUE(PumpUntil([&] { return (box = program_.FindWindowOfClass(L"#32770", kCaption)) != nullptr; }));
+  ASSERT_NE(box, nullptr);
+  // Its first line names the port.
+  std::wstring text;
+  EnumChildWindows(
+      box,
+      [](HWND child, LPARAM param) -> BOOL {
+        wchar_t buffer[512] = {};
+        GetWindowTextW(child, buffer, 512);
+        *reinterpret_cast<std::wstring*>(param) += buffer;
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&text));
+  EXPECT_NE(text.find(L"\u65E0\u6CD5\u7ED1\u5B9A TCP \u7AEF\u53E3 " +
+                      std::wstring(port_.begin(), port_.end()) + L"\u3002"),
+            std::wstring::npos);
+  EXPECT_TRUE(ProgramRun::WaitForLog("ParlinoServer: bind() failed on port " + port_));
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+  EXPECT_TRUE(PumpUntil([&] { return program_.FindWindowOfClass(L"#32770", kCaption) == nullptr; }));
+  EXPECT_TRUE(program_.Running());
+  CloseSocket(holder);
+  CloseProgram();
+}
+
+std::wstring RunValue() {
+  wchar_t data[1024] = {};
+  DWORD size = sizeof data;
+  if (RegGetValueW(HKEY_CURRENT_USER, kRunKeyPath, kRunValueName, RRF_RT_REG_SZ, nullptr, data, &size) !=
+      ERROR_SUCCESS) {
+    return L"<none>";
+  }
+  return data;
+}
+
+TEST_F(EndToEndTest, RunValueFollowsTheAutoStartSetting) {
+  config_.auto_start = true;
+  StartProgram();
+  CloseProgram();
+  EXPECT_EQ(RunValue(), L"\"" + testing::ProgramPath() + L"\"");
+
+  config_.auto_start = false;
+  ProgramRun again;
+  std::error_code ec;
+  std::filesystem::remove(LogDirectory() / kLogFileName, ec);
+  SaveAppConfig(config_);
+  ASSERT_TRUE(again.Start());
+  ASSERT_TRUE(ProgramRun::WaitForLog("ParlinoServer: listening on port " + port_));
+  DWORD exit_code = 99;
+  ASSERT_TRUE(again.Close(&exit_code));
+  EXPECT_EQ(RunValue(), L"<none>");
+}
+
+}  // namespace
+}  // namespace lumora
