@@ -54,6 +54,7 @@ class ProbeWindow {
     text.resize(static_cast<std::size_t>(GetWindowTextW(edit_, text.data(), static_cast<int>(text.size()))));
     return text;
   }
+  void Clear() { SetWindowTextW(edit_, L""); }
   const std::vector<KeyMessage>& keys() const { return keys_; }
   // Key presses other than typed characters (which arrive as VK_PACKET).
   std::vector<KeyMessage> KeyPresses() const {

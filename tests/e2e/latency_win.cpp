@@ -1,0 +1,179 @@
+// Commit-to-keystroke latency of the real program, side by side with a floor
+// receiver that makes the same thread hops and nothing else (floor_receiver).
+// For each commit: the time from the commit line leaving the phone's socket
+// to the first character reaching a focused edit control.
+//
+//   e2e_latency [COMMITS]      (default 50)
+
+#include <windows.h>
+#include <winsock2.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "config/app_config.h"
+#include "net/server.h"
+#include "net/socket_platform.h"
+#include "tests/e2e/program_run_win.h"
+#include "tests/support/probe_window_win.h"
+
+namespace {
+
+using lumora::SocketHandle;
+using Clock = std::chrono::steady_clock;
+
+unsigned FreePort() {
+  const SocketHandle socket = lumora::OpenTcpSocket();
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  lumora::SockLen size = sizeof address;
+  ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size);
+  lumora::CloseSocket(socket);
+  return ntohs(address.sin_port);
+}
+
+SocketHandle Connect(unsigned port) {
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    const SocketHandle socket = lumora::OpenTcpSocket();
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<unsigned short>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+      return socket;
+    }
+    lumora::CloseSocket(socket);
+    Sleep(50);
+  }
+  return lumora::kInvalidSocket;
+}
+
+// Dispatches messages until the edit holds text; returns when it first does.
+bool WaitForFirstCharacter(lumora::testing::ProbeWindow& probe, Clock::time_point& at) {
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
+  while (Clock::now() < deadline) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+      if (!probe.Text().empty()) {
+        at = Clock::now();
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+std::vector<double> Measure(unsigned port, int commits, lumora::testing::ProbeWindow& probe) {
+  std::vector<double> latencies;
+  const SocketHandle phone = Connect(port);
+  if (phone == lumora::kInvalidSocket) {
+    return latencies;
+  }
+  char welcome[512];
+  lumora::ReceiveSome(phone, welcome, sizeof welcome);
+  lumora::SendLine(phone, "{\"type\":\"hello\",\"client\":\"latency\"}\n");
+  for (int i = 0; i < commits; ++i) {
+    probe.Clear();
+    lumora::SendLine(phone, "{\"type\":\"text\",\"content\":\"commit" + std::to_string(i) + "\"}\n");
+    probe.Pump([] { return false; }, std::chrono::milliseconds(30));
+    const std::string commit = "{\"type\":\"commit\",\"press_enter\":false}\n";
+    lumora::SendLine(phone, commit);
+    const auto sent = Clock::now();
+    Clock::time_point arrived;
+    if (!WaitForFirstCharacter(probe, arrived)) {
+      std::fprintf(stderr, "commit %d: nothing arrived\n", i);
+      break;
+    }
+    latencies.push_back(std::chrono::duration<double, std::milli>(arrived - sent).count());
+    probe.Pump([] { return false; }, std::chrono::milliseconds(20));
+  }
+  lumora::ShutdownSocket(phone);
+  lumora::CloseSocket(phone);
+  return latencies;
+}
+
+double Percentile(std::vector<double> values, double fraction) {
+  if (values.empty()) {
+    return 0;
+  }
+  std::sort(values.begin(), values.end());
+  const std::size_t at = static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1) + 0.5);
+  return values[at];
+}
+
+std::wstring SiblingPath(const wchar_t* name) {
+  wchar_t self[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring path(self, length);
+  return path.substr(0, path.find_last_of(L"\\/") + 1) + name;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int commits = argc > 1 ? std::atoi(argv[1]) : 50;
+  lumora::EnsureWinsock();
+  lumora::testing::ProbeWindow probe;
+  if (!probe.ready()) {
+    std::fprintf(stderr, "probe window has no focus\n");
+    return 1;
+  }
+
+  // The program, with settings that type without Enter.
+  lumora::AppConfig config;
+  config.listen_port = static_cast<std::int32_t>(FreePort());
+  config.press_enter_on_commit = false;
+  config.auto_start = false;
+  lumora::SaveAppConfig(config);
+  std::error_code ec;
+  std::filesystem::remove(lumora::LogDirectory() / lumora::kLogFileName, ec);
+  std::vector<double> program;
+  {
+    lumora::testing::ProgramRun run;
+    if (!run.Start() || !lumora::testing::ProgramRun::WaitForLog("ParlinoServer: listening on port")) {
+      std::fprintf(stderr, "the program did not start\n");
+      return 1;
+    }
+    program = Measure(static_cast<unsigned>(config.listen_port), commits, probe);
+    DWORD exit_code = 0;
+    run.Close(&exit_code);
+  }
+
+  // The floor receiver.
+  const unsigned floor_port = FreePort();
+  std::wstring command = L"\"" + SiblingPath(L"floor_receiver.exe") + L"\" " + std::to_wstring(floor_port);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    std::fprintf(stderr, "floor receiver did not start\n");
+    return 1;
+  }
+  const std::vector<double> floor = Measure(floor_port, commits, probe);
+  WaitForSingleObject(process.hProcess, 5000);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+
+  std::printf("commit to first character, %d commits each (ms)\n", commits);
+  std::printf("%-10s %8s %8s %8s\n", "receiver", "median", "p90", "n");
+  std::printf("%-10s %8.2f %8.2f %8zu\n", "program", Percentile(program, 0.5), Percentile(program, 0.9),
+              program.size());
+  std::printf("%-10s %8.2f %8.2f %8zu\n", "floor", Percentile(floor, 0.5), Percentile(floor, 0.9),
+              floor.size());
+  const double floor_p90 = Percentile(floor, 0.9);
+  std::printf("p90 ratio program/floor: %.2f\n", floor_p90 > 0 ? Percentile(program, 0.9) / floor_p90 : 0.0);
+  return program.size() == static_cast<std::size_t>(commits) &&
+                 floor.size() == static_cast<std::size_t>(commits)
+             ? 0
+             : 1;
+}
