@@ -1,0 +1,414 @@
+#include "config/app_config.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "tests/config/config_test_support.h"
+
+namespace lumora {
+namespace {
+
+using test::ConfigFileTest;
+using test::FolderEntries;
+using test::ReadBytes;
+using test::WriteBytes;
+
+constexpr std::string_view kDefaultFile =
+    "# Parlino config\r\n"
+    "listen_port = 47823\r\n"
+    "press_enter_on_commit = true\r\n"
+    "use_clipboard_paste = false\r\n"
+    "auto_start = true\r\n"
+    "overlay_theme_color = \"white\"\r\n"
+    "overlay_position = \"center\"\r\n";
+
+// Lines of a file that must end every line in CR LF; fails on a bare LF.
+std::vector<std::string> CrLfLines(const std::string& bytes) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == '\n') {
+      EXPECT_TRUE(i > 0 && bytes[i - 1] == '\r') << "bare LF at byte " << i;
+      lines.push_back(bytes.substr(start, i - 1 - start));
+      start = i + 1;
+    }
+  }
+  EXPECT_EQ(start, bytes.size()) << "last line has no line break";
+  return lines;
+}
+
+TEST_F(ConfigFileTest, SettingsComeFromTheTextKeyByKey) {
+  struct Case {
+    std::string text;
+    AppConfig expected;
+  };
+  const AppConfig defaults;
+  const Case cases[] = {
+      {"", defaults},
+      {"listen_port = 5000", {.listen_port = 5000}},
+      // The port's range and the types that can give it.
+      {"listen_port = 1024", {.listen_port = 1024}},
+      {"listen_port = 65535", {.listen_port = 65535}},
+      {"listen_port = 1023", defaults},
+      {"listen_port = 65536", defaults},
+      {"listen_port = 0", defaults},
+      {"listen_port = -1", defaults},
+      {"listen_port = -47823", defaults},
+      {"listen_port = 4294967296", defaults},           // 0 in 32 bits
+      {"listen_port = 4294975119", defaults},           // 47823 + 2^32
+      {"listen_port = 9223372036854775807", defaults},  // largest 64-bit
+      {"listen_port = -9223372036854775808", defaults},
+      {"listen_port = 0x1F90", {.listen_port = 8080}},
+      {"listen_port = 1_0_2_4", {.listen_port = 1024}},
+      {"listen_port = 8080.0", {.listen_port = 8080}},
+      {"listen_port = 5e3", {.listen_port = 5000}},
+      {"listen_port = 1024.0", {.listen_port = 1024}},
+      {"listen_port = 8080.5", defaults},
+      {"listen_port = 1023.9999", defaults},
+      {"listen_port = 65535.5", defaults},
+      {"listen_port = 1e300", defaults},
+      {"listen_port = -8080.0", defaults},
+      {"listen_port = inf", defaults},
+      {"listen_port = -inf", defaults},
+      {"listen_port = nan", defaults},
+      {"listen_port = \"5000\"", defaults},
+      {"listen_port = true", defaults},
+      {"listen_port = [5000]", defaults},
+      {"listen_port = { value = 5000 }", defaults},
+      {"listen_port = 1979-05-27", defaults},
+      // Switches: booleans, or integers as C reads them.
+      {"press_enter_on_commit = false", {.press_enter_on_commit = false}},
+      {"press_enter_on_commit = 0", {.press_enter_on_commit = false}},
+      {"press_enter_on_commit = 2", defaults},
+      {"use_clipboard_paste = 2", {.use_clipboard_paste = true}},
+      {"press_enter_on_commit = \"true\"", defaults},
+      {"press_enter_on_commit = -1", defaults},
+      {"press_enter_on_commit = \"false\"", defaults},
+      {"press_enter_on_commit = 0.0", defaults},
+      {"use_clipboard_paste = true", {.use_clipboard_paste = true}},
+      {"use_clipboard_paste = 1", {.use_clipboard_paste = true}},
+      {"use_clipboard_paste = -9223372036854775808", {.use_clipboard_paste = true}},
+      {"use_clipboard_paste = \"true\"", defaults},
+      {"use_clipboard_paste = 1.0", defaults},
+      {"use_clipboard_paste = [true]", defaults},
+      {"auto_start = false", {.auto_start = false}},
+      {"auto_start = 0", {.auto_start = false}},
+      {"auto_start = 0x0", {.auto_start = false}},
+      {"auto_start = \"no\"", defaults},
+      // Names, whatever the case of their ASCII letters; everything else is the default.
+      {"overlay_theme_color = \"Purple\"", {.overlay_theme_color = OverlayThemeColor::Purple}},
+      {"overlay_theme_color = \"PINK\"", {.overlay_theme_color = OverlayThemeColor::Pink}},
+      {"overlay_theme_color = 'blue'", {.overlay_theme_color = OverlayThemeColor::Blue}},
+      {"overlay_theme_color = \"\"\"green\"\"\"", {.overlay_theme_color = OverlayThemeColor::Green}},
+      {"overlay_theme_color = \"red\"", defaults},
+      {"overlay_theme_color = \"white\"", defaults},
+      {"overlay_theme_color = \" pink\"", defaults},
+      {"overlay_theme_color = \"粉\"", defaults},
+      {"overlay_theme_color = 3", defaults},
+      {"overlay_theme_color = true", defaults},
+      {"overlay_position = \"TOP_LEFT\"", {.overlay_position = OverlayPosition::TopLeft}},
+      {"overlay_position = \"bottom_right\"", {.overlay_position = OverlayPosition::BottomRight}},
+      {"overlay_position = \"top-left\"", defaults},
+      {"overlay_position = \"left\"", defaults},
+      {"overlay_position = 2", defaults},
+      // Only exact top-level keys are seen.
+      {"[overlay]\noverlay_position = \"top_left\"", defaults},
+      {"listen_port = 5000\n[server]\nauto_start = false", {.listen_port = 5000}},
+      {"overlay.overlay_position = \"top_left\"", defaults},
+      {"[[listen_port]]\nvalue = 5000", defaults},
+      {"Listen_Port = 5000\nAUTO_START = false", defaults},
+      {"\"listen_port\" = 5000", {.listen_port = 5000}},
+      {"listen_port = 5000 # mine\nwindow_width = 800\nname = \"x\"", {.listen_port = 5000}},
+      // Text that is not TOML gives every default, even for the keys before the fault.
+      {"listen_port = 5000\nauto_start = false\noverlay_theme_color = \"pink\nuse_clipboard_paste = true",
+       defaults},
+      {"auto_start = false\nlisten_port = 99999999999999999999", defaults},  // beyond 64 bits
+      {"auto_start = false\nlisten_port = 1e400", defaults},
+      {"listen_port = 5000\nlisten_port = 6000", defaults},
+      {"listen_port = 5000\nauto_start = false\nthis line is not toml", defaults},
+      {"listen_port = 5000\noverlay_position = \"top_left\xFF\"", defaults},  // not UTF-8
+      {std::string("listen_port = 5000\nauto_start = false\n\0", 39), defaults},
+      {"listen_port = 5000\rauto_start = false", defaults},
+      {"listen_port = 5000\n[设置]\nauto_start = false", defaults},  // not a bare key
+      {"listen_port = 5000\n[=]", defaults},
+      {"listen_port = 5000\n[[ #]]", defaults},
+      {std::string("listen_port = 5000\n[\0]", 22), defaults},
+      {std::string(64, '\0'), defaults},  // what a crash can leave of a file
+      // Characters toml++ 3.3.0 mishandles while skipping blanks (U+00A1..U+0499,
+      // U+2C5E..U+2FFF, U+3001..U+3057, U+FB26..U+FEFE), where TOML allows them and where it does not.
+      {"# 设置、说明。café «Ω» ﹏\nlisten_port = 5000", {.listen_port = 5000}},
+      {"note = \"\"\"first \\\n、second\"\"\"\nlisten_port = 5000", {.listen_port = 5000}},
+      {"note = \"\"\"\\\n   é\"\"\"\nauto_start = 0", {.auto_start = false}},
+      {"\"é\" = 1\n\"ü\" = 2\nlisten_port = 5000", {.listen_port = 5000}},
+      {"overlay_theme_color = \"pink、\"", defaults},
+      {"listen_port = 5000 、", defaults},
+      {"listen_port = 5000\nauto_start = false。", defaults},
+      {"listen_port = 5000\ncafé = 1", defaults},
+      {"listen_port = 5000\n\xE3\x80\x81 = 1", defaults},
+      {"listen_port = 5000 \xE0\x82\xA1", defaults},  // U+00A1 overlong: not UTF-8
+      // The forms editors save: a BOM, CR LF, blanks and comments.
+      {"\xEF\xBB\xBFlisten_port = 5000", {.listen_port = 5000}},
+      {"# mine\r\n\r\n  listen_port\t=\t6000  # here\r\nauto_start = false\r\n",
+       {.listen_port = 6000, .auto_start = false}},
+      {"overlay_position = \"bottom_left\"\nauto_start = 0\nuse_clipboard_paste = true\n"
+       "press_enter_on_commit = false\noverlay_theme_color = \"yellow\"\nlisten_port = 50000\n",
+       {.listen_port = 50000,
+        .overlay_theme_color = OverlayThemeColor::Yellow,
+        .overlay_position = OverlayPosition::BottomLeft,
+        .press_enter_on_commit = false,
+        .use_clipboard_paste = true,
+        .auto_start = false}},
+  };
+  const std::filesystem::path file = ConfigFilePath();
+  for (const Case& c : cases) {
+    EXPECT_EQ(ParseAppConfig(c.text), c.expected) << c.text;
+    WriteBytes(file, c.text);
+    EXPECT_EQ(LoadAppConfig(), c.expected) << "from the file: " << c.text;
+  }
+}
+
+TEST_F(ConfigFileTest, MissingOrUnreadableFileGivesDefaults) {
+  ASSERT_FALSE(std::filesystem::exists(ConfigFilePath()));
+  EXPECT_EQ(LoadAppConfig(), AppConfig{});
+
+  // A folder where the file should be.
+  std::filesystem::create_directories(ConfigFilePath() / "inside");
+  EXPECT_EQ(LoadAppConfig(), AppConfig{});
+}
+
+TEST(ConfigNamesTest, DisplayNamesInMenuOrder) {
+  const std::vector<std::string_view> colors = {"白", "粉", "绿", "黄", "蓝", "紫"};
+  const std::vector<std::string_view> positions = {"居中", "左上", "右上", "左下", "右下"};
+  ASSERT_EQ(colors.size(), static_cast<size_t>(kOverlayThemeColorCount));
+  ASSERT_EQ(positions.size(), static_cast<size_t>(kOverlayPositionCount));
+  for (std::int32_t i = 0; i < kOverlayThemeColorCount; ++i) {
+    EXPECT_EQ(ThemeColorDisplayName(static_cast<OverlayThemeColor>(i)), colors[static_cast<size_t>(i)]);
+  }
+  for (std::int32_t i = 0; i < kOverlayPositionCount; ++i) {
+    EXPECT_EQ(PositionDisplayName(static_cast<OverlayPosition>(i)), positions[static_cast<size_t>(i)]);
+  }
+  constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
+  constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
+  for (std::int32_t value : {-1, 6, kMin, kMax}) {
+    EXPECT_EQ(ThemeColorDisplayName(static_cast<OverlayThemeColor>(value)), "白") << value;
+  }
+  for (std::int32_t value : {-1, 5, kMin, kMax}) {
+    EXPECT_EQ(PositionDisplayName(static_cast<OverlayPosition>(value)), "居中") << value;
+  }
+}
+
+// Each text through both parsers: whole names only, in any case of their ASCII letters.
+TEST(ConfigNamesTest, ParseMatchesWholeNamesInAnyAsciiCase) {
+  using Color = OverlayThemeColor;
+  using Position = OverlayPosition;
+  struct Case {
+    std::string text;
+    Color color;
+    Position position;
+  };
+  const Case cases[] = {
+      {"white", Color::White, Position::Center},
+      {"pink", Color::Pink, Position::Center},
+      {"green", Color::Green, Position::Center},
+      {"yellow", Color::Yellow, Position::Center},
+      {"blue", Color::Blue, Position::Center},
+      {"purple", Color::Purple, Position::Center},
+      {"center", Color::White, Position::Center},
+      {"top_left", Color::White, Position::TopLeft},
+      {"top_right", Color::White, Position::TopRight},
+      {"bottom_left", Color::White, Position::BottomLeft},
+      {"bottom_right", Color::White, Position::BottomRight},
+      {"Purple", Color::Purple, Position::Center},
+      {"gReEn", Color::Green, Position::Center},
+      {"TOP_LEFT", Color::White, Position::TopLeft},
+      {"Bottom_Right", Color::White, Position::BottomRight},
+      {"", Color::White, Position::Center},
+      {"red", Color::White, Position::Center},
+      {"pinkk", Color::White, Position::Center},
+      {" pink", Color::White, Position::Center},
+      {std::string("pink\0", 5), Color::White, Position::Center},
+      {"top-left", Color::White, Position::Center},
+      {"top left", Color::White, Position::Center},
+      {"left", Color::White, Position::Center},
+      {"粉", Color::White, Position::Center},
+      {"左上", Color::White, Position::Center},
+      {"1", Color::White, Position::Center},
+      {"PİNK", Color::White, Position::Center},  // dotted capital I is not ASCII
+      {std::string(1000, 'a') + "pink", Color::White, Position::Center},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ParseThemeColor(c.text), c.color) << c.text;
+    EXPECT_EQ(ParsePosition(c.text), c.position) << c.text;
+  }
+}
+
+TEST_F(ConfigFileTest, DefaultFileIsSevenCrLfLines) {
+  SaveAppConfig(AppConfig{});
+  const std::string bytes = ReadBytes(ConfigFilePath());
+  EXPECT_EQ(bytes, kDefaultFile);
+  EXPECT_EQ(CrLfLines(bytes).size(), 7u);
+  EXPECT_EQ(FormatAppConfig(AppConfig{}), kDefaultFile);
+  EXPECT_EQ(LoadAppConfig(), AppConfig{});
+}
+
+TEST_F(ConfigFileTest, OutOfRangeValuesAreSavedAsDefaults) {
+  struct Case {
+    AppConfig config;
+    std::string line;  // replaces the default file's line of the same key
+  };
+  const Case cases[] = {
+      {{.listen_port = 80}, "listen_port = 47823"},
+      {{.listen_port = 0}, "listen_port = 47823"},
+      {{.listen_port = -1}, "listen_port = 47823"},
+      {{.listen_port = 1023}, "listen_port = 47823"},
+      {{.listen_port = 65536}, "listen_port = 47823"},
+      {{.listen_port = std::numeric_limits<std::int32_t>::min()}, "listen_port = 47823"},
+      {{.listen_port = std::numeric_limits<std::int32_t>::max()}, "listen_port = 47823"},
+      {{.listen_port = 1024}, "listen_port = 1024"},
+      {{.listen_port = 65535}, "listen_port = 65535"},
+      {{.overlay_theme_color = static_cast<OverlayThemeColor>(6)}, "overlay_theme_color = \"white\""},
+      {{.overlay_theme_color = static_cast<OverlayThemeColor>(-1)}, "overlay_theme_color = \"white\""},
+      {{.overlay_theme_color = OverlayThemeColor::Purple}, "overlay_theme_color = \"purple\""},
+      {{.overlay_position = static_cast<OverlayPosition>(5)}, "overlay_position = \"center\""},
+      {{.overlay_position = static_cast<OverlayPosition>(-7)}, "overlay_position = \"center\""},
+      {{.overlay_position = OverlayPosition::BottomRight}, "overlay_position = \"bottom_right\""},
+      {{.press_enter_on_commit = false}, "press_enter_on_commit = false"},
+      {{.use_clipboard_paste = true}, "use_clipboard_paste = true"},
+      {{.auto_start = false}, "auto_start = false"},
+  };
+  for (const Case& c : cases) {
+    std::string expected(kDefaultFile);
+    const std::string key = "\n" + c.line.substr(0, c.line.find(" = ") + 3);
+    const size_t at = expected.find(key);
+    ASSERT_NE(at, std::string::npos) << c.line;
+    const size_t start = at + 1;
+    expected.replace(start, expected.find('\r', start) - start, c.line);
+
+    SaveAppConfig(c.config);
+    EXPECT_EQ(ReadBytes(ConfigFilePath()), expected) << c.line;
+  }
+}
+
+TEST_F(ConfigFileTest, SaveAfterHandEditKeepsOnlyTheSevenLines) {
+  const std::string edited =
+      "# my settings, do not lose\n"
+      "auto_start = false\n"
+      "listen_port = 50123   # the router forwards this one\n"
+      "window_width = 800\n"
+      "overlay_position = \"Top_Right\"\n"
+      "[extra]\n"
+      "note = \"hello\"\n";
+  WriteBytes(ConfigFilePath(), edited);
+  const AppConfig loaded = LoadAppConfig();
+  const AppConfig expected{
+      .listen_port = 50123, .overlay_position = OverlayPosition::TopRight, .auto_start = false};
+  ASSERT_EQ(loaded, expected);
+
+  SaveAppConfig(loaded);
+  const std::string bytes = ReadBytes(ConfigFilePath());
+  EXPECT_EQ(bytes,
+            "# Parlino config\r\n"
+            "listen_port = 50123\r\n"
+            "press_enter_on_commit = true\r\n"
+            "use_clipboard_paste = false\r\n"
+            "auto_start = false\r\n"
+            "overlay_theme_color = \"white\"\r\n"
+            "overlay_position = \"top_right\"\r\n");
+  EXPECT_EQ(CrLfLines(bytes).size(), 7u);
+  EXPECT_EQ(LoadAppConfig(), expected);
+}
+
+TEST_F(ConfigFileTest, EveryThemeAndPositionSurvivesSaveAndLoad) {
+  int round = 0;
+  for (std::int32_t color = 0; color < kOverlayThemeColorCount; ++color) {
+    for (std::int32_t position = 0; position < kOverlayPositionCount; ++position, ++round) {
+      const AppConfig config{
+          .listen_port = kMinListenPort + round * 2111,
+          .overlay_theme_color = static_cast<OverlayThemeColor>(color),
+          .overlay_position = static_cast<OverlayPosition>(position),
+          .press_enter_on_commit = (round & 1) != 0,
+          .use_clipboard_paste = (round & 2) != 0,
+          .auto_start = (round & 4) != 0,
+      };
+      SaveAppConfig(config);
+      EXPECT_EQ(LoadAppConfig(), config);
+      EXPECT_EQ(ParseThemeColor(ThemeColorFileName(config.overlay_theme_color)), config.overlay_theme_color);
+      EXPECT_EQ(ParsePosition(PositionFileName(config.overlay_position)), config.overlay_position);
+    }
+  }
+}
+
+// A save cut short at any step: the file keeps its old bytes and no
+// half-written file stays beside it.
+TEST_F(ConfigFileTest, FailedSaveLeavesOldFileWholeAndNoTempFile) {
+  using detail::SaveFault;
+  using detail::SaveStep;
+  const AppConfig changed{.listen_port = 6000, .overlay_theme_color = OverlayThemeColor::Blue};
+  const size_t full = FormatAppConfig(changed).size();
+  const SaveFault faults[] = {
+      {SaveStep::Write, 0},    {SaveStep::Write, 1}, {SaveStep::Write, 40},  {SaveStep::Write, full - 1},
+      {SaveStep::Write, full}, {SaveStep::Flush, 0}, {SaveStep::Replace, 0},
+  };
+  const std::string old_bytes = "# mine\nlisten_port = 5000\noverlay_position = \"top_left\"\n";
+  const AppConfig old_config{.listen_port = 5000, .overlay_position = OverlayPosition::TopLeft};
+  const std::filesystem::path folder = scratch_.path() / u8"设置 副本";
+  const std::filesystem::path file = folder / "config.toml";
+
+  for (const SaveFault& fault : faults) {
+    const std::string label = "step " + std::to_string(static_cast<int>(fault.fail_at)) + " after " +
+                              std::to_string(fault.bytes_written);
+    WriteBytes(file, old_bytes);
+    EXPECT_FALSE(detail::SaveAppConfigTo(file, changed, fault)) << label;
+    EXPECT_EQ(ReadBytes(file), old_bytes) << label;
+    EXPECT_EQ(FolderEntries(folder), std::vector<std::string>{"config.toml"}) << label;
+    EXPECT_EQ(detail::LoadAppConfigFrom(file), old_config) << label;
+
+    // No earlier file: none appears.
+    std::filesystem::remove(file);
+    EXPECT_FALSE(detail::SaveAppConfigTo(file, changed, fault)) << label;
+    EXPECT_TRUE(FolderEntries(folder).empty()) << label;
+    EXPECT_EQ(detail::LoadAppConfigFrom(file), AppConfig{}) << label;
+  }
+
+  // The same save without a fault replaces the file.
+  WriteBytes(file, old_bytes);
+  EXPECT_TRUE(detail::SaveAppConfigTo(file, changed));
+  EXPECT_EQ(ReadBytes(file), FormatAppConfig(changed));
+  EXPECT_EQ(FolderEntries(folder), std::vector<std::string>{"config.toml"});
+  EXPECT_EQ(detail::LoadAppConfigFrom(file), changed);
+}
+
+TEST_F(ConfigFileTest, SaveOverAFolderFailsAndRemovesItsTempFile) {
+  const std::filesystem::path file = scratch_.path() / "config.toml";
+  WriteBytes(file / "keep.txt", "kept");
+  EXPECT_FALSE(detail::SaveAppConfigTo(file, AppConfig{.listen_port = 6000}));
+  EXPECT_EQ(ReadBytes(file / "keep.txt"), "kept");
+  EXPECT_EQ(FolderEntries(scratch_.path()), std::vector<std::string>{"config.toml"});
+  EXPECT_EQ(detail::LoadAppConfigFrom(file), AppConfig{});
+}
+
+TEST_F(ConfigFileTest, SaveWhereNoFolderCanBeMadeIsSilent) {
+  // A file stands where a parent folder would have to be.
+  WriteBytes(scratch_.path() / "blocker", "x");
+  const std::filesystem::path file = scratch_.path() / "blocker" / u8"配置" / "config.toml";
+  EXPECT_FALSE(detail::SaveAppConfigTo(file, AppConfig{.listen_port = 6000}));
+  EXPECT_EQ(ReadBytes(scratch_.path() / "blocker"), "x");
+  EXPECT_EQ(FolderEntries(scratch_.path()), std::vector<std::string>{"blocker"});
+  EXPECT_EQ(detail::LoadAppConfigFrom(file), AppConfig{});
+}
+
+TEST_F(ConfigFileTest, ChinesePathLoadsAndSaves) {
+  const std::filesystem::path file = scratch_.path() / u8"用户 张三" / u8"应用数据" / "config.toml";
+  const AppConfig config{.listen_port = 12345, .overlay_theme_color = OverlayThemeColor::Green};
+  EXPECT_TRUE(detail::SaveAppConfigTo(file, config));
+  EXPECT_EQ(ReadBytes(file), FormatAppConfig(config));
+  EXPECT_EQ(detail::LoadAppConfigFrom(file), config);
+  EXPECT_EQ(FolderEntries(file.parent_path()), std::vector<std::string>{"config.toml"});
+}
+
+}  // namespace
+}  // namespace lumora
