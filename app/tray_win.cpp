@@ -1,17 +1,162 @@
-#include "app/win32_app_win.h"
+#include <windows.h>
 
-// The tray icon and its menu hang off the host window. Until they exist the
-// program is reached only through the phone; these are the places where the
-// tray plugs into start-up, the window procedure and the server events.
+#include <shellapi.h>
+
+#include <cwchar>
+#include <string>
+
+#include "app/auto_start_win.h"
+#include "app/log.h"
+#include "app/tray_menu_win.h"
+#include "app/win32_app_win.h"
+#include "net/addresses.h"
+#include "ui/contact_feedback_dialog_win.h"
+#include "ui/settings_dialog_win.h"
 
 namespace lumora {
 
-void Win32App::AddTrayIcon() {}
+void Win32App::AddTrayIcon() {
+  if (tray_installed_) {
+    return;
+  }
+  tray_icon_data_ = NOTIFYICONDATAW{};
+  tray_icon_data_.cbSize = sizeof tray_icon_data_;
+  tray_icon_data_.hWnd = window_;
+  tray_icon_data_.uID = kTrayIconId;
+  // NIF_SHOWTIP: under version 4 the shell shows the hover tip only when
+  // asked, and the tip is where the user sees the port and the state.
+  tray_icon_data_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP;
+  tray_icon_data_.uCallbackMessage = kTrayCallbackMessage;
+  tray_icon_data_.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(102));
+  if (tray_icon_data_.hIcon == nullptr) {
+    tray_icon_data_.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(101));
+  }
+  if (tray_icon_data_.hIcon == nullptr) {
+    tray_icon_data_.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+  }
+  UpdateTrayTip();
 
-void Win32App::UpdateTrayTip() {}
+  if (!Shell_NotifyIconW(NIM_ADD, &tray_icon_data_)) {
+    Log(LogLevel::Error, "APP",
+        "Win32App: Shell_NotifyIcon NIM_ADD failed, GetLastError=" + std::to_string(GetLastError()));
+    // The shell may still be starting (a logon start): one more try.
+    Sleep(500);
+    if (!Shell_NotifyIconW(NIM_ADD, &tray_icon_data_)) {
+      Log(LogLevel::Error, "APP", "Win32App: Shell_NotifyIcon NIM_ADD retry failed; no tray icon");
+      return;
+    }
+  }
+  tray_icon_data_.uVersion = NOTIFYICON_VERSION_4;
+  Shell_NotifyIconW(NIM_SETVERSION, &tray_icon_data_);
+  tray_installed_ = true;
+  Log(LogLevel::Warn, "APP", "Win32App: tray icon installed");
+}
 
-void Win32App::ShowTrayMenu(int /*x*/, int /*y*/) {}
+void Win32App::UpdateTrayTip() {
+  const std::wstring tip = TrayTipText(config_.listen_port, server_ && server_->IsRunning());
+  const std::size_t room = sizeof tray_icon_data_.szTip / sizeof tray_icon_data_.szTip[0] - 1;
+  const std::size_t length = tip.size() < room ? tip.size() : room;
+  std::wmemcpy(tray_icon_data_.szTip, tip.c_str(), length);
+  tray_icon_data_.szTip[length] = L'\0';
+  tray_icon_data_.uFlags |= NIF_TIP;
+  if (tray_installed_) {
+    Shell_NotifyIconW(NIM_MODIFY, &tray_icon_data_);
+  }
+}
 
-void Win32App::ShowConnectionInfo() {}
+void Win32App::ShowConnectionInfo() {
+  const std::wstring text = ConnectionInfoText(config_.listen_port, GetLocalIPv4Addresses());
+  MessageBoxW(window_, text.c_str(), L"Lumora\u8BED\u97F3\u8F93\u5165 - IP \u548C\u7AEF\u53E3",
+              MB_OK | MB_ICONINFORMATION);
+}
+
+void Win32App::ShowTrayMenu(int x, int y) {
+  HMENU menu = BuildTrayMenu(config_);
+  // Without this the menu would not close when the user clicks elsewhere.
+  SetForegroundWindow(window_);
+  const UINT command = static_cast<UINT>(
+      TrackPopupMenu(menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, x, y, 0, window_, nullptr));
+  DestroyMenu(menu);
+  ExecuteTrayCommand(command);
+}
+
+void Win32App::ExecuteTrayCommand(UINT command) {
+  if (command >= IDM_THEME_BASE && command < IDM_THEME_BASE + 100) {
+    config_.overlay_theme_color = static_cast<OverlayThemeColor>(command - IDM_THEME_BASE);
+    SaveAppConfig(config_);
+    if (overlay_) {
+      overlay_->SetThemeColor(config_.overlay_theme_color);
+    }
+    return;
+  }
+  if (command >= IDM_POSITION_BASE && command < IDM_POSITION_BASE + 100) {
+    config_.overlay_position = static_cast<OverlayPosition>(command - IDM_POSITION_BASE);
+    SaveAppConfig(config_);
+    if (overlay_) {
+      overlay_->SetPosition(config_.overlay_position);
+    }
+    return;
+  }
+  switch (command) {
+    case IDM_SETTINGS:
+      RunSettingsFlow();
+      break;
+    case IDM_SHOW_INFO:
+      ShowConnectionInfo();
+      break;
+    case IDM_AUTO_START:
+      config_.auto_start = !config_.auto_start;
+      SaveAppConfig(config_);
+      ApplyAutoStart(config_.auto_start);
+      break;
+    case IDM_PRESS_ENTER:
+      config_.press_enter_on_commit = !config_.press_enter_on_commit;
+      SaveAppConfig(config_);
+      break;
+    case IDM_CLIPBOARD_PASTE:
+      config_.use_clipboard_paste = !config_.use_clipboard_paste;
+      SaveAppConfig(config_);
+      break;
+    case IDM_CONTACT:
+      ContactFeedbackDialog::Run(window_, instance_);
+      break;
+    case IDM_EXIT:
+      PostMessageW(window_, WM_CLOSE, 0, 0);
+      break;
+    default:
+      break;
+  }
+}
+
+void Win32App::RunSettingsFlow() {
+  AppConfig chosen;
+  if (!SettingsDialog::Run(window_, instance_, config_, &chosen)) {
+    return;
+  }
+  const bool port_changed = chosen.listen_port != config_.listen_port;
+  config_ = chosen;
+  SaveAppConfig(config_);
+  ApplyAutoStart(config_.auto_start);
+  if (overlay_) {
+    overlay_->SetThemeColor(config_.overlay_theme_color);
+    overlay_->SetPosition(config_.overlay_position);
+  }
+  if (port_changed) {
+    ApplyListenPort();
+  }
+  UpdateTrayTip();
+}
+
+void Win32App::ApplyListenPort() {
+  const unsigned port = static_cast<unsigned>(config_.listen_port);
+  if (server_ && server_->IsRunning() && server_->Port() == port) {
+    return;
+  }
+  if (server_) {
+    server_->Stop();
+    server_.reset();
+  }
+  StartServer();
+}
 
 }  // namespace lumora

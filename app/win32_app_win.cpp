@@ -72,7 +72,11 @@ int Win32App::Run() {
   if (!InitHostWindow()) {
     return 1;
   }
+  StartComponents();
+  return MessageLoop();
+}
 
+void Win32App::StartComponents() {
   config_ = LoadAppConfig();
   std::error_code ec;
   const bool first_run = !std::filesystem::exists(ConfigFilePath(), ec) || ec;
@@ -92,10 +96,11 @@ int Win32App::Run() {
   AddTrayIcon();
   StartServer();
   UpdateTrayTip();
+}
 
+int Win32App::MessageLoop() {
   MSG message{};
-  BOOL got;
-  while ((got = GetMessageW(&message, nullptr, 0, 0)) > 0) {
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }

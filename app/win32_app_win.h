@@ -39,11 +39,21 @@ class Win32App {
   // Queues `task` to run on the UI thread, in posting order. Any thread.
   void PostUiTask(std::function<void()> task);
 
-  // Run's first steps (DPI awareness, common controls, the host window).
-  // Public so that tests can drive the task queue without a server.
+  // Run in three parts: the host window; settings, overlay, coordinator,
+  // tray and server; the message loop. Public so that tests can build a host
+  // without its loop.
   bool InitHostWindow();
+  void StartComponents();
+  int MessageLoop();
+
+  // What a tray menu command does. Public so that tests can run commands
+  // without a mouse.
+  void ExecuteTrayCommand(UINT command);
 
   HWND window() const { return window_; }
+  const AppConfig& config() const { return config_; }
+  const ParlinoServer* server() const { return server_.get(); }
+  const NOTIFYICONDATAW& tray_icon_data() const { return tray_icon_data_; }
 
  private:
   static LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
@@ -56,6 +66,10 @@ class Win32App {
   void UpdateTrayTip();
   void ShowTrayMenu(int x, int y);
   void ShowConnectionInfo();
+  void RunSettingsFlow();
+  // Serves the configured port, replacing the server unless it already runs
+  // there.
+  void ApplyListenPort();
 
   HINSTANCE instance_;
   HWND window_ = nullptr;

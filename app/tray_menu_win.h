@@ -1,0 +1,35 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "config/app_config.h"
+
+namespace lumora {
+
+// Tray menu commands.
+inline constexpr UINT IDM_SETTINGS = 1001;
+inline constexpr UINT IDM_SHOW_INFO = 1002;
+inline constexpr UINT IDM_EXIT = 1003;
+inline constexpr UINT IDM_CONTACT = 1004;
+inline constexpr UINT IDM_PRESS_ENTER = 1010;
+inline constexpr UINT IDM_CLIPBOARD_PASTE = 1011;
+inline constexpr UINT IDM_AUTO_START = 1012;
+inline constexpr UINT IDM_THEME_BASE = 1100;
+inline constexpr UINT IDM_POSITION_BASE = 1200;
+
+inline constexpr char kAppVersion[] = "1.0.0";
+inline constexpr UINT kTrayIconId = 1;
+
+// The tray tip: product and version, the listening port, the server's state.
+std::wstring TrayTipText(int listen_port, bool server_running);
+
+// The popup menu for the current settings; the caller destroys it.
+HMENU BuildTrayMenu(const AppConfig& config);
+
+// The text of the connection information box.
+std::wstring ConnectionInfoText(int listen_port, const std::vector<std::string>& addresses);
+
+}  // namespace lumora

@@ -1,0 +1,216 @@
+// The tray: its tip, its menu and what each command does to the live
+// settings, the file and the registry, on a real host under Wine.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "app/auto_start_win.h"
+#include "app/log.h"
+#include "app/tray_menu_win.h"
+#include "app/win32_app_win.h"
+#include "net/socket_platform.h"
+
+namespace lumora {
+namespace {
+
+TEST(TrayTextTest, TipAndConnectionInfo) {
+  EXPECT_EQ(TrayTipText(47823, true),
+            L"Lumora\u8BED\u97F3\u8F93\u5165 1.0.0\n\u76D1\u542C\u7AEF\u53E3 "
+            L"47823\n\u72B6\u6001\uFF1A\u8FD0\u884C\u4E2D");
+  EXPECT_EQ(TrayTipText(50000, false),
+            L"Lumora\u8BED\u97F3\u8F93\u5165 1.0.0\n\u76D1\u542C\u7AEF\u53E3 "
+            L"50000\n\u72B6\u6001\uFF1A\u5DF2\u505C\u6B62");
+
+  const std::wstring head =
+      L"Lumora\u8BED\u97F3\u8F93\u5165\u6B63\u5728\u76D1\u542C\u7AEF\u53E3 47823\u3002\n\n\u672C\u673A IPv4 "
+      L"\u5730\u5740\uFF1A\n";
+  const std::wstring tail =
+      L"\n\u8BF7\u5728\u5B89\u5353 APP "
+      L"\u7684\u8FDE\u63A5\u9875\u9762\u4E2D\u4F7F\u7528\u4EE5\u4E0A\u4FE1\u606F\u3002";
+  EXPECT_EQ(ConnectionInfoText(47823, {}),
+            head + L"  \uFF08\u65E0\u53EF\u7528\u7F51\u7EDC\u63A5\u53E3\uFF09\n" + tail);
+  EXPECT_EQ(ConnectionInfoText(47823, {"192.168.1.5", "10.0.0.7"}),
+            head + L"  192.168.1.5:47823\n  10.0.0.7:47823\n" + tail);
+}
+
+struct Item {
+  std::wstring text;
+  UINT id;
+  bool checked;
+  bool separator;
+  bool submenu;
+};
+
+std::vector<Item> ReadMenu(HMENU menu) {
+  std::vector<Item> items;
+  for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+    wchar_t text[128] = {};
+    MENUITEMINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = MIIM_FTYPE | MIIM_ID | MIIM_STATE | MIIM_STRING | MIIM_SUBMENU;
+    info.dwTypeData = text;
+    info.cch = 128;
+    GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info);
+    items.push_back({text, info.wID, (info.fState & MFS_CHECKED) != 0, (info.fType & MFT_SEPARATOR) != 0,
+                     info.hSubMenu != nullptr});
+  }
+  return items;
+}
+
+TEST(TrayMenuTest, ItemsOrderChecksAndSubmenus) {
+  AppConfig config;
+  config.auto_start = false;
+  config.press_enter_on_commit = true;
+  config.use_clipboard_paste = true;
+  config.overlay_theme_color = OverlayThemeColor::Blue;
+  config.overlay_position = OverlayPosition::BottomRight;
+  HMENU menu = BuildTrayMenu(config);
+  const std::vector<Item> items = ReadMenu(menu);
+  ASSERT_EQ(items.size(), 12u);
+  const struct {
+    const wchar_t* text;
+    UINT id;
+    bool checked;
+  } want[] = {
+      {L"\u8BBE\u7F6E...", IDM_SETTINGS, false},
+      {L"\u663E\u793A IP \u548C\u7AEF\u53E3...", IDM_SHOW_INFO, false},
+      {L"", 0, false},
+      {L"\u5F00\u673A\u81EA\u542F\u52A8", IDM_AUTO_START, false},
+      {L"\u63D0\u4EA4\u65F6\u6309 Enter", IDM_PRESS_ENTER, true},
+      {L"\u4F7F\u7528\u526A\u8D34\u677F\u7C98\u8D34\uFF08\u517C\u5BB9\u6A21\u5F0F\uFF09", IDM_CLIPBOARD_PASTE,
+       true},
+      {L"\u4E3B\u9898\u989C\u8272", 0, false},
+      {L"\u60AC\u6D6E\u7A97\u4F4D\u7F6E", 0, false},
+      {L"", 0, false},
+      {L"\u8054\u7CFB\u4F5C\u8005 && \u95EE\u9898\u53CD\u9988...", IDM_CONTACT, false},
+      {L"", 0, false},
+      {L"\u9000\u51FA", IDM_EXIT, false},
+  };
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(items[i].text, want[i].text);
+    EXPECT_EQ(items[i].separator, want[i].text[0] == L'\0');
+    if (!items[i].submenu && !items[i].separator) {
+      EXPECT_EQ(items[i].id, want[i].id);
+    }
+    EXPECT_EQ(items[i].checked, want[i].checked);
+  }
+  EXPECT_TRUE(items[6].submenu);
+  EXPECT_TRUE(items[7].submenu);
+
+  const std::vector<Item> themes = ReadMenu(GetSubMenu(menu, 6));
+  const std::vector<std::wstring> theme_names = {L"\u767D", L"\u7C89", L"\u7EFF",
+                                                 L"\u9EC4", L"\u84DD", L"\u7D2B"};
+  ASSERT_EQ(themes.size(), theme_names.size());
+  for (std::size_t i = 0; i < themes.size(); ++i) {
+    EXPECT_EQ(themes[i].text, theme_names[i]);
+    EXPECT_EQ(themes[i].id, IDM_THEME_BASE + i);
+    EXPECT_EQ(themes[i].checked, i == 4);
+  }
+  const std::vector<Item> positions = ReadMenu(GetSubMenu(menu, 7));
+  const std::vector<std::wstring> position_names = {L"\u5C45\u4E2D", L"\u5DE6\u4E0A", L"\u53F3\u4E0A",
+                                                    L"\u5DE6\u4E0B", L"\u53F3\u4E0B"};
+  ASSERT_EQ(positions.size(), position_names.size());
+  for (std::size_t i = 0; i < positions.size(); ++i) {
+    EXPECT_EQ(positions[i].text, position_names[i]);
+    EXPECT_EQ(positions[i].id, IDM_POSITION_BASE + i);
+    EXPECT_EQ(positions[i].checked, i == 4);
+  }
+  DestroyMenu(menu);
+}
+
+unsigned FreePort() {
+  EnsureWinsock();
+  const SocketHandle socket = OpenTcpSocket();
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  SockLen size = sizeof address;
+  ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size);
+  CloseSocket(socket);
+  return ntohs(address.sin_port);
+}
+
+std::string FileText() {
+  std::ifstream in(ConfigFilePath(), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool RunValueExists() {
+  return RegGetValueW(HKEY_CURRENT_USER, kRunKeyPath, kRunValueName, RRF_RT_REG_SZ, nullptr, nullptr,
+                      nullptr) == ERROR_SUCCESS;
+}
+
+// A whole host without its message loop: settings from a written file, the
+// overlay, the coordinator, the tray icon and a server on a free port.
+class TrayHostTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::error_code ec;
+    std::filesystem::remove(LogDirectory() / kLogFileName, ec);
+    written_.listen_port = static_cast<std::int32_t>(FreePort());
+    written_.auto_start = false;
+    SaveAppConfig(written_);
+    ASSERT_TRUE(app_.InitHostWindow());
+    app_.StartComponents();
+  }
+
+  AppConfig written_;
+  Win32App app_{GetModuleHandleW(nullptr)};
+};
+
+TEST_F(TrayHostTest, IconIsInstalledWithTheRunningTip) {
+  EXPECT_STREQ(app_.tray_icon_data().szTip, TrayTipText(written_.listen_port, true).c_str());
+  EXPECT_EQ(app_.tray_icon_data().uID, kTrayIconId);
+  EXPECT_EQ(app_.tray_icon_data().uCallbackMessage, kTrayCallbackMessage);
+  ASSERT_NE(app_.server(), nullptr);
+  EXPECT_TRUE(app_.server()->IsRunning());
+}
+
+TEST_F(TrayHostTest, CommandsChangeTheLiveRecordAndTheFile) {
+  struct Case {
+    UINT command;
+    const char* file_line;
+  };
+  const Case cases[] = {
+      {IDM_PRESS_ENTER, "press_enter_on_commit = false\r\n"},
+      {IDM_CLIPBOARD_PASTE, "use_clipboard_paste = true\r\n"},
+      {IDM_THEME_BASE + 4, "overlay_theme_color = \"blue\"\r\n"},
+      {IDM_POSITION_BASE + 3, "overlay_position = \"bottom_left\"\r\n"},
+      {IDM_THEME_BASE + 4, "overlay_theme_color = \"blue\"\r\n"},  // the current theme again
+      {IDM_PRESS_ENTER, "press_enter_on_commit = true\r\n"},
+      {9999, "use_clipboard_paste = true\r\n"},  // unknown: nothing
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command);
+    app_.ExecuteTrayCommand(c.command);
+    EXPECT_NE(FileText().find(c.file_line), std::string::npos) << FileText();
+    EXPECT_EQ(LoadAppConfig(), app_.config());
+  }
+}
+
+TEST_F(TrayHostTest, AutoStartToggleWritesAndDeletesTheRunValue) {
+  app_.ExecuteTrayCommand(IDM_AUTO_START);
+  EXPECT_TRUE(app_.config().auto_start);
+  EXPECT_TRUE(RunValueExists());
+  EXPECT_NE(FileText().find("auto_start = true\r\n"), std::string::npos);
+  app_.ExecuteTrayCommand(IDM_AUTO_START);
+  EXPECT_FALSE(app_.config().auto_start);
+  EXPECT_FALSE(RunValueExists());
+}
+
+TEST_F(TrayHostTest, ExitEndsTheLoopWithZero) {
+  app_.ExecuteTrayCommand(IDM_EXIT);
+  EXPECT_EQ(app_.MessageLoop(), 0);
+}
+
+}  // namespace
+}  // namespace lumora
