@@ -13,6 +13,7 @@ packages=(
   wine wine64 xvfb x11-apps imagemagick fonts-wqy-zenhei fonts-liberation
   libcjson-dev libtomlplusplus-dev googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  nsis zip unzip
 )
 
 as_root() {
