@@ -1,6 +1,7 @@
 ; The Windows installer of Lumora语音输入. Made by packaging/make.sh with
 ;   makensis -INPUTCHARSET UTF8 -DPRODUCT_VERSION=1.0.0
-;            -DPROGRAM_EXE=<LumoraVoiceInput.exe> -DOUT_FILE=<setup.exe> installer.nsi
+;            -DPROGRAM_EXE=<LumoraVoiceInput.exe> -DOUT_FILE=<setup.exe>
+;            [-DICON_FILE=<parlino.ico>] installer.nsi
 ;
 ; A per-user install: no administrator rights, everything under the user's own
 ; profile and HKEY_CURRENT_USER. The uninstaller keeps the user's settings
@@ -52,6 +53,12 @@ ShowInstDetails show
 ShowUninstDetails show
 
 !define MUI_ABORTWARNING
+; The program's own icon (res/parlino.ico) when make.sh finds it, NSIS's
+; otherwise.
+!ifdef ICON_FILE
+  !define MUI_ICON "${ICON_FILE}"
+  !define MUI_UNICON "${ICON_FILE}"
+!endif
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_RUN "$INSTDIR\${EXE_NAME}"

@@ -59,7 +59,13 @@ readme >"$folder/README.txt"
 # -X: no Unix owners or permissions, which mean nothing on Windows.
 (cd "$work/zip" && zip -q -X -9 -r "$work/$zip_name" LumoraVoiceInput)
 
-if ! makensis -NOCD -V2 -WX -INPUTCHARSET UTF8 \
+# The installer shows the program's icon once the resources hold it.
+icon=()
+if [ -f "$here/../res/parlino.ico" ]; then
+  icon=("-DICON_FILE=$(cd "$here/../res" && pwd)/parlino.ico")
+fi
+
+if ! makensis -NOCD -V2 -WX -INPUTCHARSET UTF8 "${icon[@]}" \
   "-DPRODUCT_VERSION=$version" \
   "-DPROGRAM_EXE=$work/LumoraVoiceInput.exe" \
   "-DOUT_FILE=$work/$setup_name" \
