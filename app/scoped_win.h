@@ -188,4 +188,81 @@ class ScopedSelectObject {
   HGDIOBJ previous_ = nullptr;
 };
 
+// A COM interface pointer (an IStream from SHCreateMemStream, say), released
+// at the end.
+template <typename T>
+class ScopedComPtr {
+ public:
+  ScopedComPtr() = default;
+  explicit ScopedComPtr(T* ptr) : ptr_(ptr) {}
+  ScopedComPtr(const ScopedComPtr&) = delete;
+  ScopedComPtr& operator=(const ScopedComPtr&) = delete;
+  ~ScopedComPtr() {
+    if (ptr_ != nullptr) {
+      ptr_->Release();
+    }
+  }
+
+  T* get() const { return ptr_; }
+
+ private:
+  T* ptr_ = nullptr;
+};
+
+// The painting of one WM_PAINT, BeginPaint to EndPaint.
+class ScopedPaint {
+ public:
+  explicit ScopedPaint(HWND window) : window_(window) { dc_ = BeginPaint(window, &paint_); }
+  ScopedPaint(const ScopedPaint&) = delete;
+  ScopedPaint& operator=(const ScopedPaint&) = delete;
+  ~ScopedPaint() { EndPaint(window_, &paint_); }
+
+  HDC dc() const { return dc_; }
+
+ private:
+  HWND window_;
+  PAINTSTRUCT paint_{};
+  HDC dc_ = nullptr;
+};
+
+// A window that its creator destroys when done with it (test windows, mostly;
+// the program's own windows are destroyed by their owners' logic).
+class ScopedWindow {
+ public:
+  ScopedWindow() = default;
+  explicit ScopedWindow(HWND window) : window_(window) {}
+  ScopedWindow(const ScopedWindow&) = delete;
+  ScopedWindow& operator=(const ScopedWindow&) = delete;
+  ~ScopedWindow() {
+    if (window_ != nullptr && IsWindow(window_)) {
+      DestroyWindow(window_);
+    }
+  }
+
+  HWND get() const { return window_; }
+
+ private:
+  HWND window_ = nullptr;
+};
+
+// A module from LoadLibrary or LoadLibraryEx (also one loaded as a data file
+// to read its resources), freed with FreeLibrary.
+class ScopedModule {
+ public:
+  ScopedModule() = default;
+  explicit ScopedModule(HMODULE module) : module_(module) {}
+  ScopedModule(const ScopedModule&) = delete;
+  ScopedModule& operator=(const ScopedModule&) = delete;
+  ~ScopedModule() {
+    if (module_ != nullptr) {
+      FreeLibrary(module_);
+    }
+  }
+
+  HMODULE get() const { return module_; }
+
+ private:
+  HMODULE module_ = nullptr;
+};
+
 }  // namespace lumora

@@ -1,0 +1,297 @@
+// The contact dialog on the bench's desktop: its picture read back from the
+// screen, its controls, the ways to close it; the picture's decoding; and
+// what all three dialogs do when their window cannot be made.
+
+#include "ui/contact_feedback_dialog_win.h"
+
+#include <windows.h>
+
+#include <objidl.h>
+
+#include <gdiplus.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/scoped_win.h"
+#include "overlay/dpi_win.h"
+#include "tests/ui/dialog_script_win.h"
+#include "tests/ui/dialog_test_support_win.h"
+#include "ui/onboarding_dialog_win.h"
+#include "ui/settings_dialog_win.h"
+
+namespace lumora {
+namespace {
+
+using testing::ChildrenOf;
+using testing::ChildWindow;
+using testing::DialogScript;
+using testing::FindThreadWindow;
+using testing::WindowRectOf;
+using testing::WindowText;
+
+const HINSTANCE kInstance = GetModuleHandleW(nullptr);
+
+// The picture's frame colour (res/make_images.sh): it reaches every edge.
+constexpr COLORREF kFrameColour = RGB(0x2B, 0x4F, 0xD8);
+// Inside the frame: the white card.
+constexpr COLORREF kCardColour = RGB(0xFF, 0xFF, 0xFF);
+
+bool Near(COLORREF got, COLORREF want) {
+  return std::abs(GetRValue(got) - GetRValue(want)) <= 24 &&
+         std::abs(GetGValue(got) - GetGValue(want)) <= 24 && std::abs(GetBValue(got) - GetBValue(want)) <= 24;
+}
+
+std::string Hex(COLORREF colour) {
+  char text[16];
+  std::snprintf(text, sizeof text, "#%02X%02X%02X", GetRValue(colour), GetGValue(colour), GetBValue(colour));
+  return text;
+}
+
+// What the user sees at a point of the dialog's client area.
+COLORREF ClientPixel(HWND dialog, int x, int y) {
+  const ScopedGetDC dc(dialog);
+  return GetPixel(dc.get(), x, y);
+}
+
+// Checks that the picture fills the square the layout gives for the dialog's
+// client area, and nothing around it.
+void ExpectPictureDrawn(HWND dialog) {
+  RECT client{};
+  GetClientRect(dialog, &client);
+  const ContactLayout layout = LayOutContactDialog(client.right, client.bottom, 96);
+  const int x = layout.image_x;
+  const int y = layout.image_y;
+  const int size = layout.image_size;
+  ASSERT_GT(size, 100);
+  EXPECT_LE(size, 360);
+  EXPECT_EQ(x, (client.right - size) / 2) << "not centred";
+  EXPECT_GE(y, 20 + 36 + 16) << "over the caption line";
+  EXPECT_LE(y + size, client.bottom - 20 - 28 - 16) << "over the close button";
+
+  const COLORREF face = GetSysColor(COLOR_BTNFACE);
+  struct Probe {
+    const char* where;
+    int px, py;
+    COLORREF want;
+  };
+  const Probe probes[] = {
+      {"top left corner", x + 3, y + 3, kFrameColour},
+      {"top right corner", x + size - 4, y + 3, kFrameColour},
+      {"bottom left corner", x + 3, y + size - 4, kFrameColour},
+      {"bottom right corner", x + size - 4, y + size - 4, kFrameColour},
+      {"card", x + size / 10, y + size / 2, kCardColour},
+      {"left of it", x - 3, y + size / 2, face},
+      {"right of it", x + size + 2, y + size / 2, face},
+      {"above it", x + size / 2, y - 3, face},
+      {"below it", x + size / 2, y + size + 2, face},
+  };
+  for (const Probe& probe : probes) {
+    const COLORREF got = ClientPixel(dialog, probe.px, probe.py);
+    EXPECT_TRUE(Near(got, probe.want)) << probe.where << " at " << probe.px << "," << probe.py << ": "
+                                       << Hex(got) << ", want " << Hex(probe.want);
+  }
+}
+
+class ContactDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(WindowDpi(nullptr), 96u) << "these tests read pixels at 96 DPI"; }
+  void TearDown() override { detail::SetDialogDpiForTesting(0); }
+};
+
+TEST_F(ContactDialogTest, PictureIsDrawnInItsSquareBetweenCaptionAndButton) {
+  DialogScript script;
+  script.WaitForDialog(kContactDialogClass)
+      .Then("painted", [&] { return GetUpdateRect(script.dialog(), nullptr, FALSE) == FALSE; })
+      .Check([&] { ExpectPictureDrawn(script.dialog()); })
+      .Click(kContactCloseId);
+  script.Start();
+  EXPECT_TRUE(ContactFeedbackDialog::Run(nullptr, kInstance));
+  EXPECT_TRUE(script.finished()) << script.failure();
+}
+
+TEST_F(ContactDialogTest, WindowAndControlsAsDesigned) {
+  DialogScript script;
+  script.WaitForDialog(kContactDialogClass)
+      .Check([&] {
+        HWND dialog = script.dialog();
+        EXPECT_EQ(WindowText(dialog),
+                  L"Lumora\u8BED\u97F3\u8F93\u5165 - \u8054\u7CFB\u4F5C\u8005 & "
+                  L"\u95EE\u9898\u53CD\u9988");
+        EXPECT_EQ(GetWindowLongPtrW(dialog, GWL_EXSTYLE) & 0x00040001, 0x00040001);
+        const RECT outer = WindowRectOf(dialog);
+        EXPECT_EQ(outer.right - outer.left, 440);
+        EXPECT_EQ(outer.bottom - outer.top, 496);
+        RECT client{};
+        GetClientRect(dialog, &client);
+        const std::vector<ChildWindow> children = ChildrenOf(dialog);
+        ASSERT_EQ(children.size(), 2u);
+        const ChildWindow& caption = children[0];
+        EXPECT_EQ(caption.id, 1000);
+        EXPECT_EQ(_wcsicmp(caption.class_name.c_str(), L"Static"), 0);
+        EXPECT_EQ(caption.text,
+                  L"\u626B\u63CF\u4E0B\u65B9\u4E8C\u7EF4\u7801\u8054\u7CFB\u4F5C\u8005\u6216"
+                  L"\u53CD\u9988\u95EE\u9898");
+        EXPECT_EQ(caption.style & SS_TYPEMASK, static_cast<DWORD>(SS_CENTER));
+        EXPECT_EQ(caption.rect.left, 20);
+        EXPECT_EQ(caption.rect.top, 20);
+        EXPECT_EQ(caption.rect.right, client.right - 20);
+        EXPECT_EQ(caption.rect.bottom, 56);
+        const ChildWindow& close = children[1];
+        EXPECT_EQ(close.id, 1001);
+        EXPECT_EQ(close.text, L"\u5173\u95ED");
+        EXPECT_EQ(close.style & BS_TYPEMASK, static_cast<DWORD>(BS_PUSHBUTTON));
+        EXPECT_EQ(close.rect.left, (client.right - 88) / 2);
+        EXPECT_EQ(close.rect.top, client.bottom - 28 - 20);
+        EXPECT_EQ(close.rect.right - close.rect.left, 88);
+        EXPECT_EQ(close.rect.bottom - close.rect.top, 28);
+        for (const ChildWindow& child : children) {
+          EXPECT_EQ(child.style & WS_TABSTOP, 0u);
+          EXPECT_EQ(testing::FontOf(child.window).height, testing::MessageFontAt(96).height);
+        }
+      })
+      .Click(kContactCloseId);
+  script.Start();
+  EXPECT_TRUE(ContactFeedbackDialog::Run(nullptr, kInstance));
+  EXPECT_TRUE(script.finished()) << script.failure();
+}
+
+TEST_F(ContactDialogTest, CloseButtonEscAndTheCloseBoxCloseIt) {
+  struct Case {
+    const char* how;
+    std::function<void(DialogScript&)> close;
+  };
+  const Case cases[] = {
+      {"close button", [](DialogScript& s) { s.Click(kContactCloseId); }},
+      {"esc", [](DialogScript& s) { s.PressKey(VK_ESCAPE); }},
+      {"close box", [](DialogScript& s) { s.CloseBox(); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.how);
+    DialogScript script;
+    script.WaitForDialog(kContactDialogClass);
+    c.close(script);
+    script.Start();
+    EXPECT_TRUE(ContactFeedbackDialog::Run(nullptr, kInstance));
+    EXPECT_TRUE(script.finished()) << script.failure();
+    EXPECT_EQ(FindThreadWindow(kContactDialogClass), nullptr);
+  }
+}
+
+TEST_F(ContactDialogTest, OpenedAgainItDecodesAndDrawsThePictureAgain) {
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    DialogScript script;
+    script.WaitForDialog(kContactDialogClass)
+        .Then("painted", [&] { return GetUpdateRect(script.dialog(), nullptr, FALSE) == FALSE; })
+        .Check([&] { ExpectPictureDrawn(script.dialog()); })
+        .PressKey(VK_ESCAPE);
+    script.Start();
+    EXPECT_TRUE(ContactFeedbackDialog::Run(nullptr, kInstance));
+    EXPECT_TRUE(script.finished()) << script.failure();
+  }
+}
+
+TEST_F(ContactDialogTest, OwnerIsDisabledWhileOpenAndEnabledAfter) {
+  const ScopedWindow owner(testing::CreateOwnerWindow(50, 50, 800, 650, true));
+  DialogScript script;
+  script.WaitForDialog(kContactDialogClass)
+      .Check([&] {
+        EXPECT_FALSE(IsWindowEnabled(owner.get()));
+        const RECT outer = WindowRectOf(script.dialog());
+        EXPECT_EQ(outer.left, 50 + (800 - 440) / 2);
+        EXPECT_EQ(outer.top, 50 + (650 - 496) / 2);
+      })
+      .Click(kContactCloseId);
+  script.Start();
+  EXPECT_TRUE(ContactFeedbackDialog::Run(owner.get(), kInstance));
+  EXPECT_TRUE(script.finished()) << script.failure();
+  EXPECT_TRUE(IsWindowEnabled(owner.get()));
+}
+
+TEST_F(ContactDialogTest, ScaledWithTheDisplayDpi) {
+  detail::SetDialogDpiForTesting(144);
+  DialogScript script;
+  script.WaitForDialog(kContactDialogClass)
+      .Check([&] {
+        const RECT outer = WindowRectOf(script.dialog());
+        EXPECT_EQ(outer.right - outer.left, 660);
+        EXPECT_EQ(outer.bottom - outer.top, 744);
+        RECT client{};
+        GetClientRect(script.dialog(), &client);
+        const std::vector<ChildWindow> children = ChildrenOf(script.dialog());
+        ASSERT_EQ(children.size(), 2u);
+        EXPECT_EQ(children[0].rect.left, 30);
+        EXPECT_EQ(children[0].rect.bottom - children[0].rect.top, 54);
+        EXPECT_EQ(children[1].rect.right - children[1].rect.left, 132);
+        EXPECT_EQ(children[1].rect.bottom - children[1].rect.top, 42);
+        EXPECT_EQ(children[1].rect.top, client.bottom - 42 - 30);
+      })
+      .Click(kContactCloseId);
+  script.Start();
+  EXPECT_TRUE(ContactFeedbackDialog::Run(nullptr, kInstance));
+  EXPECT_TRUE(script.finished()) << script.failure();
+}
+
+// The bytes of RCDATA 103 of `module`.
+std::string ContactResourceBytes(HMODULE module) {
+  HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(103), RT_RCDATA);
+  if (info == nullptr) {
+    return {};
+  }
+  const void* bytes = LockResource(LoadResource(module, info));
+  return std::string(static_cast<const char*>(bytes), SizeofResource(module, info));
+}
+
+TEST(ContactImageTest, DecodesThePngAndNothingElse) {
+  const std::string png = ContactResourceBytes(kInstance);
+  ASSERT_FALSE(png.empty());
+  struct Case {
+    const char* what;
+    std::string bytes;
+    bool decodes;
+  };
+  const Case cases[] = {
+      {"the contact picture", png, true},
+      {"text", "not a picture at all", false},
+      {"a PNG signature and nothing else", png.substr(0, 8), false},
+      {"nothing", "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto bitmap = detail::DecodeImage(c.bytes.data(), c.bytes.size());
+    EXPECT_EQ(bitmap != nullptr, c.decodes);
+    if (bitmap != nullptr) {
+      EXPECT_EQ(bitmap->GetWidth(), 820u);
+      EXPECT_EQ(bitmap->GetHeight(), 820u);
+    }
+  }
+  EXPECT_EQ(detail::DecodeImage(nullptr, 10), nullptr);
+}
+
+TEST(ContactImageTest, LoadedFromTheModulesResourcesOrNone) {
+  const auto picture = detail::LoadContactImage(kInstance);
+  ASSERT_NE(picture, nullptr);
+  EXPECT_EQ(picture->GetWidth(), 820u);
+  // A module without the resource: no picture, and no crash.
+  EXPECT_EQ(detail::LoadContactImage(GetModuleHandleW(L"kernel32.dll")), nullptr);
+}
+
+TEST(DialogFrameTest, AWindowThatCannotBeCreatedMeansFalseAndNothingChanged) {
+  // An owner that is gone: CreateWindowExW refuses it.
+  HWND gone = testing::CreateOwnerWindow(0, 0, 300, 300, false);
+  DestroyWindow(gone);
+  AppConfig result;
+  result.listen_port = 1111;
+  const AppConfig before = result;
+  EXPECT_FALSE(SettingsDialog::Run(gone, kInstance, AppConfig{}, &result));
+  EXPECT_FALSE(OnboardingDialog::Run(gone, kInstance, AppConfig{}, &result));
+  EXPECT_FALSE(ContactFeedbackDialog::Run(gone, kInstance));
+  EXPECT_EQ(result, before);
+  EXPECT_EQ(FindThreadWindow(kSettingsDialogClass), nullptr);
+}
+
+}  // namespace
+}  // namespace lumora

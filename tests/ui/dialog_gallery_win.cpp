@@ -1,0 +1,33 @@
+// Opens one dialog with the program's resources and default settings, for a
+// person to look at or for the README's screenshots:
+//   dialog_gallery settings|onboarding|contact
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <string>
+
+#include "config/app_config.h"
+#include "overlay/dpi_win.h"
+#include "ui/contact_feedback_dialog_win.h"
+#include "ui/onboarding_dialog_win.h"
+#include "ui/settings_dialog_win.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_line*/, int /*show*/) {
+  lumora::EnableDpiAwareness();
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  const std::wstring which = argc > 1 ? argv[1] : L"settings";
+  LocalFree(argv);
+  const lumora::AppConfig config;
+  lumora::AppConfig result;
+  if (which == L"onboarding") {
+    lumora::OnboardingDialog::Run(nullptr, instance, config, &result);
+  } else if (which == L"contact") {
+    lumora::ContactFeedbackDialog::Run(nullptr, instance);
+  } else {
+    lumora::SettingsDialog::Run(nullptr, instance, config, &result);
+  }
+  return 0;
+}

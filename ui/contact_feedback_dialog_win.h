@@ -1,0 +1,66 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "ui/dialog_frame_win.h"
+#include "ui/dialog_layout.h"
+
+namespace Gdiplus {
+class Bitmap;
+}
+
+namespace lumora {
+
+inline constexpr wchar_t kContactDialogClass[] = L"Parlino.ContactFeedbackDialog";
+
+inline constexpr int kContactCaptionId = 1000;
+inline constexpr int kContactCloseId = 1001;
+
+// The contact picture: RCDATA 103 of the program, a square PNG.
+inline constexpr int kContactImageResourceId = 103;
+
+// A line asking the user to scan the code below it, the contact picture and
+// a close button. Changes no settings.
+class ContactFeedbackDialog {
+ public:
+  // Shows the dialog; true once it has been shown and closed, false when the
+  // window could not be created.
+  static bool Run(HWND owner, HINSTANCE instance);
+
+  ~ContactFeedbackDialog();
+  ContactFeedbackDialog(const ContactFeedbackDialog&) = delete;
+  ContactFeedbackDialog& operator=(const ContactFeedbackDialog&) = delete;
+
+  // The window procedure's target (DialogWindowProc).
+  LRESULT HandleMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+ private:
+  ContactFeedbackDialog(HINSTANCE instance, HWND owner);
+  void Create();
+  void Layout();
+  void Paint();
+
+  HINSTANCE instance_;
+  HWND owner_;
+  HWND window_ = nullptr;
+  DialogFont font_;
+  std::unique_ptr<Gdiplus::Bitmap> image_;  // decoded when the dialog opens, released when it closes
+  std::int32_t image_x_ = 0;
+  std::int32_t image_y_ = 0;
+  std::int32_t image_size_ = 0;
+};
+
+namespace detail {
+// A bitmap decoded from PNG (or any format GDI+ reads) bytes; null when the
+// bytes do not decode.
+std::unique_ptr<Gdiplus::Bitmap> DecodeImage(const void* bytes, std::size_t size);
+// The contact picture of `instance`, decoded; null when the module has none or
+// it does not decode.
+std::unique_ptr<Gdiplus::Bitmap> LoadContactImage(HINSTANCE instance);
+}  // namespace detail
+
+}  // namespace lumora

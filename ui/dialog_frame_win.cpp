@@ -1,0 +1,170 @@
+#include "ui/dialog_frame_win.h"
+
+#include <optional>
+#include <string_view>
+
+#include "overlay/dpi_win.h"
+#include "ui/dialog_layout.h"
+#include "ui/port_text.h"
+
+namespace lumora {
+
+namespace {
+
+std::atomic<std::uint32_t> g_dpi_for_testing{0};
+
+using SystemParametersInfoForDpiFn = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
+
+std::optional<DialogRect> WindowRectOf(HWND window) {
+  RECT rect{};
+  if (window == nullptr || !IsWindow(window) || !GetWindowRect(window, &rect)) {
+    return std::nullopt;
+  }
+  return DialogRect{rect.left, rect.top, rect.right, rect.bottom};
+}
+
+std::optional<DialogRect> PrimaryWorkArea() {
+  RECT rect{};
+  if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &rect, 0)) {
+    return std::nullopt;
+  }
+  return DialogRect{rect.left, rect.top, rect.right, rect.bottom};
+}
+
+}  // namespace
+
+void DialogFont::Create(std::uint32_t dpi) {
+  Reset();
+  // The size Windows Vista and later expect, padded border width included.
+  static_assert(sizeof(NONCLIENTMETRICSW) == 504);
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  static const auto for_dpi = reinterpret_cast<SystemParametersInfoForDpiFn>(
+      reinterpret_cast<void*>(User32Proc("SystemParametersInfoForDpi")));
+  bool have_metrics = false;
+  if (for_dpi != nullptr) {
+    have_metrics = for_dpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi) != FALSE;
+  }
+  if (!have_metrics) {
+    have_metrics = SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0) != FALSE;
+  }
+  if (have_metrics) {
+    owned_.Reset(CreateFontIndirectW(&metrics.lfMessageFont));
+  }
+  font_ = owned_.get() != nullptr ? owned_.get() : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+}
+
+void RegisterDialogClass(std::atomic<bool>& registered, HINSTANCE instance, const wchar_t* class_name,
+                         WNDPROC window_proc) {
+  if (registered.exchange(true)) {
+    return;
+  }
+  WNDCLASSEXW window_class{};
+  window_class.cbSize = sizeof window_class;
+  window_class.lpfnWndProc = window_proc;
+  window_class.hInstance = instance;
+  window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  window_class.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
+  window_class.lpszClassName = class_name;
+  RegisterClassExW(&window_class);
+}
+
+std::uint32_t DialogDpi(HWND window) {
+  const std::uint32_t forced = g_dpi_for_testing.load();
+  return forced != 0 ? forced : WindowDpi(window);
+}
+
+bool RunDialogFrame(const DialogFrame& frame, HWND owner, HINSTANCE instance, void* create_param) {
+  const std::uint32_t dpi = DialogDpi(owner);
+  const DialogPlacement placement =
+      PlaceDialog(ScaleForDpi(frame.design_width, dpi), ScaleForDpi(frame.design_height, dpi),
+                  WindowRectOf(owner), PrimaryWorkArea());
+  if (placement.disable_owner) {
+    EnableWindow(owner, FALSE);
+  }
+  HWND dialog = CreateWindowExW(kDialogExStyle, frame.class_name, frame.title, kDialogStyle,
+                                placement.window.x, placement.window.y, placement.window.width,
+                                placement.window.height, owner, nullptr, instance, create_param);
+  if (dialog == nullptr) {
+    if (placement.disable_owner) {
+      EnableWindow(owner, TRUE);
+    }
+    return false;
+  }
+  ShowWindow(dialog, SW_SHOW);
+  UpdateWindow(dialog);
+  SetForegroundWindow(dialog);
+
+  // Every message of the thread passes here while the dialog is open, so the
+  // host window, the tray, UI tasks and the overlay's timer keep working.
+  MSG message{};
+  bool quit = false;
+  while (IsWindow(dialog)) {
+    const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+    if (got == 0) {
+      quit = true;
+      break;
+    }
+    if (got == -1) {
+      break;
+    }
+    if (!IsDialogMessageW(dialog, &message)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  // Left early: the window still points at the caller's state, which is about
+  // to go out of scope, so it must not outlive this call.
+  if (IsWindow(dialog)) {
+    DestroyWindow(dialog);
+  }
+  if (quit) {
+    PostQuitMessage(static_cast<int>(message.wParam));
+  }
+  return true;
+}
+
+HWND CreateDialogControl(HWND dialog, HINSTANCE instance, const ControlSpec& spec, std::uint32_t dpi,
+                         HFONT font) {
+  HWND control = CreateWindowExW(0, spec.class_name, spec.text, WS_CHILD | WS_VISIBLE | spec.style,
+                                 ScaleForDpi(spec.x, dpi), ScaleForDpi(spec.y, dpi),
+                                 ScaleForDpi(spec.width, dpi), ScaleForDpi(spec.height, dpi), dialog,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance, nullptr);
+  if (control != nullptr) {
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  }
+  return control;
+}
+
+bool ParsePortText(HWND edit, std::int32_t& out) {
+  static_assert(sizeof(wchar_t) == sizeof(char16_t));
+  wchar_t buffer[kPortTextMaxUnits + 1] = {};
+  const int length = GetWindowTextW(edit, buffer, static_cast<int>(std::size(buffer)));
+  const std::u16string_view text(reinterpret_cast<const char16_t*>(buffer),
+                                 static_cast<std::size_t>(length > 0 ? length : 0));
+  return ParsePortText(text, out);
+}
+
+bool ReadListenPortOrWarn(HWND dialog, HWND edit, std::int32_t& port) {
+  std::int32_t value = 0;
+  if (ParsePortText(edit, value) && IsListenPort(value)) {
+    port = value;
+    return true;
+  }
+  MessageBoxW(dialog, kPortWarningText, kDialogCaption, MB_OK | MB_ICONWARNING);
+  return false;
+}
+
+bool IsChecked(HWND check_box) { return SendMessageW(check_box, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+void ReleaseOwner(HWND owner) {
+  if (owner != nullptr && IsWindow(owner)) {
+    EnableWindow(owner, TRUE);
+  }
+}
+
+namespace detail {
+void SetDialogDpiForTesting(std::uint32_t dpi) { g_dpi_for_testing = dpi; }
+}  // namespace detail
+
+}  // namespace lumora

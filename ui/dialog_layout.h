@@ -1,0 +1,67 @@
+#pragma once
+
+// Where the dialogs go and how the contact dialog arranges its picture, as
+// plain functions of sizes and the DPI, so that they are checked without a
+// desktop.
+
+#include <cstdint>
+#include <optional>
+
+namespace lumora {
+
+// A rectangle given by its edges (right and bottom exclusive).
+struct DialogRect {
+  std::int32_t left = 0;
+  std::int32_t top = 0;
+  std::int32_t right = 0;
+  std::int32_t bottom = 0;
+
+  std::int32_t width() const { return right - left; }
+  std::int32_t height() const { return bottom - top; }
+  friend bool operator==(const DialogRect&, const DialogRect&) = default;
+};
+
+// A rectangle given by its corner and size.
+struct DialogBox {
+  std::int32_t x = 0;
+  std::int32_t y = 0;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  friend bool operator==(const DialogBox&, const DialogBox&) = default;
+};
+
+// An owner smaller than this either way is not a window to centre on: the
+// host's hidden window has no size at all.
+inline constexpr std::int32_t kMinOwnerSide = 200;
+// Where a dialog goes when not even the work area is known.
+inline constexpr DialogRect kFallbackWorkArea{0, 0, 1280, 800};
+
+struct DialogPlacement {
+  DialogBox window;    // outer rectangle on the screen
+  bool disable_owner;  // the owner is a real window, modal to the dialog
+  friend bool operator==(const DialogPlacement&, const DialogPlacement&) = default;
+};
+
+// A dialog of `width` x `height` centred on its owner's rectangle when the
+// owner has one of at least kMinOwnerSide both ways, else on the work area,
+// else on kFallbackWorkArea. Halves truncate toward zero.
+DialogPlacement PlaceDialog(std::int32_t width, std::int32_t height, std::optional<DialogRect> owner_rect,
+                            std::optional<DialogRect> work_area);
+
+// The contact dialog's client area: the caption line at the top, the close
+// button centred at the bottom, the picture as a square between them.
+struct ContactLayout {
+  DialogBox caption;
+  DialogBox close_button;
+  std::int32_t image_x = 0;
+  std::int32_t image_y = 0;
+  std::int32_t image_size = 0;  // 0: no room, nothing is drawn
+  friend bool operator==(const ContactLayout&, const ContactLayout&) = default;
+};
+
+// The layout for a client area of `client_width` x `client_height` at `dpi`.
+// The picture is never larger than 360 design pixels and shrinks to the room
+// left between the caption and the button.
+ContactLayout LayOutContactDialog(std::int32_t client_width, std::int32_t client_height, std::uint32_t dpi);
+
+}  // namespace lumora

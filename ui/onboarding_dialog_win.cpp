@@ -1,0 +1,147 @@
+#include "ui/onboarding_dialog_win.h"
+
+#include <atomic>
+
+#include "app/win32_util_win.h"
+#include "net/addresses.h"
+
+namespace lumora {
+
+namespace {
+
+constexpr DialogFrame kFrame{kOnboardingDialogClass, L"Lumora语音输入 - 欢迎", 470, 380};
+
+constexpr wchar_t kWelcomeText[] =
+    L"欢迎使用Lumora语音输入！\n\n"
+    L"本程序接收同一 Wi-Fi 下手机发来的文字，并粘贴到当前焦点输入框。\n"
+    L"请在下方选择 TCP 端口；安卓 APP 需要此端口以及下列 IP 之一。";
+constexpr wchar_t kNoAddress[] = L"（无可用网络接口）";
+
+constexpr ControlSpec kWelcome{L"STATIC", 0, kWelcomeText, 16, 12, 420, 96, 0};
+constexpr ControlSpec kAddressLabel{L"STATIC", 0, L"本机 IPv4 地址：", 16, 116, 200, 20, 0};
+// For reading only: nothing in it can be selected.
+constexpr ControlSpec kAddressList{L"LISTBOX", kOnboardingAddressListId,          L"", 16, 138, 420,
+                                   80,         WS_BORDER | WS_VSCROLL | LBS_NOSEL};
+constexpr ControlSpec kPortLabel{L"STATIC", 0, L"监听端口 (TCP)：", 16, 232, 140, 20, 0};
+constexpr ControlSpec kPortEdit{
+    L"EDIT", kOnboardingPortEditId, L"", 160, 230, 120, 22, WS_BORDER | ES_NUMBER | ES_AUTOHSCROLL};
+constexpr ControlSpec kPressEnter{L"BUTTON", kOnboardingPressEnterId, L"提交时按 Enter", 16, 262, 260,
+                                  22,        BS_AUTOCHECKBOX};
+constexpr ControlSpec kStart{L"BUTTON", kOnboardingStartId, L"开始监听", 280, 298, 150, 30, BS_DEFPUSHBUTTON};
+constexpr ControlSpec kSkip{L"BUTTON", kOnboardingSkipId, L"跳过", 190, 298, 80, 30, BS_PUSHBUTTON};
+
+std::atomic<detail::AddressQuery> g_address_query{nullptr};
+
+std::vector<std::string> Addresses() {
+  const detail::AddressQuery query = g_address_query.load();
+  return query != nullptr ? query() : GetLocalIPv4Addresses();
+}
+
+}  // namespace
+
+OnboardingDialog::OnboardingDialog(HINSTANCE instance, HWND owner, const AppConfig& current)
+    : instance_(instance) {
+  state_.initial = current;
+  state_.working = current;
+  state_.owner = owner;
+}
+
+bool OnboardingDialog::Run(HWND owner, HINSTANCE instance, const AppConfig& current, AppConfig* result) {
+  static std::atomic<bool> registered{false};
+  RegisterDialogClass(registered, instance, kOnboardingDialogClass, &DialogWindowProc<OnboardingDialog>);
+  OnboardingDialog dialog(instance, owner, current);
+  if (!RunDialogFrame(kFrame, owner, instance, &dialog)) {
+    return false;
+  }
+  if (!dialog.state_.accepted || result == nullptr) {
+    return false;
+  }
+  *result = dialog.state_.working;
+  return true;
+}
+
+void OnboardingDialog::CreateControls() {
+  const std::uint32_t dpi = DialogDpi(window_);
+  state_.font.Create(dpi);
+  const HFONT font = state_.font.get();
+
+  CreateDialogControl(window_, instance_, kWelcome, dpi, font);
+  CreateDialogControl(window_, instance_, kAddressLabel, dpi, font);
+  HWND list = CreateDialogControl(window_, instance_, kAddressList, dpi, font);
+  // Read once: the user types one of these into the phone while the dialog
+  // is open.
+  const std::vector<std::string> addresses = Addresses();
+  if (addresses.empty()) {
+    SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kNoAddress));
+  }
+  for (const std::string& address : addresses) {
+    const std::wstring line = Utf8ToWide(address);
+    SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+  }
+  CreateDialogControl(window_, instance_, kPortLabel, dpi, font);
+  HWND port = CreateDialogControl(window_, instance_, kPortEdit, dpi, font);
+  SetWindowTextW(port, std::to_wstring(state_.working.listen_port).c_str());
+  HWND press_enter = CreateDialogControl(window_, instance_, kPressEnter, dpi, font);
+  SendMessageW(press_enter, BM_SETCHECK, state_.working.press_enter_on_commit ? BST_CHECKED : BST_UNCHECKED,
+               0);
+  CreateDialogControl(window_, instance_, kStart, dpi, font);
+  CreateDialogControl(window_, instance_, kSkip, dpi, font);
+}
+
+void OnboardingDialog::Confirm() {
+  std::int32_t port = 0;
+  if (!ReadListenPortOrWarn(window_, GetDlgItem(window_, kOnboardingPortEditId), port)) {
+    return;
+  }
+  // Only these two: the start button confirms the port and the Enter choice;
+  // the host starts the server after the dialog, whichever button closed it.
+  state_.working.listen_port = port;
+  state_.working.press_enter_on_commit = IsChecked(GetDlgItem(window_, kOnboardingPressEnterId));
+  state_.accepted = true;
+  DestroyWindow(window_);
+}
+
+void OnboardingDialog::Close() {
+  state_.accepted = false;
+  DestroyWindow(window_);
+}
+
+LRESULT OnboardingDialog::HandleMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_CREATE:
+      window_ = window;
+      CreateControls();
+      return 0;
+    case WM_COMMAND:
+      switch (LOWORD(wparam)) {
+        case kOnboardingStartId:
+          Confirm();
+          break;
+        case kOnboardingSkipId:
+        case IDCANCEL:  // Esc, through IsDialogMessageW
+          Close();
+          break;
+        default:
+          break;
+      }
+      return 0;
+    case DM_GETDEFID:
+      // Enter presses the default button, as in any Windows dialog.
+      return MAKELRESULT(kOnboardingStartId, DC_HASDEFID);
+    case WM_CLOSE:
+      Close();
+      return 0;
+    case WM_DESTROY:
+      state_.font.Reset();
+      ReleaseOwner(state_.owner);
+      return 0;
+    default:
+      return DefWindowProcW(window, message, wparam, lparam);
+  }
+}
+
+namespace detail {
+void SetAddressQueryForTesting(AddressQuery query) { g_address_query = query; }
+}  // namespace detail
+
+}  // namespace lumora

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "config/app_config.h"
+#include "ui/dialog_frame_win.h"
+
+namespace lumora {
+
+inline constexpr wchar_t kOnboardingDialogClass[] = L"Parlino.OnboardingDialog";
+
+// Control ids of the onboarding dialog.
+inline constexpr int kOnboardingAddressListId = 2001;
+inline constexpr int kOnboardingPortEditId = 2002;
+inline constexpr int kOnboardingPressEnterId = 2003;
+inline constexpr int kOnboardingStartId = 2004;
+inline constexpr int kOnboardingSkipId = 2005;
+
+// The first-run welcome: what the program does, the PC's IPv4 addresses that
+// the phone needs, and the choice of port and of Enter after each commit.
+class OnboardingDialog {
+ public:
+  // True, with `result` set to the edited record (only the port and the Enter
+  // setting change), when the user pressed the start button with a valid port
+  // and `result` is not null; false for skip, Esc, the close box or a window
+  // that could not be created, with `result` untouched. The caller saves the
+  // settings and starts the server either way.
+  static bool Run(HWND owner, HINSTANCE instance, const AppConfig& current, AppConfig* result);
+
+  // The window procedure's target (DialogWindowProc).
+  LRESULT HandleMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+ private:
+  OnboardingDialog(HINSTANCE instance, HWND owner, const AppConfig& current);
+  void CreateControls();
+  void Confirm();
+  void Close();
+
+  HINSTANCE instance_;
+  HWND window_ = nullptr;
+  DialogState state_;
+};
+
+namespace detail {
+// Replaces GetLocalIPv4Addresses for the address list (null puts it back), so
+// that a PC with two adapters, or none, can be played.
+using AddressQuery = std::vector<std::string> (*)();
+void SetAddressQueryForTesting(AddressQuery query);
+}  // namespace detail
+
+}  // namespace lumora

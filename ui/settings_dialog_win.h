@@ -1,0 +1,46 @@
+#pragma once
+
+#include <windows.h>
+
+#include "config/app_config.h"
+#include "ui/dialog_frame_win.h"
+
+namespace lumora {
+
+inline constexpr wchar_t kSettingsDialogClass[] = L"Parlino.SettingsDialog";
+
+// Control ids of the settings dialog.
+inline constexpr int kSettingsPortEditId = 1001;
+inline constexpr int kSettingsPressEnterId = 1002;
+inline constexpr int kSettingsThemeListId = 1003;
+inline constexpr int kSettingsPositionListId = 1004;
+inline constexpr int kSettingsOkId = 1005;
+inline constexpr int kSettingsCancelId = 1006;
+inline constexpr int kSettingsAutoStartId = 1007;
+
+// The port, Enter on commit, start with Windows, overlay theme and position,
+// edited in one window on a copy of the live settings.
+class SettingsDialog {
+ public:
+  // Shows the dialog and returns when it is closed. True, with `result` set to
+  // the whole edited record, when the user confirmed with a valid port and
+  // `result` is not null; false when cancelled or closed, or when the window
+  // could not be created, with `result` untouched. Applying and saving the
+  // record is the caller's job.
+  static bool Run(HWND owner, HINSTANCE instance, const AppConfig& current, AppConfig* result);
+
+  // The window procedure's target (DialogWindowProc).
+  LRESULT HandleMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+ private:
+  SettingsDialog(HINSTANCE instance, HWND owner, const AppConfig& current);
+  void CreateControls();
+  void Confirm();
+  void Close();
+
+  HINSTANCE instance_;
+  HWND window_ = nullptr;
+  DialogState state_;
+};
+
+}  // namespace lumora
