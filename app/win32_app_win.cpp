@@ -10,6 +10,7 @@
 #include "app/auto_start_win.h"
 #include "app/log.h"
 #include "overlay/dpi_win.h"
+#include "ui/onboarding_dialog_win.h"
 
 namespace lumora {
 
@@ -81,8 +82,13 @@ void Win32App::StartComponents() {
   std::error_code ec;
   const bool first_run = !std::filesystem::exists(ConfigFilePath(), ec) || ec;
   if (first_run) {
-    // The onboarding dialog comes in here; whatever it returns, the file is
-    // written so that it shows only once.
+    // Before the overlay, the tray icon and the server exist: the user picks
+    // the port the server then starts on. Whatever the dialog returns, the
+    // file is written so that it shows only once.
+    AppConfig chosen;
+    if (OnboardingDialog::Run(window_, instance_, config_, &chosen)) {
+      config_ = chosen;
+    }
     SaveAppConfig(config_);
   }
   ApplyAutoStart(config_.auto_start);
