@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Takes the README's screenshots of the dialogs (docs/*-dialog.png) on a Wine
+# bench of their own, from a built windows tree:
+#   tests/ui/take_dialog_screenshots.sh [BUILD_DIR]     (default build/windows)
+#
+# The bench is set up to look like a Chinese Windows desktop: the message
+# and caption fonts are "Microsoft YaHei UI" 9 pt, drawn by WenQuanYi Zen Hei
+# Sharp (its hand-made small sizes stay legible without anti-aliasing, which
+# Wine does not do on Xvfb), and Wine draws the window frames itself, as there
+# is no window manager. The settings and contact dialogs come from
+# dialog_gallery.exe, the first-run dialog from the real program started
+# without config.toml.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+build=$(cd "${1:-$root/build/windows}" && pwd)
+state="$build/wine-shots"
+out="$root/docs"
+
+unset DISPLAY
+"$root/scripts/wine-bench.sh" start "$state"
+trap '"$root/scripts/wine-bench.sh" stop "$state" >/dev/null 2>&1 || true' EXIT
+# shellcheck disable=SC1091
+. "$state/bench.env"
+
+logfont() {  # LOGFONTW of "Microsoft YaHei UI", 9 pt at 96 DPI, in hex
+  printf '%s' 'f4ffffff' '00000000' '00000000' '00000000' '90010000' '00000001' '00000400'
+  printf 'Microsoft YaHei UI' | iconv -t UTF-16LE | od -An -tx1 -v | tr -d ' \n'
+  printf '0%.0s' $(seq 1 $((128 - 36 * 2)))
+}
+reg() { wine reg add "$@" /f >>"$state/reg.log" 2>&1; }
+reg 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N
+reg 'HKCU\Software\Wine\Fonts\Replacements' /v 'Microsoft YaHei UI' /t REG_SZ /d 'WenQuanYi Zen Hei Sharp'
+for metric in MessageFont CaptionFont SmCaptionFont MenuFont StatusFont IconFont; do
+  reg 'HKCU\Control Panel\Desktop\WindowMetrics' /v "$metric" /t REG_BINARY /d "$(logfont)"
+done
+
+# Waits for the window titled $1 and writes its picture to $2.
+shoot() {
+  local title=$1 file=$2 geometry="" i
+  for i in $(seq 1 100); do
+    geometry=$(xwininfo -root -tree | grep -F "\"$title\":" | grep -oE '[0-9]+x[0-9]+\+[0-9]+\+[0-9]+' | head -n 1 || true)
+    [ -n "$geometry" ] && break
+    sleep 0.1
+  done
+  [ -n "$geometry" ] || { echo "no window \"$title\"" >&2; return 1; }
+  sleep 1  # painted
+  xwd -root -silent | convert xwd:- -crop "$geometry" +repage -strip -define png:exclude-chunks=date,time "$file"
+  echo "$file ($geometry)"
+}
+
+# Runs a Windows program until its window is shot, then ends it by its pid.
+run_and_shoot() {
+  local title=$1 file=$2
+  shift 2
+  wine "$@" >"$state/run.log" 2>&1 &
+  local pid=$!
+  shoot "$title" "$file" || true
+  kill "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+}
+
+product='Lumora语音输入'
+run_and_shoot "$product - 设置" "$out/settings-dialog.png" "$build/tests/ui/dialog_gallery.exe" settings
+run_and_shoot "$product - 联系作者 & 问题反馈" "$out/contact-dialog.png" "$build/tests/ui/dialog_gallery.exe" contact
+rm -f "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Parlino/config.toml
+run_and_shoot "$product - 欢迎" "$out/first-run-dialog.png" "$build/app/LumoraVoiceInput.exe"
