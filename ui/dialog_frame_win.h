@@ -8,15 +8,13 @@
 
 #include <atomic>
 #include <cstdint>
-#include <string>
 
 #include "app/scoped_win.h"
 #include "config/app_config.h"
 
 namespace lumora {
 
-// The caption of every dialog's message box, and the first part of every
-// dialog's title.
+// The product name, the caption of the dialogs' message box.
 inline constexpr wchar_t kDialogCaption[] = L"Lumora语音输入";
 inline constexpr wchar_t kPortWarningText[] = L"请输入 1024 到 65535 之间的 TCP 端口。";
 
@@ -43,7 +41,7 @@ class DialogFont {
 // The state of the settings and the onboarding dialog: the record the dialog
 // edits, and whether the user confirmed it.
 struct DialogState {
-  AppConfig initial;
+  AppConfig initial;  // the record handed in
   AppConfig working;  // controls are filled from it; a valid confirmation writes into it
   bool accepted = false;
   HWND owner = nullptr;
