@@ -21,9 +21,11 @@ namespace {
 constexpr DialogFrame kFrame{kContactDialogClass, L"Lumora语音输入 - 联系作者 & 问题反馈", 440, 496};
 
 // Both start small at the corner; Layout puts them in place.
-constexpr ControlSpec kCaption{L"STATIC", kContactCaptionId, L"扫描下方二维码联系作者或反馈问题", 0, 0, 10,
-                               10,        SS_CENTER};
-constexpr ControlSpec kClose{L"BUTTON", kContactCloseId, L"关闭", 0, 0, 10, 10, BS_PUSHBUTTON};
+// clang-format off
+constexpr ControlDesign kCaption{L"STATIC", kContactCaptionId, L"扫描下方二维码联系作者或反馈问题", 0, 0, 10, 10,
+                                 SS_CENTER};
+constexpr ControlDesign kClose{L"BUTTON", kContactCloseId, L"关闭", 0, 0, 10, 10, BS_PUSHBUTTON};
+// clang-format on
 
 }  // namespace
 

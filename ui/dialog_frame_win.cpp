@@ -124,12 +124,12 @@ bool RunDialogFrame(const DialogFrame& frame, HWND owner, HINSTANCE instance, vo
   return true;
 }
 
-HWND CreateDialogControl(HWND dialog, HINSTANCE instance, const ControlSpec& spec, std::uint32_t dpi,
+HWND CreateDialogControl(HWND dialog, HINSTANCE instance, const ControlDesign& design, std::uint32_t dpi,
                          HFONT font) {
-  HWND control = CreateWindowExW(0, spec.class_name, spec.text, WS_CHILD | WS_VISIBLE | spec.style,
-                                 ScaleForDpi(spec.x, dpi), ScaleForDpi(spec.y, dpi),
-                                 ScaleForDpi(spec.width, dpi), ScaleForDpi(spec.height, dpi), dialog,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance, nullptr);
+  HWND control = CreateWindowExW(0, design.class_name, design.text, WS_CHILD | WS_VISIBLE | design.style,
+                                 ScaleForDpi(design.x, dpi), ScaleForDpi(design.y, dpi),
+                                 ScaleForDpi(design.width, dpi), ScaleForDpi(design.height, dpi), dialog,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(design.id)), instance, nullptr);
   if (control != nullptr) {
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
   }

@@ -49,7 +49,7 @@ struct DialogState {
 };
 
 // One child control in design pixels (at 96 DPI).
-struct ControlSpec {
+struct ControlDesign {
   const wchar_t* class_name;
   int id;  // 0: a label nobody addresses
   const wchar_t* text;
@@ -80,8 +80,8 @@ bool RunDialogFrame(const DialogFrame& frame, HWND owner, HINSTANCE instance, vo
 // The DPI a dialog scales by: WindowDpi, unless a test has put another in.
 std::uint32_t DialogDpi(HWND window);
 
-// Creates `spec` as a visible child at `dpi` and gives it `font`.
-HWND CreateDialogControl(HWND dialog, HINSTANCE instance, const ControlSpec& spec, std::uint32_t dpi,
+// Creates `design` as a visible child at `dpi` and gives it `font`.
+HWND CreateDialogControl(HWND dialog, HINSTANCE instance, const ControlDesign& design, std::uint32_t dpi,
                          HFONT font);
 
 // ParsePortText on what the port edit holds (read into 32 UTF-16 units).

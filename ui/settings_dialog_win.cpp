@@ -11,23 +11,25 @@ namespace {
 
 constexpr DialogFrame kFrame{kSettingsDialogClass, L"Lumora语音输入 - 设置", 380, 270};
 
-// None of the controls is a tab stop: the dialog is used with the mouse.
-constexpr ControlSpec kPortLabel{L"STATIC", 0, L"监听端口 (TCP)：", 16, 18, 160, 20, 0};
-constexpr ControlSpec kPortEdit{
-    L"EDIT", kSettingsPortEditId, L"", 180, 16, 120, 22, WS_BORDER | ES_NUMBER | ES_AUTOHSCROLL};
-constexpr ControlSpec kPressEnter{L"BUTTON", kSettingsPressEnterId, L"提交时按 Enter", 16, 50, 280,
-                                  22,        BS_AUTOCHECKBOX};
-constexpr ControlSpec kAutoStart{L"BUTTON", kSettingsAutoStartId, L"开机自启动", 16, 78, 280,
-                                 22,        BS_AUTOCHECKBOX};
-constexpr ControlSpec kThemeLabel{L"STATIC", 0, L"主题颜色：", 16, 114, 160, 20, 0};
-// A drop-down list's height is that of its list when dropped.
-constexpr ControlSpec kThemeList{L"COMBOBOX", kSettingsThemeListId,         L"", 180, 112, 160,
-                                 220,         CBS_DROPDOWNLIST | WS_VSCROLL};
-constexpr ControlSpec kPositionLabel{L"STATIC", 0, L"悬浮窗位置：", 16, 150, 160, 20, 0};
-constexpr ControlSpec kPositionList{L"COMBOBOX", kSettingsPositionListId,      L"", 180, 148, 160,
-                                    220,         CBS_DROPDOWNLIST | WS_VSCROLL};
-constexpr ControlSpec kOk{L"BUTTON", kSettingsOkId, L"确定", 180, 198, 70, 28, BS_DEFPUSHBUTTON};
-constexpr ControlSpec kCancel{L"BUTTON", kSettingsCancelId, L"取消", 260, 198, 80, 28, BS_PUSHBUTTON};
+// In design pixels. None of the controls is a tab stop: the dialog is made
+// for the mouse. A drop-down list's height is that of its list when dropped.
+// clang-format off
+constexpr ControlDesign kPortLabel{L"STATIC", 0, L"监听端口 (TCP)：", 16, 18, 160, 20, 0};
+constexpr ControlDesign kPortEdit{L"EDIT", kSettingsPortEditId, L"", 180, 16, 120, 22,
+                                  WS_BORDER | ES_NUMBER | ES_AUTOHSCROLL};
+constexpr ControlDesign kPressEnter{L"BUTTON", kSettingsPressEnterId, L"提交时按 Enter", 16, 50, 280, 22,
+                                    BS_AUTOCHECKBOX};
+constexpr ControlDesign kAutoStart{L"BUTTON", kSettingsAutoStartId, L"开机自启动", 16, 78, 280, 22,
+                                   BS_AUTOCHECKBOX};
+constexpr ControlDesign kThemeLabel{L"STATIC", 0, L"主题颜色：", 16, 114, 160, 20, 0};
+constexpr ControlDesign kThemeList{L"COMBOBOX", kSettingsThemeListId, L"", 180, 112, 160, 220,
+                                   CBS_DROPDOWNLIST | WS_VSCROLL};
+constexpr ControlDesign kPositionLabel{L"STATIC", 0, L"悬浮窗位置：", 16, 150, 160, 20, 0};
+constexpr ControlDesign kPositionList{L"COMBOBOX", kSettingsPositionListId, L"", 180, 148, 160, 220,
+                                      CBS_DROPDOWNLIST | WS_VSCROLL};
+constexpr ControlDesign kOk{L"BUTTON", kSettingsOkId, L"确定", 180, 198, 70, 28, BS_DEFPUSHBUTTON};
+constexpr ControlDesign kCancel{L"BUTTON", kSettingsCancelId, L"取消", 260, 198, 80, 28, BS_PUSHBUTTON};
+// clang-format on
 
 // Fills a drop-down list with `count` names in enumeration order, so that a
 // list index is the value, and selects `current`.
