@@ -41,6 +41,13 @@ class ProbeWindow {
     SetForegroundWindow(window_);
     SetFocus(edit_);
     Pump([] { return false; }, std::chrono::milliseconds(200));
+    // The first window of a fresh Wine prefix sometimes misses the
+    // activation; one more request, given time to settle, catches it.
+    for (int attempt = 0; attempt < 3 && GetFocus() != edit_; ++attempt) {
+      SetForegroundWindow(window_);
+      SetFocus(edit_);
+      Pump([] { return false; }, std::chrono::milliseconds(500));
+    }
   }
   ~ProbeWindow() { DestroyWindow(window_); }
   ProbeWindow(const ProbeWindow&) = delete;
