@@ -16,6 +16,7 @@
 #include "app/tray_menu_win.h"
 #include "app/win32_app_win.h"
 #include "net/socket_platform.h"
+#include "tests/support/free_port.h"
 
 namespace lumora {
 namespace {
@@ -126,19 +127,6 @@ TEST(TrayMenuTest, ItemsOrderChecksAndSubmenus) {
   DestroyMenu(menu);
 }
 
-unsigned FreePort() {
-  EnsureWinsock();
-  const SocketHandle socket = OpenTcpSocket();
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-  SockLen size = sizeof address;
-  ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size);
-  CloseSocket(socket);
-  return ntohs(address.sin_port);
-}
-
 std::string FileText() {
   std::ifstream in(ConfigFilePath(), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -156,7 +144,7 @@ class TrayHostTest : public ::testing::Test {
   void SetUp() override {
     std::error_code ec;
     std::filesystem::remove(LogDirectory() / kLogFileName, ec);
-    written_.listen_port = static_cast<std::int32_t>(FreePort());
+    written_.listen_port = static_cast<std::int32_t>(lumora::testing::FreePort());
     written_.auto_start = false;
     SaveAppConfig(written_);
     ASSERT_TRUE(app_.InitHostWindow());

@@ -20,6 +20,7 @@
 #include "config/app_config.h"
 #include "net/socket_platform.h"
 #include "tests/e2e/program_run_win.h"
+#include "tests/support/free_port.h"
 #include "tools/phone_sim/session.h"
 #include "ui/onboarding_dialog_win.h"
 
@@ -56,19 +57,6 @@ bool PortTaken(unsigned port) {
   const bool taken = ::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0;
   CloseSocket(socket);
   return taken;
-}
-
-unsigned FreeTcpPort() {
-  EnsureWinsock();
-  const SocketHandle socket = OpenTcpSocket();
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-  SockLen size = sizeof address;
-  ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size);
-  CloseSocket(socket);
-  return ntohs(address.sin_port);
 }
 
 bool LoggedContaining(const std::string& needle) {
@@ -174,7 +162,7 @@ class FirstRunTest : public ::testing::Test {
 TEST_F(FirstRunTest, StartWithAChosenPortListensThereAndSavesTheChoice) {
   unsigned port = 50000;
   if (PortTaken(port)) {
-    port = FreeTcpPort();  // 50000 is busy on this machine; any free port shows the same
+    port = lumora::testing::FreePort();  // 50000 is busy on this machine; any free port shows the same
   }
   ProgramRun program;
   ASSERT_TRUE(program.Start());
@@ -236,7 +224,7 @@ TEST_F(FirstRunTest, TheNextStartShowsNoDialog) {
     std::optional<std::string> file;  // none: the file the first start wrote
     bool rewritten;
   };
-  const unsigned port = FreeTcpPort();
+  const unsigned port = lumora::testing::FreePort();
   // First start: the dialog, confirmed with a free port.
   {
     ProgramRun first;

@@ -13,24 +13,12 @@
 #include "config/app_config.h"
 #include "net/socket_platform.h"
 #include "tests/e2e/program_run_win.h"
+#include "tests/support/free_port.h"
 
 namespace lumora {
 namespace {
 
 using testing::ProgramRun;
-
-unsigned FreeTcpPort() {
-  EnsureWinsock();
-  const SocketHandle socket = OpenTcpSocket();
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-  SockLen size = sizeof address;
-  ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size);
-  CloseSocket(socket);
-  return ntohs(address.sin_port);
-}
 
 // The open popup menu of any process: menus are windows of class #32768.
 HWND FindOpenMenu() {
@@ -49,7 +37,7 @@ TEST(EndToEndTrayTest, RightClickOpensTheMenuAndExitEndsTheProgram) {
   std::error_code ec;
   std::filesystem::remove(LogDirectory() / kLogFileName, ec);
   AppConfig config;
-  config.listen_port = static_cast<std::int32_t>(FreeTcpPort());
+  config.listen_port = static_cast<std::int32_t>(lumora::testing::FreePort());
   config.auto_start = false;
   config.use_clipboard_paste = true;
   config.overlay_theme_color = OverlayThemeColor::Green;

@@ -17,6 +17,7 @@
 #include "config/app_config.h"
 #include "net/socket_platform.h"
 #include "tests/e2e/program_run_win.h"
+#include "tests/support/free_port.h"
 #include "tests/support/probe_window_win.h"
 #include "tools/phone_sim/session.h"
 
@@ -27,20 +28,6 @@ using std::chrono::milliseconds;
 using testing::ProbeWindow;
 using testing::ProgramRun;
 using testing::ReadLogMessages;
-
-// A port nobody listens on right now.
-unsigned FreePort() {
-  EnsureWinsock();
-  const SocketHandle socket = OpenTcpSocket();
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-  SockLen size = sizeof address;
-  ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size);
-  CloseSocket(socket);
-  return ntohs(address.sin_port);
-}
 
 struct SimResult {
   int status = -1;
@@ -82,7 +69,7 @@ class EndToEndTest : public ::testing::Test {
   void SetUp() override {
     std::error_code ec;
     std::filesystem::remove(LogDirectory() / kLogFileName, ec);
-    config_.listen_port = static_cast<std::int32_t>(FreePort());
+    config_.listen_port = static_cast<std::int32_t>(lumora::testing::FreePort());
     config_.auto_start = false;
     port_ = std::to_string(config_.listen_port);
   }

@@ -19,24 +19,13 @@
 #include "net/server.h"
 #include "net/socket_platform.h"
 #include "tests/e2e/program_run_win.h"
+#include "tests/support/free_port.h"
 #include "tests/support/probe_window_win.h"
 
 namespace {
 
 using lumora::SocketHandle;
 using Clock = std::chrono::steady_clock;
-
-unsigned FreePort() {
-  const SocketHandle socket = lumora::OpenTcpSocket();
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-  lumora::SockLen size = sizeof address;
-  ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size);
-  lumora::CloseSocket(socket);
-  return ntohs(address.sin_port);
-}
 
 SocketHandle Connect(unsigned port) {
   for (int attempt = 0; attempt < 200; ++attempt) {
@@ -130,7 +119,7 @@ int main(int argc, char** argv) {
 
   // The program, with settings that type without Enter.
   lumora::AppConfig config;
-  config.listen_port = static_cast<std::int32_t>(FreePort());
+  config.listen_port = static_cast<std::int32_t>(lumora::testing::FreePort());
   config.press_enter_on_commit = false;
   config.auto_start = false;
   lumora::SaveAppConfig(config);
@@ -149,7 +138,7 @@ int main(int argc, char** argv) {
   }
 
   // The floor receiver.
-  const unsigned floor_port = FreePort();
+  const unsigned floor_port = lumora::testing::FreePort();
   std::wstring command = L"\"" + SiblingPath(L"floor_receiver.exe") + L"\" " + std::to_wstring(floor_port);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;

@@ -23,24 +23,13 @@
 #include "net/server.h"
 #include "net/socket_platform.h"
 #include "tests/e2e/program_run_win.h"
+#include "tests/support/free_port.h"
 #include "tests/support/probe_window_win.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using lumora::SocketHandle;
-
-unsigned FreePort() {
-  const SocketHandle socket = lumora::OpenTcpSocket();
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-  lumora::SockLen size = sizeof address;
-  ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size);
-  lumora::CloseSocket(socket);
-  return ntohs(address.sin_port);
-}
 
 // Words of a dictated sentence: Chinese characters, an ASCII word, digits,
 // now and then an emoji, so that every kind of unit is exercised.
@@ -87,7 +76,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   lumora::AppConfig config;
-  config.listen_port = static_cast<std::int32_t>(FreePort());
+  config.listen_port = static_cast<std::int32_t>(lumora::testing::FreePort());
   config.press_enter_on_commit = false;
   config.auto_start = false;
   lumora::SaveAppConfig(config);
