@@ -65,3 +65,25 @@ run_and_shoot "$product - 设置" "$out/settings-dialog.png" "$build/tests/ui/di
 run_and_shoot "$product - 联系作者 & 问题反馈" "$out/contact-dialog.png" "$build/tests/ui/dialog_gallery.exe" contact
 rm -f "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Parlino/config.toml
 run_and_shoot "$product - 欢迎" "$out/first-run-dialog.png" "$build/app/LumoraVoiceInput.exe"
+
+# The tray menu and the connection box of the running program, opened as the
+# shell would open them.
+roaming=$(ls -d "$WINEPREFIX"/drive_c/users/*/AppData/Roaming | head -n 1)
+mkdir -p "$roaming/Parlino"
+printf '%s\r\n' '# Parlino config' 'listen_port = 47823' 'press_enter_on_commit = true' \
+  'use_clipboard_paste = false' 'auto_start = false' 'overlay_theme_color = "white"' \
+  'overlay_position = "center"' >"$roaming/Parlino/config.toml"
+wine "$build/app/LumoraVoiceInput.exe" >"$state/program.log" 2>&1 &
+program=$!
+wine "$build/tests/ui/tray_poke.exe" info >>"$state/run.log" 2>&1 || true
+shoot "$product - IP 和端口" "$out/connection-info.png" || true
+# Then the menu, which has no title: it is the only thing on the screen, so
+# the picture is trimmed to it.
+wine "$build/tests/ui/tray_poke.exe" close >>"$state/run.log" 2>&1 || true
+sleep 1
+wine "$build/tests/ui/tray_poke.exe" menu >>"$state/run.log" 2>&1 || true
+sleep 2
+xwd -root -silent | convert xwd:- -trim +repage -strip -define png:exclude-chunks=date,time "$out/tray-menu.png"
+echo "$out/tray-menu.png"
+kill "$program" 2>/dev/null || true
+wait "$program" 2>/dev/null || true
