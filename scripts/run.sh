@@ -23,8 +23,13 @@ trap '"$root/scripts/wine-bench.sh" stop "$state" >/dev/null 2>&1 || true' EXIT
 . "$state/bench.env"
 
 echo "== running LumoraVoiceInput.exe under Wine (DISPLAY=$DISPLAY)"
+# In the background and waited for, so that Ctrl+C or a TERM reaches this
+# script at once: its exit trap then ends the bench's wineserver, and with it
+# the program.
+trap 'exit 130' INT TERM
 set +e
-wine "$root/build/windows/app/LumoraVoiceInput.exe" </dev/null >"$state/program.out" 2>&1
+wine "$root/build/windows/app/LumoraVoiceInput.exe" </dev/null >"$state/program.out" 2>&1 &
+wait $!
 rc=$?
 set -e
 echo "== LumoraVoiceInput.exe exited with $rc"
