@@ -291,14 +291,7 @@ bool LiveTextOverlay::EnsureSurface() {
   {
     const ScopedGetDC screen(nullptr);
     memory_dc_.Reset(CreateCompatibleDC(screen.get()));
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;  // top-down rows
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    dib_.Reset(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    dib_.Reset(CreateArgbSurface(screen.get(), width, height, &bits));
   }
   if (memory_dc_.get() == nullptr || dib_.get() == nullptr || bits == nullptr ||
       !previous_bitmap_.Select(memory_dc_.get(), dib_.get())) {

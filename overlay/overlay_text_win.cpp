@@ -114,4 +114,16 @@ MeasuredText MeasureOverlayText(const Gdiplus::Font* font, const std::wstring& t
   return measured;
 }
 
+HBITMAP CreateArgbSurface(HDC dc, int width, int height, void** bits) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top-down rows
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  *bits = nullptr;
+  return CreateDIBSection(dc, &info, DIB_RGB_COLORS, bits, nullptr, 0);
+}
+
 }  // namespace lumora

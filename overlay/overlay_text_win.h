@@ -43,4 +43,8 @@ std::unique_ptr<Gdiplus::StringFormat> OverlayStringFormat();
 // zero without a font.
 MeasuredText MeasureOverlayText(const Gdiplus::Font* font, const std::wstring& text, std::int32_t max_width);
 
+// A 32-bit top-down DIB section of the given size, compatible with `dc`, for
+// per-pixel-alpha drawing; `bits` receives its pixels. Null on failure.
+HBITMAP CreateArgbSurface(HDC dc, int width, int height, void** bits);
+
 }  // namespace lumora

@@ -58,15 +58,8 @@ bool DrawPanelFramePixels(std::uint32_t* pixels, std::int32_t width, std::int32_
   const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
   const ScopedGetDC screen(nullptr);
   ScopedMemoryDC memory(CreateCompatibleDC(screen.get()));
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(info.bmiHeader);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  ScopedGdiObject<HBITMAP> dib(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  ScopedGdiObject<HBITMAP> dib(CreateArgbSurface(screen.get(), width, height, &bits));
   ScopedSelectObject selection;
   if (memory.get() == nullptr || bits == nullptr || !selection.Select(memory.get(), dib.get())) {
     std::fill_n(pixels, count, 0u);

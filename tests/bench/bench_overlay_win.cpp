@@ -28,6 +28,7 @@
 #include "app/win32_util_win.h"
 #include "overlay/dpi_win.h"
 #include "overlay/live_text_overlay_win.h"
+#include "overlay/overlay_text_win.h"
 
 namespace lumora {
 namespace {
@@ -106,15 +107,8 @@ class BareTextDraw {
       : text_(text), wrap_width_(wrap_width) {
     const ScopedGetDC screen(nullptr);
     memory_dc_.Reset(CreateCompatibleDC(screen.get()));
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    dib_.Reset(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    dib_.Reset(CreateArgbSurface(screen.get(), width, height, &bits));
     selection_.Select(memory_dc_.get(), dib_.get());
     const Gdiplus::FontFamily family(L"Microsoft YaHei UI");
     font_ = std::make_unique<Gdiplus::Font>(&family, 26.0f, Gdiplus::FontStyleRegular, Gdiplus::UnitPixel);
@@ -152,15 +146,8 @@ class BarePresent {
         L"", WS_POPUP, x, y, width, height, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     const ScopedGetDC screen(nullptr);
     memory_dc_.Reset(CreateCompatibleDC(screen.get()));
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    dib_.Reset(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    dib_.Reset(CreateArgbSurface(screen.get(), width, height, &bits));
     selection_.Select(memory_dc_.get(), dib_.get());
     if (bits != nullptr) {
       // An opaque picture with a transparent border, as the overlay's.

@@ -3,6 +3,7 @@
 // screen, read back from the screen device context.
 
 #include "overlay/live_text_overlay_win.h"
+#include "overlay/overlay_text_win.h"
 
 #include <windows.h>
 
@@ -164,15 +165,8 @@ class ScreenCapture {
       : left_(rect.left), top_(rect.top), width_(rect.right - rect.left), height_(rect.bottom - rect.top) {
     const ScopedGetDC screen(nullptr);
     ScopedMemoryDC memory(CreateCompatibleDC(screen.get()));
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width_;
-    info.bmiHeader.biHeight = -height_;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    ScopedGdiObject<HBITMAP> dib(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    ScopedGdiObject<HBITMAP> dib(CreateArgbSurface(screen.get(), width_, height_, &bits));
     if (bits == nullptr) {
       return;
     }
