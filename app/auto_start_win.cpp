@@ -3,7 +3,7 @@
 #include <string>
 
 #include "app/log.h"
-#include "app/scoped_win.h"
+#include "base/scoped_win.h"
 
 namespace lumora {
 namespace {

@@ -4,19 +4,20 @@
 
 #include "app/log.h"
 #include "app/log_platform.h"
+#include "base/product.h"
 
 namespace lumora {
 
 std::filesystem::path LogDirectory() {
   // The XDG state folder is where Linux programs keep their logs.
   if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && *state == '/') {
-    return std::filesystem::path(state) / "Parlino";
+    return std::filesystem::path(state) / kProductFolderName;
   }
   if (const char* home = std::getenv("HOME"); home != nullptr && *home == '/') {
-    return std::filesystem::path(home) / ".local" / "state" / "Parlino";
+    return std::filesystem::path(home) / ".local" / "state" / kProductFolderName;
   }
   std::error_code ec;
-  return std::filesystem::current_path(ec) / "Parlino";
+  return std::filesystem::current_path(ec) / kProductFolderName;
 }
 
 namespace detail {

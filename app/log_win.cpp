@@ -7,12 +7,13 @@
 
 #include "app/log.h"
 #include "app/log_platform.h"
-#include "app/win32_util_win.h"
+#include "base/product.h"
+#include "base/win32_util_win.h"
 
 namespace lumora {
 
 std::filesystem::path LogDirectory() {
-  return std::filesystem::path(KnownFolderPath(FOLDERID_LocalAppData, L"LOCALAPPDATA")) / L"Parlino";
+  return std::filesystem::path(KnownFolderPath(FOLDERID_LocalAppData, L"LOCALAPPDATA")) / kProductFolderName;
 }
 
 namespace detail {

@@ -1,11 +1,12 @@
 #include "app/tray_menu_win.h"
 
-#include "app/win32_util_win.h"
+#include "base/product.h"
+#include "base/win32_util_win.h"
 
 namespace lumora {
 
 std::wstring TrayTipText(int listen_port, bool server_running) {
-  return L"Lumora\u8BED\u97F3\u8F93\u5165 " + Utf8ToWide(kAppVersion) + L"\n\u76D1\u542C\u7AEF\u53E3 " +
+  return std::wstring(kProductName) + L" " + Utf8ToWide(kProductVersion) + L"\n\u76D1\u542C\u7AEF\u53E3 " +
          std::to_wstring(listen_port) +
          (server_running ? L"\n\u72B6\u6001\uFF1A\u8FD0\u884C\u4E2D"
                          : L"\n\u72B6\u6001\uFF1A\u5DF2\u505C\u6B62");
@@ -51,7 +52,7 @@ HMENU BuildTrayMenu(const AppConfig& config) {
 
 std::wstring ConnectionInfoText(int listen_port, const std::vector<std::string>& addresses) {
   const std::wstring port = std::to_wstring(listen_port);
-  std::wstring text = L"Lumora\u8BED\u97F3\u8F93\u5165\u6B63\u5728\u76D1\u542C\u7AEF\u53E3 " + port +
+  std::wstring text = std::wstring(kProductName) + L"\u6B63\u5728\u76D1\u542C\u7AEF\u53E3 " + port +
                       L"\u3002\n\n\u672C\u673A IPv4 \u5730\u5740\uFF1A\n";
   if (addresses.empty()) {
     text += L"  \uFF08\u65E0\u53EF\u7528\u7F51\u7EDC\u63A5\u53E3\uFF09\n";

@@ -20,7 +20,6 @@ inline constexpr UINT IDM_AUTO_START = 1012;
 inline constexpr UINT IDM_THEME_BASE = 1100;
 inline constexpr UINT IDM_POSITION_BASE = 1200;
 
-inline constexpr char kAppVersion[] = "1.0.0";
 inline constexpr UINT kTrayIconId = 1;
 
 // The tray tip: product and version, the listening port, the server's state.

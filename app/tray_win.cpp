@@ -9,6 +9,7 @@
 #include "app/log.h"
 #include "app/tray_menu_win.h"
 #include "app/win32_app_win.h"
+#include "base/resource.h"
 #include "net/addresses.h"
 #include "ui/contact_feedback_dialog_win.h"
 #include "ui/settings_dialog_win.h"
@@ -27,9 +28,9 @@ void Win32App::AddTrayIcon() {
   // asked, and the tip is where the user sees the port and the state.
   tray_icon_data_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP;
   tray_icon_data_.uCallbackMessage = kTrayCallbackMessage;
-  tray_icon_data_.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(102));
+  tray_icon_data_.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(IDI_APP_SMALL));
   if (tray_icon_data_.hIcon == nullptr) {
-    tray_icon_data_.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(101));
+    tray_icon_data_.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(IDI_APP));
   }
   if (tray_icon_data_.hIcon == nullptr) {
     tray_icon_data_.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
@@ -66,7 +67,7 @@ void Win32App::UpdateTrayTip() {
 
 void Win32App::ShowConnectionInfo() {
   const std::wstring text = ConnectionInfoText(config_.listen_port, GetLocalIPv4Addresses());
-  MessageBoxW(window_, text.c_str(), L"Lumora\u8BED\u97F3\u8F93\u5165 - IP \u548C\u7AEF\u53E3",
+  MessageBoxW(window_, text.c_str(), (std::wstring(kProductName) + L" - IP \u548C\u7AEF\u53E3").c_str(),
               MB_OK | MB_ICONINFORMATION);
 }
 

@@ -9,6 +9,8 @@
 
 #include "app/auto_start_win.h"
 #include "app/log.h"
+#include "base/resource.h"
+#include "core/server_wiring.h"
 #include "overlay/dpi_win.h"
 #include "ui/onboarding_dialog_win.h"
 
@@ -50,8 +52,8 @@ bool Win32App::InitHostWindow() {
   window_class.cbSize = sizeof window_class;
   window_class.lpfnWndProc = &Win32App::WndProc;
   window_class.hInstance = instance_;
-  window_class.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(101));
-  window_class.hIconSm = LoadIconW(instance_, MAKEINTRESOURCEW(102));
+  window_class.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(IDI_APP));
+  window_class.hIconSm = LoadIconW(instance_, MAKEINTRESOURCEW(IDI_APP_SMALL));
   window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   window_class.lpszClassName = kHostWindowClass;
   if (RegisterClassExW(&window_class) == 0) {
@@ -147,57 +149,13 @@ void Win32App::StartServer() {
   // (stopping if it runs) before the new one starts.
   server_ = std::make_unique<ParlinoServer>();
 
-  ServerCallbacks callbacks;
-  callbacks.OnClientConnected = [this](std::string peer) {
-    PostUiTask([this, peer = std::move(peer)] {
-      if (coordinator_) {
-        coordinator_->HandleClientConnected(peer);
-      }
-      UpdateTrayTip();
-    });
-  };
-  callbacks.OnClientDisconnected = [this] {
-    PostUiTask([this] {
-      if (coordinator_) {
-        coordinator_->HandleClientDisconnected();
-      }
-      UpdateTrayTip();
-    });
-  };
-  callbacks.OnText = [this](std::string content) {
-    PostUiTask([this, content = std::move(content)] {
-      if (coordinator_) {
-        coordinator_->HandleText(content);
-      }
-    });
-  };
-  callbacks.OnCommit = [this](bool press_enter) {
-    PostUiTask([this, press_enter] {
-      if (coordinator_) {
-        coordinator_->HandleCommit(press_enter);
-      }
-    });
-  };
-  callbacks.OnClear = [this] {
-    PostUiTask([this] {
-      if (coordinator_) {
-        coordinator_->HandleClear();
-      }
-    });
-  };
-  callbacks.OnKey = [this](std::string key) {
-    PostUiTask([this, key = std::move(key)] {
-      if (coordinator_) {
-        coordinator_->HandleKey(key);
-      }
-    });
-  };
-  callbacks.OnError = [](std::string code, std::string message) {
-    Log(LogLevel::Error, "APP", "server error " + code + ": " + message);
-  };
+  ServerWiringHost wiring;
+  wiring.post_ui_task = [this](std::function<void()> task) { PostUiTask(std::move(task)); };
+  wiring.coordinator = [this] { return coordinator_.get(); };
+  wiring.link_changed = [this] { UpdateTrayTip(); };
 
   const unsigned port = static_cast<unsigned>(config_.listen_port);
-  if (!server_->Start(port, std::move(callbacks))) {
+  if (!server_->Start(port, WireServerCallbacks(std::move(wiring)))) {
     const std::wstring text =
         L"\u65E0\u6CD5\u7ED1\u5B9A TCP \u7AEF\u53E3 " + std::to_wstring(port) +
         L"\u3002\n\n\u53EF\u80FD\u5DF2\u6709\u5176\u4ED6\u7A0B\u5E8F\u5360\u7528\u8BE5\u7AEF"

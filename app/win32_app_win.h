@@ -9,6 +9,8 @@
 #include <mutex>
 #include <vector>
 
+#include "base/gdiplus_win.h"
+#include "base/product.h"
 #include "config/app_config.h"
 #include "core/coordinator.h"
 #include "net/server.h"
@@ -20,7 +22,6 @@ namespace lumora {
 inline constexpr UINT kTrayCallbackMessage = WM_APP + 1;
 inline constexpr UINT kUiTaskMessage = WM_APP + 2;
 inline constexpr wchar_t kHostWindowClass[] = L"Parlino.Host";
-inline constexpr wchar_t kProductName[] = L"Lumora\u8BED\u97F3\u8F93\u5165";  // Lumora语音输入
 
 // The host of the whole program: owns every long-lived component, builds them
 // in a fixed order, runs the UI thread's message loop on a hidden window and
@@ -71,6 +72,8 @@ class Win32App {
   // there.
   void ApplyListenPort();
 
+  // First member, so that GDI+ outlives the overlay and every dialog.
+  GdiplusSession gdiplus_;
   HINSTANCE instance_;
   HWND window_ = nullptr;
   NOTIFYICONDATAW tray_icon_data_{};

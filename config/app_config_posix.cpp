@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/product.h"
 #include "config/app_config.h"
 #include "config/app_config_platform.h"
 
@@ -14,13 +15,13 @@ namespace lumora {
 std::filesystem::path ConfigDirectory() {
   // Relative values of the XDG variables are to be ignored, as for the log folder.
   if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && *config == '/') {
-    return std::filesystem::path(config) / "Parlino";
+    return std::filesystem::path(config) / kProductFolderName;
   }
   if (const char* home = std::getenv("HOME"); home != nullptr && *home == '/') {
-    return std::filesystem::path(home) / ".config" / "Parlino";
+    return std::filesystem::path(home) / ".config" / kProductFolderName;
   }
   std::error_code ec;
-  return std::filesystem::current_path(ec) / "Parlino";
+  return std::filesystem::current_path(ec) / kProductFolderName;
 }
 
 namespace detail {

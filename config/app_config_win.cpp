@@ -5,14 +5,15 @@
 #include <atomic>
 #include <climits>
 
-#include "app/win32_util_win.h"
+#include "base/product.h"
+#include "base/win32_util_win.h"
 #include "config/app_config.h"
 #include "config/app_config_platform.h"
 
 namespace lumora {
 
 std::filesystem::path ConfigDirectory() {
-  return std::filesystem::path(KnownFolderPath(FOLDERID_RoamingAppData, L"APPDATA")) / L"Parlino";
+  return std::filesystem::path(KnownFolderPath(FOLDERID_RoamingAppData, L"APPDATA")) / kProductFolderName;
 }
 
 namespace detail {

@@ -4,8 +4,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/scoped_win.h"
-#include "app/win32_util_win.h"
+#include "base/scoped_win.h"
+#include "base/win32_util_win.h"
 #include "output/desktop.h"
 
 namespace lumora {

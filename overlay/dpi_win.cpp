@@ -1,6 +1,6 @@
 #include "overlay/dpi_win.h"
 
-#include "app/scoped_win.h"
+#include "base/scoped_win.h"
 
 namespace lumora {
 

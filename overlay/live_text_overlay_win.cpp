@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "app/win32_util_win.h"
+#include "base/win32_util_win.h"
 #include "overlay/dpi_win.h"
 #include "overlay/overlay_text_win.h"
 #include "overlay/panel_frame_win.h"
@@ -41,7 +41,6 @@ ScreenRect WorkAreaOf(HWND window) {
 
 LiveTextOverlay::LiveTextOverlay(HINSTANCE instance, HWND owner)
     : instance_(instance), owner_(owner), dpi_query_(WindowDpi), panel_(std::make_unique<PanelFrame>()) {
-  EnsureGdiplus();
   EnsureWindow();
 }
 

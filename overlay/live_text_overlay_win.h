@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/scoped_win.h"
+#include "base/scoped_win.h"
 #include "config/app_config.h"
 #include "overlay/dpi.h"
 #include "overlay/live_text_view.h"

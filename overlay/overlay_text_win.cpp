@@ -31,19 +31,7 @@ std::unique_ptr<Gdiplus::Font> FontOfFamily(const wchar_t* name, float em_pixels
 
 }  // namespace
 
-void EnsureGdiplus() {
-  static const ULONG_PTR token = [] {
-    // Version 1, no debug callback, GDI+'s own background thread.
-    const Gdiplus::GdiplusStartupInput input;
-    ULONG_PTR started = 0;
-    Gdiplus::GdiplusStartup(&started, &input, nullptr);
-    return started;
-  }();
-  static_cast<void>(token);
-}
-
 std::wstring GenericSansSerifName() {
-  EnsureGdiplus();
   static const std::wstring name = [] {
     // Queried once: Windows hands out one shared family, Wine a new one per
     // call, so it is kept rather than deleted.
@@ -62,7 +50,6 @@ std::wstring GenericSansSerifName() {
 
 std::unique_ptr<Gdiplus::Font> CreateFontFromFamilies(std::initializer_list<const wchar_t*> families,
                                                       float em_pixels, FamilyNameQuery generic) {
-  EnsureGdiplus();
   for (const wchar_t* name : families) {
     if (auto font = FontOfFamily(name, em_pixels)) {
       return font;

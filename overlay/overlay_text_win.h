@@ -16,9 +16,6 @@
 
 namespace lumora {
 
-// Starts GDI+ on the first call; it then stays up for the life of the process.
-void EnsureGdiplus();
-
 // The name of GDI+'s generic sans-serif family, or "" when there is none:
 // Wine without the Windows fonts fails that query and hands back null.
 std::wstring GenericSansSerifName();

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/scoped_win.h"
+#include "base/scoped_win.h"
 #include "overlay/overlay_text_win.h"
 
 namespace lumora {
@@ -54,7 +54,6 @@ void DrawPanelFrame(Gdiplus::Graphics& graphics, std::int32_t width, std::int32_
 
 bool DrawPanelFramePixels(std::uint32_t* pixels, std::int32_t width, std::int32_t height,
                           const OverlayMetrics& metrics, const OverlayPalette& palette) {
-  EnsureGdiplus();
   const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
   const ScopedGetDC screen(nullptr);
   ScopedMemoryDC memory(CreateCompatibleDC(screen.get()));

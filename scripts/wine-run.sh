@@ -11,7 +11,10 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 state=$1
 shift
 
-"$here/wine-bench.sh" start "$state" || exit 125
+# Each test bench gets an X server of its own even when DISPLAY is set: two
+# benches run side by side, and a shared desktop would mix their focus,
+# clipboard and windows.
+env -u DISPLAY "$here/wine-bench.sh" start "$state" || exit 125
 # shellcheck disable=SC1091
 . "$state/bench.env"
 

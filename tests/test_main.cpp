@@ -4,7 +4,9 @@
 #include <filesystem>
 #include <string>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include "base/gdiplus_win.h"
+#else
 #include <unistd.h>
 #endif
 
@@ -38,6 +40,10 @@ class PrivateLogFolder : public testing::Environment {
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
+#ifdef _WIN32
+  // The overlay and the contact picture draw with GDI+, as inside the host.
+  const lumora::GdiplusSession gdiplus;
+#endif
 #ifndef _WIN32
   testing::AddGlobalTestEnvironment(new PrivateLogFolder);
 #endif

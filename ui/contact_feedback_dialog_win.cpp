@@ -10,9 +10,9 @@
 #include <atomic>
 #include <climits>
 
-#include "app/scoped_win.h"
+#include "base/resource.h"
+#include "base/scoped_win.h"
 #include "overlay/dpi.h"
-#include "overlay/overlay_text_win.h"
 
 namespace lumora {
 
@@ -42,7 +42,6 @@ std::unique_ptr<Gdiplus::Bitmap> DecodeImage(const void* bytes, std::size_t size
   if (stream.get() == nullptr) {
     return nullptr;
   }
-  EnsureGdiplus();
   auto bitmap = std::make_unique<Gdiplus::Bitmap>(stream.get());
   if (bitmap->GetLastStatus() != Gdiplus::Ok) {
     return nullptr;
@@ -52,7 +51,7 @@ std::unique_ptr<Gdiplus::Bitmap> DecodeImage(const void* bytes, std::size_t size
 
 std::unique_ptr<Gdiplus::Bitmap> LoadContactImage(HINSTANCE instance) {
   // Resources of a module need no freeing: they live as long as the module.
-  HRSRC info = FindResourceW(instance, MAKEINTRESOURCEW(kContactImageResourceId), RT_RCDATA);
+  HRSRC info = FindResourceW(instance, MAKEINTRESOURCEW(IDR_CONTACT_IMAGE), RT_RCDATA);
   if (info == nullptr) {
     return nullptr;
   }

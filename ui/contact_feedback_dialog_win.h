@@ -21,7 +21,6 @@ inline constexpr int kContactCaptionId = 1000;
 inline constexpr int kContactCloseId = 1001;
 
 // The contact picture: RCDATA 103 of the program, a square PNG.
-inline constexpr int kContactImageResourceId = 103;
 
 // A line asking the user to scan the code below it, the contact picture and
 // a close button. Changes no settings.

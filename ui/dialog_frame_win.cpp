@@ -3,6 +3,7 @@
 #include <optional>
 #include <string_view>
 
+#include "base/product.h"
 #include "overlay/dpi_win.h"
 #include "ui/dialog_layout.h"
 #include "ui/port_text.h"
@@ -151,7 +152,7 @@ bool ReadListenPortOrWarn(HWND dialog, HWND edit, std::int32_t& port) {
     port = value;
     return true;
   }
-  MessageBoxW(dialog, kPortWarningText, kDialogCaption, MB_OK | MB_ICONWARNING);
+  MessageBoxW(dialog, kPortWarningText, kProductName, MB_OK | MB_ICONWARNING);
   return false;
 }
 

@@ -9,13 +9,12 @@
 #include <atomic>
 #include <cstdint>
 
-#include "app/scoped_win.h"
+#include "base/scoped_win.h"
 #include "config/app_config.h"
 
 namespace lumora {
 
 // The product name, the caption of the dialogs' message box.
-inline constexpr wchar_t kDialogCaption[] = L"Lumora语音输入";
 inline constexpr wchar_t kPortWarningText[] = L"请输入 1024 到 65535 之间的 TCP 端口。";
 
 inline constexpr DWORD kDialogExStyle = WS_EX_DLGMODALFRAME | WS_EX_APPWINDOW;  // 0x00040001

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "app/win32_util_win.h"
+#include "base/win32_util_win.h"
 #include "net/addresses.h"
 
 namespace lumora {

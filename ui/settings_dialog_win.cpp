@@ -3,7 +3,7 @@
 #include <atomic>
 #include <string>
 
-#include "app/win32_util_win.h"
+#include "base/win32_util_win.h"
 
 namespace lumora {
 

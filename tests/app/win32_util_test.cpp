@@ -1,4 +1,4 @@
-#include "app/win32_util_win.h"
+#include "base/win32_util_win.h"
 
 #include <gtest/gtest.h>
 

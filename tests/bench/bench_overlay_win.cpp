@@ -24,8 +24,9 @@
 #include <string>
 #include <vector>
 
-#include "app/scoped_win.h"
-#include "app/win32_util_win.h"
+#include "base/gdiplus_win.h"
+#include "base/scoped_win.h"
+#include "base/win32_util_win.h"
 #include "overlay/dpi_win.h"
 #include "overlay/live_text_overlay_win.h"
 #include "overlay/overlay_text_win.h"
@@ -243,6 +244,7 @@ int Run(bool quick) {
 }  // namespace lumora
 
 int main(int argc, char** argv) {
+  const lumora::GdiplusSession gdiplus;
   const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
   return lumora::Run(quick);
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/log.h"
+#include "core/server_wiring.h"
 
 namespace lumora {
 namespace {
@@ -29,7 +30,8 @@ class Recorder final : public LiveTextView, public OutputQueue {
   Calls calls;
 };
 
-std::vector<std::string> CoordinatorLogLines() {
+// The log lines whose message starts with `component`, without their prefix.
+std::vector<std::string> LogLinesOf(const std::string& component = "coordinator: ") {
   std::ifstream in(LogDirectory() / kLogFileName, std::ios::binary);
   std::vector<std::string> lines;
   std::string line;
@@ -37,7 +39,7 @@ std::vector<std::string> CoordinatorLogLines() {
     if (!line.empty() && line.back() == '\r') {
       line.pop_back();
     }
-    const std::size_t at = line.find("] coordinator: ");
+    const std::size_t at = line.find("] " + component);
     if (at != std::string::npos) {
       lines.push_back(line.substr(at + 2));
     }
@@ -150,7 +152,7 @@ TEST(CoordinatorTest, EffectsTable) {
     Coordinator coordinator(&recorder, &recorder, &config);
     c.events(coordinator, config);
     EXPECT_EQ(recorder.calls, c.calls);
-    EXPECT_EQ(CoordinatorLogLines(), c.log);
+    EXPECT_EQ(LogLinesOf(), c.log);
     EXPECT_EQ(coordinator.live_text(), "");
   }
 }
@@ -221,6 +223,103 @@ TEST(StripZeroWidthSpacesTest, Table) {
   for (const Case& c : cases) {
     EXPECT_EQ(StripZeroWidthSpaces(c.in), c.out);
   }
+}
+
+// The host side of the wiring: a UI queue that runs only when drained, and
+// a coordinator that can come and go.
+struct WiredHost {
+  WiredHost() {
+    ServerWiringHost host;
+    host.post_ui_task = [this](std::function<void()> task) { queue.push_back(std::move(task)); };
+    host.coordinator = [this] { return current; };
+    host.link_changed = [this] { recorder.calls.push_back("tip"); };
+    callbacks = WireServerCallbacks(std::move(host));
+  }
+  void Drain() {
+    std::vector<std::function<void()>> tasks;
+    tasks.swap(queue);
+    for (auto& task : tasks) {
+      task();
+    }
+  }
+
+  Recorder recorder;
+  AppConfig config;
+  Coordinator coordinator{&recorder, &recorder, &config};
+  Coordinator* current = &coordinator;
+  std::vector<std::function<void()>> queue;
+  ServerCallbacks callbacks;
+};
+
+TEST(ServerWiringTest, EventsReachTheCoordinatorOnlyThroughTheQueueInOrder) {
+  struct Case {
+    const char* name;
+    std::function<void(const ServerCallbacks&)> events;
+    Calls calls;
+  };
+  const Case cases[] = {
+      {"text, text, commit types the second text",
+       [](const ServerCallbacks& cb) {
+         cb.OnText("ni");
+         cb.OnText("ni hao");
+         cb.OnCommit(false);
+       },
+       {"show ni", "show ni hao", "type ni hao +enter", "hide"}},
+      {"connect and disconnect refresh the tip after the coordinator",
+       [](const ServerCallbacks& cb) {
+         cb.OnClientConnected("192.168.1.7:40000");
+         cb.OnText("a");
+         cb.OnClientDisconnected();
+       },
+       {"hide", "tip", "show a", "hide", "tip"}},
+      {"clear and keys",
+       [](const ServerCallbacks& cb) {
+         cb.OnText("a");
+         cb.OnClear();
+         cb.OnKey("backspace");
+         cb.OnKey("enter");
+       },
+       {"show a", "hide", "key backspace", "key enter"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WiredHost host;
+    c.events(host.callbacks);
+    // The connection thread only posts: nothing has happened yet.
+    EXPECT_TRUE(host.recorder.calls.empty());
+    host.Drain();
+    EXPECT_EQ(host.recorder.calls, c.calls);
+  }
+}
+
+TEST(ServerWiringTest, TheCoordinatorIsLookedUpWhenTheTaskRuns) {
+  WiredHost host;
+  host.callbacks.OnClientConnected("10.0.0.2:5000");
+  host.callbacks.OnText("stale");
+  host.current = nullptr;  // torn down before the tasks ran
+  host.Drain();
+  // Only the tip refresh, which needs no coordinator.
+  EXPECT_EQ(host.recorder.calls, Calls{"tip"});
+  EXPECT_EQ(host.coordinator.client_peer(), "");
+
+  host.callbacks.OnText("fresh");
+  host.current = &host.coordinator;  // back before this task runs
+  host.Drain();
+  EXPECT_EQ(host.coordinator.live_text(), "fresh");
+}
+
+TEST(ServerWiringTest, ErrorsAreLoggedAtOnceAndPostNothing) {
+  std::error_code ec;
+  std::filesystem::remove(LogDirectory() / kLogFileName, ec);
+  WiredHost host;
+  host.callbacks.OnError("bad_frame", "not an object");
+  EXPECT_TRUE(host.queue.empty());
+  EXPECT_EQ(LogLinesOf("server error "), std::vector<std::string>{"server error bad_frame: not an object"});
+
+  // Without a UI queue there is nowhere to send events; errors still log.
+  const ServerCallbacks bare = WireServerCallbacks(ServerWiringHost{});
+  EXPECT_FALSE(bare.OnText);
+  ASSERT_TRUE(bare.OnError);
 }
 
 }  // namespace

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/win32_util_win.h"
+#include "base/win32_util_win.h"
 #include "config/app_config.h"
 #include "net/server.h"
 #include "net/socket_platform.h"

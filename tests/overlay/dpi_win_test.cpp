@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "app/scoped_win.h"
+#include "base/scoped_win.h"
 
 namespace lumora {
 namespace {

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "app/scoped_win.h"
+#include "base/scoped_win.h"
 #include "overlay/dpi_win.h"
 
 namespace lumora {

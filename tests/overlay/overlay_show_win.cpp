@@ -29,7 +29,8 @@
 #include <string>
 #include <vector>
 
-#include "app/scoped_win.h"
+#include "base/gdiplus_win.h"
+#include "base/scoped_win.h"
 #include "overlay/dpi_win.h"
 #include "overlay/live_text_overlay_win.h"
 
@@ -97,6 +98,7 @@ int wmain(int argc, wchar_t** argv) {
         "usage: overlay_show TEXT_FILE LAYOUT_FILE STOP_FILE [THEME [POSITION [BACKDROP_RGB [PICTURE]]]]\n");
     return 2;
   }
+  const lumora::GdiplusSession gdiplus;
   std::ifstream text_file(std::filesystem::path(argv[1]), std::ios::binary);
   const std::string text((std::istreambuf_iterator<char>(text_file)), std::istreambuf_iterator<char>());
   if (text.empty()) {

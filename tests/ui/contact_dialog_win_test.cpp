@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/scoped_win.h"
+#include "base/scoped_win.h"
 #include "overlay/dpi_win.h"
 #include "tests/ui/dialog_script_win.h"
 #include "tests/ui/dialog_test_support_win.h"

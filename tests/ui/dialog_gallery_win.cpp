@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "base/gdiplus_win.h"
 #include "config/app_config.h"
 #include "overlay/dpi_win.h"
 #include "ui/contact_feedback_dialog_win.h"
@@ -16,6 +17,7 @@
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_line*/, int /*show*/) {
   lumora::EnableDpiAwareness();
+  const lumora::GdiplusSession gdiplus;
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   const std::wstring which = argc > 1 ? argv[1] : L"settings";

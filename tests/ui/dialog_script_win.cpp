@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/product.h"
 #include "ui/dialog_frame_win.h"
 
 namespace lumora::testing {
@@ -64,7 +65,7 @@ HWND FindThreadWindow(const wchar_t* class_name, const wchar_t* title) {
   return search.found;
 }
 
-HWND FindMessageBox() { return FindThreadWindow(L"#32770", kDialogCaption); }
+HWND FindMessageBox() { return FindThreadWindow(L"#32770", kProductName); }
 
 DialogScript::~DialogScript() {
   if (timer_ != 0) {

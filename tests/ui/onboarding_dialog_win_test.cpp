@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/win32_util_win.h"
+#include "base/win32_util_win.h"
 #include "net/addresses.h"
 #include "overlay/dpi_win.h"
 #include "tests/ui/dialog_script_win.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/scoped_win.h"
+#include "base/scoped_win.h"
 #include "tests/e2e/program_run_win.h"
 #include "ui/contact_feedback_dialog_win.h"
 

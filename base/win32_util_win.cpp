@@ -1,8 +1,8 @@
-#include "app/win32_util_win.h"
+#include "base/win32_util_win.h"
 
 #include <climits>
 
-#include "app/scoped_win.h"
+#include "base/scoped_win.h"
 
 namespace lumora {
 

@@ -1,0 +1,11 @@
+#pragma once
+
+// The ids of the program's resources, shared by res/parlino.rc and the code.
+// Plain macros: windres reads this file too.
+
+// The host window's large icon; also the tray icon's fallback.
+#define IDI_APP 101
+// The small icon: the host window's and the tray's.
+#define IDI_APP_SMALL 102
+// The contact dialog's picture, a square PNG (RCDATA).
+#define IDR_CONTACT_IMAGE 103
