@@ -290,36 +290,58 @@ TEST_F(SettingsDialogTest, ControlsReadAsDesignedAndScaleWithTheDpi) {
   }
 }
 
-TEST_F(SettingsDialogTest, ControlsShowTheRecord) {
+TEST_F(SettingsDialogTest, ControlsShowTheRecordAndOkReturnsWhatTheyShowThen) {
   struct Case {
-    AppConfig record;
+    AppConfig current;
+    int shown_theme;
+    int shown_position;
+    // What the user then picks.
+    bool press_enter;
+    bool auto_start;
     int theme_index;
     int position_index;
   };
   AppConfig pink;
   pink.overlay_theme_color = OverlayThemeColor::Pink;
-  const Case cases[] = {{AppConfig{}, 0, 0}, {Unusual(), 3, 2}, {pink, 1, 0}};
+  const Case cases[] = {
+      {AppConfig{}, 0, 0, false, false, 4, 4},
+      {Unusual(), 3, 2, true, true, 5, 4},  // the last entries: purple, bottom_right
+      {pink, 1, 0, false, true, 0, 1},
+  };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.theme_index);
+    SCOPED_TRACE(c.shown_theme);
     DialogScript script;
     script.WaitForDialog(kSettingsDialogClass)
         .Check([&] {
-          EXPECT_EQ(WindowText(script.Control(kSettingsPortEditId)), std::to_wstring(c.record.listen_port));
+          EXPECT_EQ(WindowText(script.Control(kSettingsPortEditId)), std::to_wstring(c.current.listen_port));
           EXPECT_EQ(SendMessageW(script.Control(kSettingsPressEnterId), BM_GETCHECK, 0, 0),
-                    c.record.press_enter_on_commit ? BST_CHECKED : BST_UNCHECKED);
+                    c.current.press_enter_on_commit ? BST_CHECKED : BST_UNCHECKED);
           EXPECT_EQ(SendMessageW(script.Control(kSettingsAutoStartId), BM_GETCHECK, 0, 0),
-                    c.record.auto_start ? BST_CHECKED : BST_UNCHECKED);
-          EXPECT_EQ(SendMessageW(script.Control(kSettingsThemeListId), CB_GETCURSEL, 0, 0), c.theme_index);
+                    c.current.auto_start ? BST_CHECKED : BST_UNCHECKED);
+          EXPECT_EQ(SendMessageW(script.Control(kSettingsThemeListId), CB_GETCURSEL, 0, 0), c.shown_theme);
           EXPECT_EQ(SendMessageW(script.Control(kSettingsPositionListId), CB_GETCURSEL, 0, 0),
-                    c.position_index);
+                    c.shown_position);
           // White first, center first: a list index is the setting's value.
           EXPECT_EQ(ComboEntries(script.Control(kSettingsThemeListId)),
                     (std::vector<std::wstring>{L"白", L"粉", L"绿", L"黄", L"蓝", L"紫"}));
           EXPECT_EQ(ComboEntries(script.Control(kSettingsPositionListId)),
                     (std::vector<std::wstring>{L"居中", L"左上", L"右上", L"左下", L"右下"}));
         })
-        .Click(kSettingsCancelId);
-    RunSettings(script, c.record);
+        .SetText(kSettingsPortEditId, L"40000")
+        .SetChecked(kSettingsPressEnterId, c.press_enter)
+        .SetChecked(kSettingsAutoStartId, c.auto_start)
+        .PickEntry(kSettingsThemeListId, c.theme_index)
+        .PickEntry(kSettingsPositionListId, c.position_index)
+        .Click(kSettingsOkId);
+    const Outcome outcome = RunSettings(script, c.current);
+    ASSERT_TRUE(outcome.returned);
+    EXPECT_EQ(outcome.result.listen_port, 40000);
+    EXPECT_EQ(outcome.result.press_enter_on_commit, c.press_enter);
+    EXPECT_EQ(outcome.result.auto_start, c.auto_start);
+    EXPECT_EQ(outcome.result.overlay_theme_color, static_cast<OverlayThemeColor>(c.theme_index));
+    EXPECT_EQ(outcome.result.overlay_position, static_cast<OverlayPosition>(c.position_index));
+    // No control for it: exactly as it went in.
+    EXPECT_EQ(outcome.result.use_clipboard_paste, c.current.use_clipboard_paste);
   }
 }
 
@@ -378,43 +400,6 @@ TEST_F(SettingsDialogTest, OkTakesAPortFrom1024To65535) {
       EXPECT_FALSE(outcome.returned);
       EXPECT_EQ(outcome.result, Sentinel());
     }
-  }
-}
-
-TEST_F(SettingsDialogTest, OkReturnsWhatTheControlsShowAndPassesTheRestThrough) {
-  struct Case {
-    AppConfig current;
-    bool press_enter;
-    bool auto_start;
-    int theme_index;
-    int position_index;
-  };
-  AppConfig paste_off = Unusual();
-  paste_off.use_clipboard_paste = false;
-  const Case cases[] = {
-      {Unusual(), true, true, 5, 4},  // the last entries: purple, bottom_right
-      {paste_off, false, true, 0, 1},
-      {AppConfig{}, false, false, 4, 4},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.theme_index);
-    DialogScript script;
-    script.WaitForDialog(kSettingsDialogClass)
-        .SetText(kSettingsPortEditId, L"40000")
-        .SetChecked(kSettingsPressEnterId, c.press_enter)
-        .SetChecked(kSettingsAutoStartId, c.auto_start)
-        .PickEntry(kSettingsThemeListId, c.theme_index)
-        .PickEntry(kSettingsPositionListId, c.position_index)
-        .Click(kSettingsOkId);
-    const Outcome outcome = RunSettings(script, c.current);
-    ASSERT_TRUE(outcome.returned);
-    EXPECT_EQ(outcome.result.listen_port, 40000);
-    EXPECT_EQ(outcome.result.press_enter_on_commit, c.press_enter);
-    EXPECT_EQ(outcome.result.auto_start, c.auto_start);
-    EXPECT_EQ(outcome.result.overlay_theme_color, static_cast<OverlayThemeColor>(c.theme_index));
-    EXPECT_EQ(outcome.result.overlay_position, static_cast<OverlayPosition>(c.position_index));
-    // No control for it: exactly as it went in.
-    EXPECT_EQ(outcome.result.use_clipboard_paste, c.current.use_clipboard_paste);
   }
 }
 
