@@ -1,5 +1,6 @@
 // The tray: its tip, its menu and what each command does to the live
-// settings, the file and the registry, on a real host under Wine.
+// settings, the file and the registry, on a real host under Wine; the icon
+// and its tip as the shell holds them.
 
 #include <windows.h>
 
@@ -8,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,7 @@
 #include "app/win32_app_win.h"
 #include "net/socket_platform.h"
 #include "tests/support/free_port.h"
+#include "tests/support/shell_tray_win.h"
 
 namespace lumora {
 namespace {
@@ -147,20 +150,64 @@ class TrayHostTest : public ::testing::Test {
     written_.listen_port = static_cast<std::int32_t>(lumora::testing::FreePort());
     written_.auto_start = false;
     SaveAppConfig(written_);
-    ASSERT_TRUE(app_.InitHostWindow());
-    app_.StartComponents();
+    app_.emplace(GetModuleHandleW(nullptr));
+    ASSERT_TRUE(app_->InitHostWindow());
+    app_->StartComponents();
+  }
+
+  // The tip for this host's port, as the user should read it.
+  std::wstring RunningTip() const {
+    return L"Lumora语音输入 1.0.0\n监听端口 " + std::to_wstring(written_.listen_port) + L"\n状态：运行中";
   }
 
   AppConfig written_;
-  Win32App app_{GetModuleHandleW(nullptr)};
+  std::optional<Win32App> app_;
 };
 
-TEST_F(TrayHostTest, IconIsInstalledWithTheRunningTip) {
-  EXPECT_STREQ(app_.tray_icon_data().szTip, TrayTipText(written_.listen_port, true).c_str());
-  EXPECT_EQ(app_.tray_icon_data().uID, kTrayIconId);
-  EXPECT_EQ(app_.tray_icon_data().uCallbackMessage, kTrayCallbackMessage);
-  ASSERT_NE(app_.server(), nullptr);
-  EXPECT_TRUE(app_.server()->IsRunning());
+TEST_F(TrayHostTest, ShellShowsTheIconWithTheRunningTipUntilTheHostEnds) {
+  ASSERT_NE(app_->server(), nullptr);
+  ASSERT_TRUE(app_->server()->IsRunning());
+  const HWND host = app_->window();
+  EXPECT_TRUE(testing::ShellHoldsIcon(host, kTrayIconId));
+  EXPECT_FALSE(testing::ShellHoldsIcon(host, kTrayIconId + 1));
+
+  HWND icon = nullptr;
+  {
+    testing::TrayCallbackRecorder recorder(host, kTrayCallbackMessage);
+    icon = testing::FindShellIcon(recorder, kTrayIconId);
+    ASSERT_NE(icon, nullptr) << "no icon of the shell calls the host back";
+    // Version 4: the pointer's screen position in wParam, the event and the
+    // icon's id in lParam.
+    RECT rect{};
+    GetWindowRect(icon, &rect);
+    const testing::TrayCallbackRecorder::Callback& moved = recorder.seen().front();
+    EXPECT_EQ(static_cast<short>(LOWORD(moved.wparam)), rect.left + 2);
+    EXPECT_EQ(static_cast<short>(HIWORD(moved.wparam)), rect.top + 2);
+  }
+  EXPECT_EQ(testing::ShellTipOf(icon), RunningTip());
+  EXPECT_TRUE(testing::PumpShellUntil([&] { return testing::ShellShowsAPicture(icon); })) << "a blank icon";
+
+  app_.reset();
+  EXPECT_FALSE(testing::ShellHoldsIcon(host, kTrayIconId)) << "the icon outlived the host";
+  EXPECT_FALSE(IsWindow(icon));
+}
+
+TEST_F(TrayHostTest, IconAndTipComeBackWhenTheTaskbarIsCreatedAgain) {
+  const HWND host = app_->window();
+  // A restarted shell has forgotten every icon.
+  NOTIFYICONDATAW forgotten{};
+  forgotten.cbSize = sizeof forgotten;
+  forgotten.hWnd = host;
+  forgotten.uID = kTrayIconId;
+  ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &forgotten));
+  ASSERT_FALSE(testing::ShellHoldsIcon(host, kTrayIconId));
+
+  SendMessageW(host, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  EXPECT_TRUE(testing::ShellHoldsIcon(host, kTrayIconId));
+  testing::TrayCallbackRecorder recorder(host, kTrayCallbackMessage);
+  const HWND icon = testing::FindShellIcon(recorder, kTrayIconId);
+  ASSERT_NE(icon, nullptr);
+  EXPECT_EQ(testing::ShellTipOf(icon), RunningTip());
 }
 
 TEST_F(TrayHostTest, CommandsChangeTheLiveRecordAndTheFile) {
@@ -179,25 +226,25 @@ TEST_F(TrayHostTest, CommandsChangeTheLiveRecordAndTheFile) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.command);
-    app_.ExecuteTrayCommand(c.command);
+    app_->ExecuteTrayCommand(c.command);
     EXPECT_NE(FileText().find(c.file_line), std::string::npos) << FileText();
-    EXPECT_EQ(LoadAppConfig(), app_.config());
+    EXPECT_EQ(LoadAppConfig(), app_->config());
   }
 }
 
 TEST_F(TrayHostTest, AutoStartToggleWritesAndDeletesTheRunValue) {
-  app_.ExecuteTrayCommand(IDM_AUTO_START);
-  EXPECT_TRUE(app_.config().auto_start);
+  app_->ExecuteTrayCommand(IDM_AUTO_START);
+  EXPECT_TRUE(app_->config().auto_start);
   EXPECT_TRUE(RunValueExists());
   EXPECT_NE(FileText().find("auto_start = true\r\n"), std::string::npos);
-  app_.ExecuteTrayCommand(IDM_AUTO_START);
-  EXPECT_FALSE(app_.config().auto_start);
+  app_->ExecuteTrayCommand(IDM_AUTO_START);
+  EXPECT_FALSE(app_->config().auto_start);
   EXPECT_FALSE(RunValueExists());
 }
 
 TEST_F(TrayHostTest, ExitEndsTheLoopWithZero) {
-  app_.ExecuteTrayCommand(IDM_EXIT);
-  EXPECT_EQ(app_.MessageLoop(), 0);
+  app_->ExecuteTrayCommand(IDM_EXIT);
+  EXPECT_EQ(app_->MessageLoop(), 0);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -28,9 +29,15 @@ class CountingDesktop final : public lumora::Desktop {
   bool SetClipboardText(const std::u16string&) override { return true; }
   std::u16string ForegroundImagePath() override { return u"C:\\Windows\\explorer.exe"; }
 
-  void WaitForInjections(std::size_t count) {
+  // False when the worker has not made `count` injections within a generous
+  // time: lost output, reported as an error instead of a hang.
+  bool WaitForInjections(std::size_t count) {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return injections_ >= count; });
+    return changed_.wait_for(lock, std::chrono::seconds(30), [&] { return injections_ >= count; });
+  }
+  std::size_t injected() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return injected_;
   }
 
  private:
@@ -70,7 +77,9 @@ void BM_EnqueueText(benchmark::State& state) {
     ++queued;
   }
   // The timer stopped with the loop: draining the queue is not counted.
-  counter->WaitForInjections(queued);
+  if (!counter->WaitForInjections(queued)) {
+    state.SkipWithError("queued texts were never typed");
+  }
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_EnqueueText);
@@ -87,7 +96,14 @@ void BM_TypeTextEvents(benchmark::State& state) {
   std::size_t done = 0;
   for (auto _ : state) {
     injector.EnqueueText(text, false, false);
-    counter->WaitForInjections(++done);
+    if (!counter->WaitForInjections(++done)) {
+      state.SkipWithError("a commit was never typed");
+      break;
+    }
+  }
+  // A down and an up event per character, or the rate is of something else.
+  if (!state.error_occurred() && counter->injected() != done * 400) {
+    state.SkipWithError("the commits were not typed as 400 events each");
   }
   state.SetItemsProcessed(state.iterations() * 400);
 }

@@ -7,7 +7,9 @@
 //   bench_overlay.exe [--quick]
 //
 // Google Benchmark is not built for MinGW, hence the small harness: batches of
-// each case alternate, and the median batch of each is compared.
+// each case alternate, and the median batch of each is compared. A case that
+// fails (nothing drawn, a picture not handed over) makes it exit with 1, so
+// that the suite's smoke run sees it.
 
 #include <windows.h>
 
@@ -21,6 +23,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,6 +38,15 @@ namespace lumora {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// What went wrong during the run, each told once however often it happened.
+std::set<std::string> g_failures;
+
+void Fail(const std::string& what) {
+  if (g_failures.insert(what).second) {
+    std::fprintf(stderr, "error: %s\n", what.c_str());
+  }
+}
 
 // "今天天气很好，我们去公园散步吧。" repeated to `count` characters.
 std::string ChineseText(std::size_t count) {
@@ -110,9 +122,15 @@ class BareTextDraw {
     memory_dc_.Reset(CreateCompatibleDC(screen.get()));
     void* bits = nullptr;
     dib_.Reset(CreateArgbSurface(screen.get(), width, height, &bits));
+    if (dib_.get() == nullptr) {
+      Fail("floor: no drawing surface");
+    }
     selection_.Select(memory_dc_.get(), dib_.get());
     const Gdiplus::FontFamily family(L"Microsoft YaHei UI");
     font_ = std::make_unique<Gdiplus::Font>(&family, 26.0f, Gdiplus::FontStyleRegular, Gdiplus::UnitPixel);
+    if (font_->GetLastStatus() != Gdiplus::Ok) {
+      Fail("floor: no Microsoft YaHei UI font (status " + std::to_string(font_->GetLastStatus()) + ")");
+    }
   }
 
   void Run() {
@@ -120,11 +138,16 @@ class BareTextDraw {
     graphics.SetTextRenderingHint(Gdiplus::TextRenderingHintAntiAliasGridFit);
     const Gdiplus::StringFormat format(0);
     Gdiplus::RectF bounds;
-    graphics.MeasureString(text_.c_str(), static_cast<INT>(text_.size()), font_.get(),
-                           Gdiplus::RectF(0, 0, static_cast<float>(wrap_width_), 1.0e7f), &format, &bounds);
+    const Gdiplus::Status measured = graphics.MeasureString(
+        text_.c_str(), static_cast<INT>(text_.size()), font_.get(),
+        Gdiplus::RectF(0, 0, static_cast<float>(wrap_width_), 1.0e7f), &format, &bounds);
     const Gdiplus::SolidBrush ink{Gdiplus::Color(0xFF282828)};
-    graphics.DrawString(text_.c_str(), static_cast<INT>(text_.size()), font_.get(),
-                        Gdiplus::RectF(90, 36, bounds.Width, bounds.Height), &format, &ink);
+    const Gdiplus::Status drawn =
+        graphics.DrawString(text_.c_str(), static_cast<INT>(text_.size()), font_.get(),
+                            Gdiplus::RectF(90, 36, bounds.Width, bounds.Height), &format, &ink);
+    if (measured != Gdiplus::Ok || drawn != Gdiplus::Ok) {
+      Fail("floor: GDI+ did not measure and draw the text");
+    }
   }
 
  private:
@@ -145,6 +168,9 @@ class BarePresent {
     window_ = CreateWindowExW(
         WS_EX_TOPMOST | WS_EX_TRANSPARENT | WS_EX_TOOLWINDOW | WS_EX_LAYERED | WS_EX_NOACTIVATE, L"STATIC",
         L"", WS_POPUP, x, y, width, height, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (window_ == nullptr) {
+      Fail("present: no layered window");
+    }
     const ScopedGetDC screen(nullptr);
     memory_dc_.Reset(CreateCompatibleDC(screen.get()));
     void* bits = nullptr;
@@ -188,7 +214,9 @@ class BarePresent {
     info.pblend = &blend;
     info.dwFlags = ULW_ALPHA;
     info.prcDirty = dirty;
-    UpdateLayeredWindowIndirect(window_, &info);
+    if (!UpdateLayeredWindowIndirect(window_, &info)) {
+      Fail("present: the picture was not handed to the window, error " + std::to_string(GetLastError()));
+    }
   }
 
   POINT destination_;
@@ -214,6 +242,16 @@ int Run(bool quick) {
     const std::string text = ChineseText(count);
     overlay.ShowText(text);
     const OverlayLayout layout = overlay.layout();
+    // A redraw that draws nothing would be quick and meaningless.
+    const std::vector<std::uint8_t> picture = overlay.SurfaceCopy();
+    bool drawn = false;
+    for (std::size_t i = 3; i < picture.size() && !drawn; i += 4) {
+      drawn = picture[i] != 0;  // alpha of a BGRA pixel
+    }
+    if (overlay.window() == nullptr || !IsWindowVisible(overlay.window()) || !drawn) {
+      Fail("overlay: " + std::to_string(count) + " characters were not shown");
+    }
+    const std::uint32_t frames_before = overlay.frame();
     BareTextDraw floor(Utf8ToWide(text), layout.width, layout.height, layout.text_box.width);
     // Beside the overlay, so that neither covers the other.
     BarePresent present(layout.x, 0, layout.width, layout.height, IndicatorDirtyRect(layout));
@@ -222,6 +260,9 @@ int Run(bool quick) {
         {[&] { overlay.ShowText(text); }, [&] { floor.Run(); }, [&] { present.Whole(); },
          [&] { SendMessageW(window, WM_TIMER, kOverlayTimerId, 0); }, [&] { present.Indicator(); }},
         rounds, batch_time);
+    if (overlay.frame() == frames_before) {
+      Fail("overlay: the timer drew no animation frame");
+    }
     const std::string name = std::to_string(count) + " (" + std::to_string(layout.width) + "x" +
                              std::to_string(layout.height) + ")";
     std::printf("%-22s %10.0f %10.0f %8.2f %10.0f %8.2f | %10.0f %10.0f %8.2f\n", name.c_str(), us[0], us[1],
@@ -237,7 +278,7 @@ int Run(bool quick) {
       rounds);
   overlay.Hide();
   DestroyWindow(owner);
-  return 0;
+  return g_failures.empty() ? 0 : 1;
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
-// The real program's tray menu, opened the way the shell opens it: a right
-// click reported through the tray callback message.
+// The real program's tray icon as the shell shows it, and its menu opened by
+// a right click on that icon.
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "net/socket_platform.h"
 #include "tests/e2e/program_run_win.h"
 #include "tests/support/free_port.h"
+#include "tests/support/shell_tray_win.h"
 
 namespace lumora {
 namespace {
@@ -48,11 +50,27 @@ TEST(EndToEndTrayTest, RightClickOpensTheMenuAndExitEndsTheProgram) {
   ASSERT_TRUE(
       ProgramRun::WaitForLog("ParlinoServer: listening on port " + std::to_string(config.listen_port)));
   EXPECT_TRUE(ProgramRun::WaitForLog("Win32App: tray icon installed"));
-  HWND host = program.FindWindowOfClass(L"Parlino.Host");
-  ASSERT_NE(host, nullptr);
 
-  // A right click on the icon, as version 4 of the tray reports it.
-  PostMessageW(host, kTrayCallbackMessage, MAKEWPARAM(300, 300), MAKELPARAM(WM_CONTEXTMENU, kTrayIconId));
+  // The program's icon is the one whose tip names its port and the running
+  // server.
+  const std::wstring tip =
+      L"Lumora语音输入 1.0.0\n监听端口 " + std::to_wstring(config.listen_port) + L"\n状态：运行中";
+  HWND icon = nullptr;
+  EXPECT_TRUE(testing::PumpShellUntil(
+      [&] {
+        for (HWND shown : testing::ShellIconWindows()) {
+          if (testing::ShellTipOf(shown) == tip) {
+            icon = shown;
+          }
+        }
+        return icon != nullptr;
+      },
+      std::chrono::milliseconds(10000)));
+  ASSERT_NE(icon, nullptr) << "the shell shows no icon with the tip of this program";
+
+  // A right click on it, which the shell reports to the program.
+  PostMessageW(icon, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(4, 4));
+  PostMessageW(icon, WM_RBUTTONUP, 0, MAKELPARAM(4, 4));
   HWND menu_window = FindOpenMenu();
   ASSERT_NE(menu_window, nullptr);
   // Its items are checked where it is built (BuildTrayMenu); menu contents

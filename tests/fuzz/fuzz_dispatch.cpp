@@ -1,6 +1,8 @@
 // Feeds arbitrary byte streams through the connection's framing and dispatch,
 // whole and cut into pieces, and checks that the cut never matters and that
-// every reply is one whole line.
+// every reply is one whole line. This is the suite's one check that cutting
+// never changes the outcome; its seeds (corpus/dispatch) hold the lines a
+// phone sends, well-formed and not, for it to cut and recombine.
 
 #include <cstdint>
 #include <cstdlib>

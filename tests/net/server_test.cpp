@@ -413,44 +413,5 @@ TEST_F(ServerTest, ConnectionThreadThatCannotStartClosesOnlyThatPhone) {
   EXPECT_EQ(recorder_.Events(), (std::vector<std::string>{"connect " + next.LocalPeer(), "clear"}));
 }
 
-// The same stream cut into random pieces: the same callbacks, the same
-// replies, over real sockets.
-TEST_F(ServerTest, RandomChunkingDoesNotChangeTheOutcome) {
-  const std::string stream = TextLine("\\u4f60") + "\r\n" + TextLine("ab") + "\n{\"type\":\"commit\"}\r\n" +
-                             "{\"type\":\"key\",\"name\":\"enter\"}\n" + kPing + "{\"type\":\"clear\"}\n" +
-                             "{\"type\":\"text\"}\n" + TextLine("never");
-  const std::vector<std::string> want_events = {
-      "text \xE4\xBD\xA0", "text ab", "commit 1",
-      "key enter",         "clear",   "error bad_frame text.content missing",
-      "disconnect"};
-  const std::vector<std::string> want_replies = {
-      kAckCommit, kPong, kAckClear, R"({"type":"error","code":"bad_frame","message":"text.content missing"})",
-      kByeProtocolError};
-  std::mt19937 random(20261208);
-  for (int round = 0; round < 6; ++round) {
-    SCOPED_TRACE(round);
-    EventRecorder recorder;
-    ParlinoServer server;
-    ASSERT_TRUE(server.Start(0, recorder.Callbacks()));
-    TestPhone phone;
-    ASSERT_TRUE(phone.Handshake(server.BoundPort()));
-    for (std::size_t at = 0; at < stream.size();) {
-      const std::size_t piece = std::uniform_int_distribution<std::size_t>(1, 12)(random);
-      phone.Send(stream.substr(at, piece));
-      at += piece;
-      if (random() % 4 == 0) {
-        std::this_thread::sleep_for(milliseconds(1));
-      }
-    }
-    std::vector<std::string> replies;
-    EXPECT_TRUE(phone.WaitForClose(&replies));
-    EXPECT_EQ(replies, want_replies);
-    ASSERT_TRUE(recorder.WaitForCount(want_events.size() + 1));
-    std::vector<std::string> events = recorder.Events();
-    events.erase(events.begin());
-    EXPECT_EQ(events, want_events);
-  }
-}
-
 }  // namespace
 }  // namespace lumora

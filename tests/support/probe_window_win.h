@@ -18,6 +18,9 @@ struct KeyMessage {
   unsigned virtual_key;  // VK_PACKET for typed characters
   unsigned scan_code;
   std::chrono::steady_clock::time_point at;
+  // What the edit held when a key other than a typed character arrived, that
+  // is before the edit acted on it.
+  std::wstring text_before;
 };
 
 // A top-level window holding one focused edit control; records the key
@@ -73,6 +76,14 @@ class ProbeWindow {
     }
     return presses;
   }
+  // How many UTF-16 units were typed (one VK_PACKET key-down each).
+  std::size_t TypedUnits() const {
+    std::size_t units = 0;
+    for (const KeyMessage& key : keys_) {
+      units += key.message == WM_KEYDOWN && key.virtual_key == VK_PACKET ? 1 : 0;
+    }
+    return units;
+  }
   // When the last character message reached the edit.
   std::chrono::steady_clock::time_point last_char_at() const { return last_char_at_; }
 
@@ -100,7 +111,8 @@ class ProbeWindow {
       // Wine delivers scan-code input with virtual key 0: the scan code in
       // bits 16 to 23 is what identifies the key.
       self->keys_.push_back({message, static_cast<unsigned>(wparam),
-                             static_cast<unsigned>((lparam >> 16) & 0xFF), std::chrono::steady_clock::now()});
+                             static_cast<unsigned>((lparam >> 16) & 0xFF), std::chrono::steady_clock::now(),
+                             wparam == VK_PACKET ? std::wstring() : self->Text()});
     } else if (message == WM_CHAR) {
       self->last_char_at_ = std::chrono::steady_clock::now();
     }

@@ -1,6 +1,7 @@
 // The contact dialog on the bench's desktop: its picture read back from the
-// screen, its controls, the ways to close it; the picture's decoding; and
-// what all three dialogs do when their window cannot be made.
+// screen, its controls; and the picture's decoding. The frame it shares with
+// the other dialogs (title, placement, owner, the ways to close it) is tested
+// with the settings dialog.
 
 #include "ui/contact_feedback_dialog_win.h"
 
@@ -19,8 +20,6 @@
 #include "overlay/dpi_win.h"
 #include "tests/ui/dialog_script_win.h"
 #include "tests/ui/dialog_test_support_win.h"
-#include "ui/onboarding_dialog_win.h"
-#include "ui/settings_dialog_win.h"
 
 namespace lumora {
 namespace {
@@ -28,9 +27,6 @@ namespace {
 using testing::ChildrenOf;
 using testing::ChildWindow;
 using testing::DialogScript;
-using testing::FindThreadWindow;
-using testing::WindowRectOf;
-using testing::WindowText;
 
 const HINSTANCE kInstance = GetModuleHandleW(nullptr);
 
@@ -101,138 +97,59 @@ class ContactDialogTest : public ::testing::Test {
   void TearDown() override { detail::SetDialogDpiForTesting(0); }
 };
 
-TEST_F(ContactDialogTest, PictureIsDrawnInItsSquareBetweenCaptionAndButton) {
-  DialogScript script;
-  script.WaitForDialog(kContactDialogClass)
-      .Then("painted", [&] { return GetUpdateRect(script.dialog(), nullptr, FALSE) == FALSE; })
-      .Check([&] { ExpectPictureDrawn(script.dialog()); })
-      .Click(kContactCloseId);
-  script.Start();
-  EXPECT_TRUE(ContactFeedbackDialog::Run(nullptr, kInstance));
-  EXPECT_TRUE(script.finished()) << script.failure();
-}
-
-TEST_F(ContactDialogTest, WindowAndControlsAsDesigned) {
-  DialogScript script;
-  script.WaitForDialog(kContactDialogClass)
-      .Check([&] {
-        HWND dialog = script.dialog();
-        EXPECT_EQ(WindowText(dialog),
-                  L"Lumora\u8BED\u97F3\u8F93\u5165 - \u8054\u7CFB\u4F5C\u8005 & "
-                  L"\u95EE\u9898\u53CD\u9988");
-        EXPECT_EQ(GetWindowLongPtrW(dialog, GWL_EXSTYLE) & 0x00040001, 0x00040001);
-        const RECT outer = WindowRectOf(dialog);
-        EXPECT_EQ(outer.right - outer.left, 440);
-        EXPECT_EQ(outer.bottom - outer.top, 496);
-        RECT client{};
-        GetClientRect(dialog, &client);
-        const std::vector<ChildWindow> children = ChildrenOf(dialog);
-        ASSERT_EQ(children.size(), 2u);
-        const ChildWindow& caption = children[0];
-        EXPECT_EQ(caption.id, 1000);
-        EXPECT_EQ(_wcsicmp(caption.class_name.c_str(), L"Static"), 0);
-        EXPECT_EQ(caption.text,
-                  L"\u626B\u63CF\u4E0B\u65B9\u4E8C\u7EF4\u7801\u8054\u7CFB\u4F5C\u8005\u6216"
-                  L"\u53CD\u9988\u95EE\u9898");
-        EXPECT_EQ(caption.style & SS_TYPEMASK, static_cast<DWORD>(SS_CENTER));
-        EXPECT_EQ(caption.rect.left, 20);
-        EXPECT_EQ(caption.rect.top, 20);
-        EXPECT_EQ(caption.rect.right, client.right - 20);
-        EXPECT_EQ(caption.rect.bottom, 56);
-        const ChildWindow& close = children[1];
-        EXPECT_EQ(close.id, 1001);
-        EXPECT_EQ(close.text, L"\u5173\u95ED");
-        EXPECT_EQ(close.style & BS_TYPEMASK, static_cast<DWORD>(BS_PUSHBUTTON));
-        EXPECT_EQ(close.rect.left, (client.right - 88) / 2);
-        EXPECT_EQ(close.rect.top, client.bottom - 28 - 20);
-        EXPECT_EQ(close.rect.right - close.rect.left, 88);
-        EXPECT_EQ(close.rect.bottom - close.rect.top, 28);
-        for (const ChildWindow& child : children) {
-          EXPECT_EQ(child.style & WS_TABSTOP, 0u);
-          EXPECT_EQ(testing::FontOf(child.window).height, testing::MessageFontAt(96).height);
-        }
-      })
-      .Click(kContactCloseId);
-  script.Start();
-  EXPECT_TRUE(ContactFeedbackDialog::Run(nullptr, kInstance));
-  EXPECT_TRUE(script.finished()) << script.failure();
-}
-
-TEST_F(ContactDialogTest, CloseButtonEscAndTheCloseBoxCloseIt) {
-  struct Case {
-    const char* how;
-    std::function<void(DialogScript&)> close;
-  };
-  const Case cases[] = {
-      {"close button", [](DialogScript& s) { s.Click(kContactCloseId); }},
-      {"esc", [](DialogScript& s) { s.PressKey(VK_ESCAPE); }},
-      {"close box", [](DialogScript& s) { s.CloseBox(); }},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.how);
-    DialogScript script;
-    script.WaitForDialog(kContactDialogClass);
-    c.close(script);
-    script.Start();
-    EXPECT_TRUE(ContactFeedbackDialog::Run(nullptr, kInstance));
-    EXPECT_TRUE(script.finished()) << script.failure();
-    EXPECT_EQ(FindThreadWindow(kContactDialogClass), nullptr);
-  }
-}
-
-TEST_F(ContactDialogTest, OpenedAgainItDecodesAndDrawsThePictureAgain) {
+TEST_F(ContactDialogTest, PictureIsDrawnInItsSquareEachTimeItOpens) {
+  // Decoded anew at each opening, so every opening must show it.
   for (int round = 0; round < 3; ++round) {
     SCOPED_TRACE(round);
     DialogScript script;
     script.WaitForDialog(kContactDialogClass)
         .Then("painted", [&] { return GetUpdateRect(script.dialog(), nullptr, FALSE) == FALSE; })
         .Check([&] { ExpectPictureDrawn(script.dialog()); })
-        .PressKey(VK_ESCAPE);
+        .Click(kContactCloseId);
     script.Start();
     EXPECT_TRUE(ContactFeedbackDialog::Run(nullptr, kInstance));
     EXPECT_TRUE(script.finished()) << script.failure();
   }
 }
 
-TEST_F(ContactDialogTest, OwnerIsDisabledWhileOpenAndEnabledAfter) {
-  const ScopedWindow owner(testing::CreateOwnerWindow(50, 50, 800, 650, true));
-  DialogScript script;
-  script.WaitForDialog(kContactDialogClass)
-      .Check([&] {
-        EXPECT_FALSE(IsWindowEnabled(owner.get()));
-        const RECT outer = WindowRectOf(script.dialog());
-        EXPECT_EQ(outer.left, 50 + (800 - 440) / 2);
-        EXPECT_EQ(outer.top, 50 + (650 - 496) / 2);
-      })
-      .Click(kContactCloseId);
-  script.Start();
-  EXPECT_TRUE(ContactFeedbackDialog::Run(owner.get(), kInstance));
-  EXPECT_TRUE(script.finished()) << script.failure();
-  EXPECT_TRUE(IsWindowEnabled(owner.get()));
-}
-
-TEST_F(ContactDialogTest, ScaledWithTheDisplayDpi) {
-  detail::SetDialogDpiForTesting(144);
-  DialogScript script;
-  script.WaitForDialog(kContactDialogClass)
-      .Check([&] {
-        const RECT outer = WindowRectOf(script.dialog());
-        EXPECT_EQ(outer.right - outer.left, 660);
-        EXPECT_EQ(outer.bottom - outer.top, 744);
-        RECT client{};
-        GetClientRect(script.dialog(), &client);
-        const std::vector<ChildWindow> children = ChildrenOf(script.dialog());
-        ASSERT_EQ(children.size(), 2u);
-        EXPECT_EQ(children[0].rect.left, 30);
-        EXPECT_EQ(children[0].rect.bottom - children[0].rect.top, 54);
-        EXPECT_EQ(children[1].rect.right - children[1].rect.left, 132);
-        EXPECT_EQ(children[1].rect.bottom - children[1].rect.top, 42);
-        EXPECT_EQ(children[1].rect.top, client.bottom - 42 - 30);
-      })
-      .Click(kContactCloseId);
-  script.Start();
-  EXPECT_TRUE(ContactFeedbackDialog::Run(nullptr, kInstance));
-  EXPECT_TRUE(script.finished()) << script.failure();
+TEST_F(ContactDialogTest, CaptionAboveAndCloseButtonBelowAtEachDpi) {
+  for (const std::uint32_t dpi : {96u, 144u}) {
+    SCOPED_TRACE(dpi);
+    detail::SetDialogDpiForTesting(dpi);
+    const auto S = [dpi](int n) { return MulDiv(n, static_cast<int>(dpi), 96); };
+    DialogScript script;
+    script.WaitForDialog(kContactDialogClass)
+        .Check([&] {
+          HWND dialog = script.dialog();
+          testing::ExpectControls(dialog,
+                                  {
+                                      {L"Static", kContactCaptionId, L"扫描下方二维码联系作者或反馈问题"},
+                                      {L"Button", kContactCloseId, L"关闭"},
+                                  });
+          RECT client{};
+          GetClientRect(dialog, &client);
+          const std::vector<ChildWindow> children = ChildrenOf(dialog);
+          ASSERT_EQ(children.size(), 2u);
+          // A centred line across the top, a margin from each edge.
+          const ChildWindow& caption = children[0];
+          EXPECT_EQ(caption.style & SS_TYPEMASK, static_cast<DWORD>(SS_CENTER));
+          EXPECT_EQ(caption.rect.left, S(20));
+          EXPECT_EQ(caption.rect.top, S(20));
+          EXPECT_EQ(caption.rect.right, client.right - S(20));
+          EXPECT_EQ(caption.rect.bottom - caption.rect.top, S(36));
+          // The button centred at the bottom, a margin above the edge.
+          const ChildWindow& close = children[1];
+          EXPECT_EQ(close.style & BS_TYPEMASK, static_cast<DWORD>(BS_PUSHBUTTON));
+          EXPECT_EQ(close.rect.left, (client.right - S(88)) / 2);
+          EXPECT_EQ(close.rect.top, client.bottom - S(28) - S(20));
+          EXPECT_EQ(close.rect.right - close.rect.left, S(88));
+          EXPECT_EQ(close.rect.bottom - close.rect.top, S(28));
+        })
+        .Click(kContactCloseId);
+    script.Start();
+    EXPECT_TRUE(ContactFeedbackDialog::Run(nullptr, kInstance));
+    EXPECT_TRUE(script.finished()) << script.failure();
+  }
 }
 
 // The bytes of RCDATA 103 of `module`.
@@ -277,20 +194,6 @@ TEST(ContactImageTest, LoadedFromTheModulesResourcesOrNone) {
   EXPECT_EQ(picture->GetWidth(), 820u);
   // A module without the resource: no picture, and no crash.
   EXPECT_EQ(detail::LoadContactImage(GetModuleHandleW(L"kernel32.dll")), nullptr);
-}
-
-TEST(DialogFrameTest, AWindowThatCannotBeCreatedMeansFalseAndNothingChanged) {
-  // An owner that is gone: CreateWindowExW refuses it.
-  HWND gone = testing::CreateOwnerWindow(0, 0, 300, 300, false);
-  DestroyWindow(gone);
-  AppConfig result;
-  result.listen_port = 1111;
-  const AppConfig before = result;
-  EXPECT_FALSE(SettingsDialog::Run(gone, kInstance, AppConfig{}, &result));
-  EXPECT_FALSE(OnboardingDialog::Run(gone, kInstance, AppConfig{}, &result));
-  EXPECT_FALSE(ContactFeedbackDialog::Run(gone, kInstance));
-  EXPECT_EQ(result, before);
-  EXPECT_EQ(FindThreadWindow(kSettingsDialogClass), nullptr);
 }
 
 }  // namespace

@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "base/product.h"
-#include "ui/dialog_frame_win.h"
-
 namespace lumora::testing {
 
 namespace {
@@ -65,7 +62,7 @@ HWND FindThreadWindow(const wchar_t* class_name, const wchar_t* title) {
   return search.found;
 }
 
-HWND FindMessageBox() { return FindThreadWindow(L"#32770", kProductName); }
+HWND FindMessageBox() { return FindThreadWindow(L"#32770", L"Lumora语音输入"); }
 
 DialogScript::~DialogScript() {
   if (timer_ != 0) {
@@ -140,9 +137,7 @@ DialogScript& DialogScript::DismissPortWarning() {
     if (box == nullptr || !IsWindowVisible(box)) {
       return false;
     }
-    EXPECT_NE(ChildTexts(box).find(
-                  L"\u8BF7\u8F93\u5165 1024 \u5230 65535 \u4E4B\u95F4\u7684 TCP \u7AEF\u53E3\u3002"),
-              std::wstring::npos)
+    EXPECT_NE(ChildTexts(box).find(L"请输入 1024 到 65535 之间的 TCP 端口。"), std::wstring::npos)
         << "the box says something else";
     EXPECT_EQ(GetWindow(box, GW_OWNER), dialog_) << "the box is not the dialog's";
     EXPECT_FALSE(IsWindowEnabled(dialog_)) << "the dialog takes input while the box is open";

@@ -2,96 +2,93 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 #include "overlay/dpi_win.h"
 
 namespace lumora::testing {
-
-namespace {
-thread_local CreationLog* g_creation_log = nullptr;
-}  // namespace
-
-CreationLog::CreationLog() {
-  g_creation_log = this;
-  hook_ = SetWindowsHookExW(WH_CBT, &CreationLog::Hook, nullptr, GetCurrentThreadId());
-}
-
-CreationLog::~CreationLog() {
-  if (hook_ != nullptr) {
-    UnhookWindowsHookEx(hook_);
-  }
-  g_creation_log = nullptr;
-}
-
-const CreationLog::Request* CreationLog::Find(HWND window) const {
-  for (const Request& request : requests_) {
-    if (request.window == window) {
-      return &request;
-    }
-  }
-  return nullptr;
-}
-
-LRESULT CALLBACK CreationLog::Hook(int code, WPARAM wparam, LPARAM lparam) {
-  if (code == HCBT_CREATEWND && g_creation_log != nullptr) {
-    const CREATESTRUCTW* create = reinterpret_cast<CBT_CREATEWNDW*>(lparam)->lpcs;
-    g_creation_log->requests_.push_back(
-        {reinterpret_cast<HWND>(wparam), static_cast<DWORD>(create->style), create->cy});
-  }
-  return CallNextHookEx(nullptr, code, wparam, lparam);
-}
 
 std::vector<ChildWindow> ChildrenOf(HWND dialog) {
   std::vector<ChildWindow> children;
   // New children go below their older siblings: the first child in z-order
   // is the first created.
   for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-    ChildWindow found{child, ClassOf(child), GetDlgCtrlID(child), WindowText(child), {}, 0, 0, 0, -1};
+    ChildWindow found{child, ClassOf(child), GetDlgCtrlID(child), WindowText(child), {}, 0};
     GetWindowRect(child, &found.rect);
     MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&found.rect), 2);
     found.style = static_cast<DWORD>(GetWindowLongPtrW(child, GWL_STYLE));
-    found.font_height = FontOf(child).height;
-    if (const CreationLog::Request* request =
-            g_creation_log != nullptr ? g_creation_log->Find(child) : nullptr) {
-      found.requested_style = request->style;
-      found.requested_height = request->height;
-    }
     children.push_back(found);
   }
   return children;
 }
 
-void ExpectControls(HWND dialog, const std::vector<WantControl>& want, std::uint32_t dpi) {
-  const auto scaled = [dpi](int n) { return MulDiv(n, static_cast<int>(dpi), 96); };
+void ExpectControls(HWND dialog, const std::vector<WantControl>& want) {
   const std::vector<ChildWindow> children = ChildrenOf(dialog);
   ASSERT_EQ(children.size(), want.size());
   for (std::size_t i = 0; i < want.size(); ++i) {
     SCOPED_TRACE("control " + std::to_string(i));
-    const ChildWindow& got = children[i];
-    const WantControl& w = want[i];
-    EXPECT_EQ(_wcsicmp(got.class_name.c_str(), w.class_name), 0)
-        << "a " << got.class_name.size() << "-letter class";
-    EXPECT_EQ(got.id, w.id);
-    if (w.text != nullptr) {
-      EXPECT_EQ(got.text, w.text);
+    EXPECT_EQ(_wcsicmp(children[i].class_name.c_str(), want[i].class_name), 0)
+        << "a " << children[i].class_name.size() << "-letter class";
+    EXPECT_EQ(children[i].id, want[i].id);
+    if (want[i].text != nullptr) {
+      EXPECT_EQ(children[i].text, want[i].text);
     }
-    EXPECT_EQ(got.rect.left, scaled(w.x));
-    EXPECT_EQ(got.rect.top, scaled(w.y));
-    EXPECT_EQ(got.rect.right - got.rect.left, scaled(w.width));
-    EXPECT_EQ(got.requested_height, scaled(w.height));
-    const std::wstring kind = w.class_name;
-    if (kind != L"ComboBox" && kind != L"ListBox") {
-      EXPECT_EQ(got.rect.bottom - got.rect.top, scaled(w.height));
+  }
+}
+
+void ExpectUsableLayout(HWND dialog, std::uint32_t dpi,
+                        const std::vector<std::pair<int, int>>& side_by_side) {
+  RECT client{};
+  GetClientRect(dialog, &client);
+  const std::vector<ChildWindow> children = ChildrenOf(dialog);
+  const LONG message_font = MessageFontAt(dpi).height;
+  ASSERT_NE(message_font, 0);
+  for (std::size_t i = 0; i < children.size(); ++i) {
+    SCOPED_TRACE("control " + std::to_string(i));
+    const RECT& r = children[i].rect;
+    EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= client.right && r.bottom <= client.bottom)
+        << "outside the client area";
+    for (std::size_t j = i + 1; j < children.size(); ++j) {
+      RECT both{};
+      EXPECT_FALSE(IntersectRect(&both, &r, &children[j].rect)) << "overlaps control " << j;
     }
-    EXPECT_EQ(got.requested_style & (WS_CHILD | WS_VISIBLE), static_cast<DWORD>(WS_CHILD | WS_VISIBLE));
-    EXPECT_EQ(got.requested_style & WS_TABSTOP, 0u) << "a tab stop";
-    if (kind == L"Button") {
-      // Button kinds are a number in the low bits, not flags.
-      EXPECT_EQ(got.requested_style & BS_TYPEMASK, w.style);
-    } else {
-      EXPECT_EQ(got.requested_style & w.style, w.style);
+    EXPECT_EQ(children[i].style & WS_TABSTOP, 0u) << "a tab stop";
+    EXPECT_EQ(FontOf(children[i].window).height, message_font);
+  }
+  const int row_slack = MulDiv(4, static_cast<int>(dpi), 96);
+  for (const auto& [left, right] : side_by_side) {
+    SCOPED_TRACE("controls " + std::to_string(left) + " and " + std::to_string(right));
+    ASSERT_LT(static_cast<std::size_t>(std::max(left, right)), children.size());
+    const RECT& a = children[static_cast<std::size_t>(left)].rect;
+    const RECT& b = children[static_cast<std::size_t>(right)].rect;
+    EXPECT_LE(std::abs((a.top + a.bottom) - (b.top + b.bottom)) / 2, row_slack) << "not on one row";
+    EXPECT_LE(a.right, b.left);
+  }
+}
+
+std::vector<RECT> ChildRects(HWND dialog) {
+  std::vector<RECT> rects;
+  for (const ChildWindow& child : ChildrenOf(dialog)) {
+    rects.push_back(child.rect);
+  }
+  return rects;
+}
+
+void ExpectScaledFrom96(HWND dialog, const std::vector<RECT>& earlier, std::uint32_t dpi) {
+  const auto scaled = [dpi](LONG n) { return static_cast<LONG>(MulDiv(n, static_cast<int>(dpi), 96)); };
+  const std::vector<ChildWindow> children = ChildrenOf(dialog);
+  ASSERT_EQ(children.size(), earlier.size());
+  for (std::size_t i = 0; i < children.size(); ++i) {
+    SCOPED_TRACE("control " + std::to_string(i));
+    const RECT& now = children[i].rect;
+    EXPECT_NEAR(now.left, scaled(earlier[i].left), 1);
+    EXPECT_NEAR(now.top, scaled(earlier[i].top), 1);
+    EXPECT_NEAR(now.right, scaled(earlier[i].right), 1);
+    if (_wcsicmp(children[i].class_name.c_str(), L"ComboBox") != 0 &&
+        _wcsicmp(children[i].class_name.c_str(), L"ListBox") != 0) {
+      EXPECT_NEAR(now.bottom, scaled(earlier[i].bottom), 1);
     }
-    EXPECT_EQ(got.font_height, children[0].font_height) << "another font";
-    EXPECT_NE(got.font_height, 0) << "no font";
   }
 }
 

@@ -1,12 +1,13 @@
 #pragma once
 
 // What the dialog tests share: reading a dialog's windows back as the user
-// sees them.
+// sees them, and checking them against what a user needs of a dialog.
 
 #include <windows.h>
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/ui/dialog_script_win.h"
@@ -22,53 +23,34 @@ struct ChildWindow {
   std::wstring text;
   RECT rect;
   DWORD style;
-  LONG font_height;  // of the font it was given; 0 without one
-  // As CreateWindowExW was asked (seen by a CreationLog), before the control
-  // adjusted itself: an edit takes WS_BORDER off and draws the frame itself,
-  // a combo box is as tall as its selection field, a list box shows
-  // WS_VSCROLL only while its lines overflow.
-  DWORD requested_style;
-  int requested_height;
-};
-
-// While it lives, notes how each window of this thread was asked to be
-// created (a CBT hook sees the CREATESTRUCT).
-class CreationLog {
- public:
-  CreationLog();
-  ~CreationLog();
-  CreationLog(const CreationLog&) = delete;
-  CreationLog& operator=(const CreationLog&) = delete;
-
-  struct Request {
-    HWND window;
-    DWORD style;
-    int height;
-  };
-  const Request* Find(HWND window) const;
-
- private:
-  static LRESULT CALLBACK Hook(int code, WPARAM wparam, LPARAM lparam);
-  HHOOK hook_ = nullptr;
-  std::vector<Request> requests_;
 };
 
 // The dialog's children in creation order.
 std::vector<ChildWindow> ChildrenOf(HWND dialog);
 
-// One control as designed, in design pixels (client coordinates at 96 DPI).
+// One control as the user meets it: its kind (window class), its id (0 for a
+// label) and the text it shows (null: not checked, as for lists).
 struct WantControl {
   const wchar_t* class_name;
   int id;
-  const wchar_t* text;  // null: not checked (lists)
-  int x, y, width, height;
-  DWORD style;  // the further styles asked for
+  const wchar_t* text;
 };
 
-// Checks the dialog's children against `want` scaled to `dpi`, in creation
-// order: class, id, text, place and size, styles, no tab stop, one font for
-// all. Needs a CreationLog alive while the dialog was created.
-void ExpectControls(HWND dialog, const std::vector<WantControl>& want, std::uint32_t dpi = 96);
+// Checks the dialog's children, in creation order, against `want`.
+void ExpectControls(HWND dialog, const std::vector<WantControl>& want);
+
+// Checks what the user needs of any dialog at `dpi`: every control inside the
+// client area and clear of the others, none a tab stop, all in the system's
+// message font for that DPI. Each pair of `side_by_side` (indices into the
+// children) share a row, the first left of the second: a label and its field,
+// or two buttons.
+void ExpectUsableLayout(HWND dialog, std::uint32_t dpi, const std::vector<std::pair<int, int>>& side_by_side);
+
+// Checks that each child's rectangle is `earlier` (taken at 96 DPI) scaled to
+// `dpi`, give or take a pixel of rounding. Combo boxes and list boxes are
+// compared without their bottom: their height follows the font's.
+void ExpectScaledFrom96(HWND dialog, const std::vector<RECT>& earlier, std::uint32_t dpi);
+std::vector<RECT> ChildRects(HWND dialog);
 
 // Lines of a list box, or entries of a combo box.
 std::vector<std::wstring> ListBoxLines(HWND list);
@@ -89,7 +71,7 @@ RECT WindowRectOf(HWND window);
 // The primary monitor's work area.
 RECT WorkArea();
 
-// A plain visible top-level window of this test, to own a dialog.
+// A plain top-level window of this test, to own a dialog.
 HWND CreateOwnerWindow(int x, int y, int width, int height, bool visible);
 
 }  // namespace lumora::testing

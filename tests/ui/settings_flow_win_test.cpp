@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "app/log.h"
@@ -15,6 +16,7 @@
 #include "app/win32_app_win.h"
 #include "tests/net/test_phone.h"
 #include "tests/support/free_port.h"
+#include "tests/support/shell_tray_win.h"
 #include "tests/ui/dialog_script_win.h"
 #include "ui/settings_dialog_win.h"
 
@@ -56,6 +58,13 @@ class SettingsFlowTest : public ::testing::Test {
     EXPECT_TRUE(script.finished()) << script.failure();
   }
 
+  // The tray tip as the shell shows it.
+  std::optional<std::wstring> ShellTip() {
+    testing::TrayCallbackRecorder recorder(app_.window(), kTrayCallbackMessage);
+    const HWND icon = testing::FindShellIcon(recorder, kTrayIconId);
+    return icon != nullptr ? testing::ShellTipOf(icon) : std::nullopt;
+  }
+
   unsigned first_port_ = 0;
   Win32App app_{GetModuleHandleW(nullptr)};
 };
@@ -67,7 +76,7 @@ TEST_F(SettingsFlowTest, NewFreePortMovesTheServerAndTheTip) {
   ASSERT_NE(app_.server(), nullptr);
   EXPECT_TRUE(app_.server()->IsRunning());
   EXPECT_EQ(app_.server()->Port(), next);
-  EXPECT_STREQ(app_.tray_icon_data().szTip, TrayTipText(static_cast<int>(next), true).c_str());
+  EXPECT_EQ(ShellTip(), L"Lumora语音输入 1.0.0\n监听端口 " + std::to_wstring(next) + L"\n状态：运行中");
   EXPECT_NE(FileText().find("listen_port = " + std::to_string(next) + "\r\n"), std::string::npos);
 
   testing::TestPhone phone;
@@ -78,14 +87,9 @@ TEST_F(SettingsFlowTest, NewFreePortMovesTheServerAndTheTip) {
 
 TEST_F(SettingsFlowTest, TakenPortWarnsAndShowsTheStoppedStateButIsKept) {
   // Another program holds the port the user picks.
-  const unsigned taken = testing::FreePort();
-  const SocketHandle holder = OpenTcpSocket();
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  address.sin_port = htons(static_cast<unsigned short>(taken));
-  ASSERT_EQ(::bind(holder, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(holder, 1), 0);
+  const testing::HeldPort holder;
+  ASSERT_TRUE(holder.held());
+  const unsigned taken = holder.port();
 
   std::wstring warning;
   ChangePortTo(taken, [&](DialogScript& script) {
@@ -99,14 +103,12 @@ TEST_F(SettingsFlowTest, TakenPortWarnsAndShowsTheStoppedStateButIsKept) {
       return true;
     });
   });
-  EXPECT_NE(warning.find(L"\u65E0\u6CD5\u7ED1\u5B9A TCP \u7AEF\u53E3 " + std::to_wstring(taken) + L"\u3002"),
-            std::wstring::npos);
+  EXPECT_NE(warning.find(L"无法绑定 TCP 端口 " + std::to_wstring(taken) + L"。"), std::wstring::npos);
   EXPECT_EQ(app_.config().listen_port, static_cast<std::int32_t>(taken));
   EXPECT_NE(FileText().find("listen_port = " + std::to_string(taken) + "\r\n"), std::string::npos);
   ASSERT_NE(app_.server(), nullptr);
   EXPECT_FALSE(app_.server()->IsRunning());
-  EXPECT_STREQ(app_.tray_icon_data().szTip, TrayTipText(static_cast<int>(taken), false).c_str());
-  CloseSocket(holder);
+  EXPECT_EQ(ShellTip(), L"Lumora语音输入 1.0.0\n监听端口 " + std::to_wstring(taken) + L"\n状态：已停止");
 }
 
 }  // namespace
