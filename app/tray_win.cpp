@@ -66,8 +66,7 @@ void Win32App::UpdateTrayTip() {
 
 void Win32App::ShowConnectionInfo() {
   const std::wstring text = ConnectionInfoText(config_.listen_port, GetLocalIPv4Addresses());
-  MessageBoxW(window_, text.c_str(), L"Lumora\u8BED\u97F3\u8F93\u5165 - IP \u548C\u7AEF\u53E3",
-              MB_OK | MB_ICONINFORMATION);
+  MessageBoxW(window_, text.c_str(), L"Lumora语音输入 - IP 和端口", MB_OK | MB_ICONINFORMATION);
 }
 
 void Win32App::ShowTrayMenu(int x, int y) {

@@ -198,10 +198,8 @@ void Win32App::StartServer() {
 
   const unsigned port = static_cast<unsigned>(config_.listen_port);
   if (!server_->Start(port, std::move(callbacks))) {
-    const std::wstring text =
-        L"\u65E0\u6CD5\u7ED1\u5B9A TCP \u7AEF\u53E3 " + std::to_wstring(port) +
-        L"\u3002\n\n\u53EF\u80FD\u5DF2\u6709\u5176\u4ED6\u7A0B\u5E8F\u5360\u7528\u8BE5\u7AEF"
-        L"\u53E3\u3002\u8BF7\u6253\u5F00\u300C\u8BBE\u7F6E\u300D\u66F4\u6362\u7AEF\u53E3\u3002";
+    const std::wstring text = L"无法绑定 TCP 端口 " + std::to_wstring(port) +
+                              L"。\n\n可能已有其他程序占用该端口。请打开「设置」更换端口。";
     MessageBoxW(window_, text.c_str(), kProductName, MB_OK | MB_ICONWARNING);
   }
 }

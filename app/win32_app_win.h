@@ -20,7 +20,7 @@ namespace lumora {
 inline constexpr UINT kTrayCallbackMessage = WM_APP + 1;
 inline constexpr UINT kUiTaskMessage = WM_APP + 2;
 inline constexpr wchar_t kHostWindowClass[] = L"Parlino.Host";
-inline constexpr wchar_t kProductName[] = L"Lumora\u8BED\u97F3\u8F93\u5165";  // Lumora语音输入
+inline constexpr wchar_t kProductName[] = L"Lumora语音输入";
 
 // The host of the whole program: owns every long-lived component, builds them
 // in a fixed order, runs the UI thread's message loop on a hidden window and

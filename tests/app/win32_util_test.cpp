@@ -17,7 +17,7 @@ TEST(Utf8ToWideTest, ConvertsWithTheSystemConversion) {
   const Case cases[] = {
       {"", L""},
       {"commit", L"commit"},
-      {"\xE4\xBD\xA0\xE5\xA5\xBD\xEF\xBC\x8C\xE4\xB8\x96\xE7\x95\x8C", L"\u4F60\u597D\uFF0C\u4E16\u754C"},
+      {"你好，世界", L"你好，世界"},
       {"\xF0\x9F\x98\x80", std::wstring{wchar_t(0xD83D), wchar_t(0xDE00)}},  // surrogate pair
       {std::string("a\0b", 3), std::wstring(L"a\0b", 3)},                    // length, not NUL, ends it
       {"\xFF", L"\uFFFD"},                                                   // ill-formed: replaced

@@ -107,8 +107,7 @@ class EndToEndTest : public ::testing::Test {
 TEST_F(EndToEndTest, DictationIsTypedOnceThenEnter) {
   StartProgram();
   // Growing partials of a sentence with an emoji, then a commit.
-  Phone phone({"127.0.0.1", port_, "--dictate",
-               "\xE4\xBB\x8A\xE5\xA4\xA9 \xE5\xA4\xA9\xE6\xB0\x94 \xF0\x9F\x98\x80", "--interval", "300"});
+  Phone phone({"127.0.0.1", port_, "--dictate", "今天 天气 \xF0\x9F\x98\x80", "--interval", "300"});
   bool overlay_seen = false;
   PumpUntil([&] {
     overlay_seen = overlay_seen || OverlayVisible();
@@ -116,7 +115,7 @@ TEST_F(EndToEndTest, DictationIsTypedOnceThenEnter) {
   });
   const SimResult& sim = phone.Wait();
   EXPECT_EQ(sim.status, kSimPassed) << sim.transcript;
-  const std::wstring want = L"\u4ECA\u5929 \u5929\u6C14 \U0001F600";
+  const std::wstring want = L"今天 天气 \U0001F600";
   EXPECT_TRUE(PumpUntil([&] { return probe_.Text() == want; })) << probe_.Text().size();
   EXPECT_TRUE(overlay_seen);
   EXPECT_TRUE(PumpUntil([&] { return !OverlayVisible(); }));
@@ -237,7 +236,7 @@ TEST_F(EndToEndTest, TakenPortShowsTheWarningAndTheProgramRunsOn) {
   SaveAppConfig(config_);
   ASSERT_TRUE(program_.Start());
   // The warning box, captioned with the product name.
-  const wchar_t* kCaption = L"Lumora\u8BED\u97F3\u8F93\u5165";
+  const wchar_t* kCaption = L"Lumora语音输入";
   HWND box = nullptr;
   EXPECT_TRUE(PumpUntil([&] { return (box = program_.FindWindowOfClass(L"#32770", kCaption)) != nullptr; }));
   ASSERT_NE(box, nullptr);
@@ -252,8 +251,7 @@ TEST_F(EndToEndTest, TakenPortShowsTheWarningAndTheProgramRunsOn) {
         return TRUE;
       },
       reinterpret_cast<LPARAM>(&text));
-  EXPECT_NE(text.find(L"\u65E0\u6CD5\u7ED1\u5B9A TCP \u7AEF\u53E3 " +
-                      std::wstring(port_.begin(), port_.end()) + L"\u3002"),
+  EXPECT_NE(text.find(L"无法绑定 TCP 端口 " + std::wstring(port_.begin(), port_.end()) + L"。"),
             std::wstring::npos);
   EXPECT_TRUE(ProgramRun::WaitForLog("ParlinoServer: bind() failed on port " + port_));
   PostMessageW(box, WM_COMMAND, IDOK, 0);

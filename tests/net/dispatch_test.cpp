@@ -86,7 +86,7 @@ TEST(DispatchLinesTest, Table) {
 // replies in the same order.
 TEST(DispatchLinesTest, ChunkingNeverChangesTheOutcome) {
   const std::vector<std::string> pool = {
-      "{\"type\":\"text\",\"content\":\"\xE4\xBD\xA0\xE5\xA5\xBD\"}\n",
+      "{\"type\":\"text\",\"content\":\"你好\"}\n",
       "{\"type\":\"text\",\"content\":\"\\ud83d\\ude00 ok\"}\r\n",
       "{\"type\":\"commit\",\"press_enter\":false}\n",
       "{\"type\":\"commit\"}\r\n",

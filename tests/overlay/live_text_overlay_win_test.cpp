@@ -24,19 +24,15 @@
 namespace lumora {
 namespace {
 
-// "今天天气很好，我们去公园散步吧。"
-const std::string kSentence =
-    "\xE4\xBB\x8A\xE5\xA4\xA9\xE5\xA4\xA9\xE6\xB0\x94\xE5\xBE\x88\xE5\xA5\xBD\xEF\xBC\x8C\xE6\x88\x91\xE4\xBB"
-    "\xAC\xE5\x8E\xBB\xE5\x85\xAC\xE5\x9B\xAD\xE6\x95\xA3\xE6\xAD\xA5\xE5\x90\xA7\xE3\x80\x82";
-// "你好"
-const std::string kHello = "\xE4\xBD\xA0\xE5\xA5\xBD";
+const std::string kSentence = "今天天气很好，我们去公园散步吧。";
+const std::string kHello = "你好";
 // "今", twenty ideographic spaces, "吧": the middle of the panel stays empty.
 std::string GappedText() {
-  std::string text = "\xE4\xBB\x8A";
+  std::string text = "今";
   for (int i = 0; i < 20; ++i) {
     text += "\xE3\x80\x80";
   }
-  return text + "\xE5\x90\xA7";
+  return text + "吧";
 }
 
 bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
@@ -291,7 +287,7 @@ TEST_F(LiveTextOverlayTest, EmptyTextCreatesTheWindowAndStaysHidden) {
 TEST_F(LiveTextOverlayTest, IllFormedUtf8ShowsReplacementCharacters) {
   LiveTextOverlay overlay(GetModuleHandleW(nullptr), owner_);
   overlay.ShowText("ok\xFF" + kHello + "\xE4\xBD");
-  EXPECT_EQ(overlay.text(), L"ok\uFFFD\u4F60\u597D\uFFFD");
+  EXPECT_EQ(overlay.text(), L"ok\uFFFD你好\uFFFD");
   EXPECT_TRUE(overlay.visible());
 }
 
@@ -604,10 +600,10 @@ TEST_F(LiveTextOverlayScreenTest, LongTextShowsItsLastLines) {
   // newest words.
   std::string text;
   for (int i = 0; i < 50; ++i) {
-    text += "\xE4\xB8\x80\n";
+    text += "一\n";
   }
   for (int i = 0; i < 20; ++i) {
-    text += "\xE9\xBB\x91";
+    text += "黑";
   }
   LiveTextOverlay overlay(GetModuleHandleW(nullptr), owner_);
   overlay.SetPosition(OverlayPosition::BottomLeft);

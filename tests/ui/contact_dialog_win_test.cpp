@@ -117,9 +117,7 @@ TEST_F(ContactDialogTest, WindowAndControlsAsDesigned) {
   script.WaitForDialog(kContactDialogClass)
       .Check([&] {
         HWND dialog = script.dialog();
-        EXPECT_EQ(WindowText(dialog),
-                  L"Lumora\u8BED\u97F3\u8F93\u5165 - \u8054\u7CFB\u4F5C\u8005 & "
-                  L"\u95EE\u9898\u53CD\u9988");
+        EXPECT_EQ(WindowText(dialog), L"Lumora语音输入 - 联系作者 & 问题反馈");
         EXPECT_EQ(GetWindowLongPtrW(dialog, GWL_EXSTYLE) & 0x00040001, 0x00040001);
         const RECT outer = WindowRectOf(dialog);
         EXPECT_EQ(outer.right - outer.left, 440);
@@ -131,9 +129,7 @@ TEST_F(ContactDialogTest, WindowAndControlsAsDesigned) {
         const ChildWindow& caption = children[0];
         EXPECT_EQ(caption.id, 1000);
         EXPECT_EQ(_wcsicmp(caption.class_name.c_str(), L"Static"), 0);
-        EXPECT_EQ(caption.text,
-                  L"\u626B\u63CF\u4E0B\u65B9\u4E8C\u7EF4\u7801\u8054\u7CFB\u4F5C\u8005\u6216"
-                  L"\u53CD\u9988\u95EE\u9898");
+        EXPECT_EQ(caption.text, L"扫描下方二维码联系作者或反馈问题");
         EXPECT_EQ(caption.style & SS_TYPEMASK, static_cast<DWORD>(SS_CENTER));
         EXPECT_EQ(caption.rect.left, 20);
         EXPECT_EQ(caption.rect.top, 20);
@@ -141,7 +137,7 @@ TEST_F(ContactDialogTest, WindowAndControlsAsDesigned) {
         EXPECT_EQ(caption.rect.bottom, 56);
         const ChildWindow& close = children[1];
         EXPECT_EQ(close.id, 1001);
-        EXPECT_EQ(close.text, L"\u5173\u95ED");
+        EXPECT_EQ(close.text, L"关闭");
         EXPECT_EQ(close.style & BS_TYPEMASK, static_cast<DWORD>(BS_PUSHBUTTON));
         EXPECT_EQ(close.rect.left, (client.right - 88) / 2);
         EXPECT_EQ(close.rect.top, client.bottom - 28 - 20);

@@ -139,9 +139,7 @@ DialogScript& DialogScript::DismissPortWarning() {
     if (box == nullptr || !IsWindowVisible(box)) {
       return false;
     }
-    EXPECT_NE(ChildTexts(box).find(
-                  L"\u8BF7\u8F93\u5165 1024 \u5230 65535 \u4E4B\u95F4\u7684 TCP \u7AEF\u53E3\u3002"),
-              std::wstring::npos)
+    EXPECT_NE(ChildTexts(box).find(L"请输入 1024 到 65535 之间的 TCP 端口。"), std::wstring::npos)
         << "the box says something else";
     EXPECT_EQ(GetWindow(box, GW_OWNER), dialog_) << "the box is not the dialog's";
     EXPECT_FALSE(IsWindowEnabled(dialog_)) << "the dialog takes input while the box is open";

@@ -23,7 +23,7 @@ using testing::WindowRectOf;
 using testing::WindowText;
 
 const HINSTANCE kInstance = GetModuleHandleW(nullptr);
-const std::wstring kNoAddress = L"\uFF08\u65E0\u53EF\u7528\u7F51\u7EDC\u63A5\u53E3\uFF09";
+const std::wstring kNoAddress = L"（无可用网络接口）";
 
 AppConfig Unusual() {
   AppConfig config;
@@ -70,27 +70,24 @@ class OnboardingDialogTest : public ::testing::Test {
 // The controls as designed, at 96 DPI, for the record Unusual().
 const std::vector<testing::WantControl> kControls = {
     {L"Static", 0,
-     L"\u6B22\u8FCE\u4F7F\u7528Lumora\u8BED\u97F3\u8F93\u5165\uFF01\n\n\u672C\u7A0B\u5E8F\u63A5\u6536\u540C"
-     L"\u4E00 "
-     L"Wi-Fi "
-     L"\u4E0B\u624B\u673A\u53D1\u6765\u7684\u6587\u5B57\uFF0C\u5E76\u7C98\u8D34\u5230\u5F53\u524D\u7126\u70B9"
-     L"\u8F93\u5165\u6846\u3002\n\u8BF7\u5728\u4E0B\u65B9\u9009\u62E9 TCP \u7AEF\u53E3\uFF1B\u5B89\u5353 APP "
-     L"\u9700\u8981\u6B64\u7AEF\u53E3\u4EE5\u53CA\u4E0B\u5217 IP \u4E4B\u4E00\u3002",
+     L"欢迎使用Lumora语音输入！\n\n"
+     L"本程序接收同一 Wi-Fi 下手机发来的文字，并粘贴到当前焦点输入框。\n"
+     L"请在下方选择 TCP 端口；安卓 APP 需要此端口以及下列 IP 之一。",
      16, 12, 420, 96, 0},
-    {L"Static", 0, L"\u672C\u673A IPv4 \u5730\u5740\uFF1A", 16, 116, 200, 20, 0},
+    {L"Static", 0, L"本机 IPv4 地址：", 16, 116, 200, 20, 0},
     {L"ListBox", 2001, nullptr, 16, 138, 420, 80, WS_BORDER | WS_VSCROLL | LBS_NOSEL},
-    {L"Static", 0, L"\u76D1\u542C\u7AEF\u53E3 (TCP)\uFF1A", 16, 232, 140, 20, 0},
+    {L"Static", 0, L"监听端口 (TCP)：", 16, 232, 140, 20, 0},
     {L"Edit", 2002, L"50123", 160, 230, 120, 22, WS_BORDER | ES_NUMBER | ES_AUTOHSCROLL},
-    {L"Button", 2003, L"\u63D0\u4EA4\u65F6\u6309 Enter", 16, 262, 260, 22, BS_AUTOCHECKBOX},
-    {L"Button", 2004, L"\u5F00\u59CB\u76D1\u542C", 280, 298, 150, 30, BS_DEFPUSHBUTTON},
-    {L"Button", 2005, L"\u8DF3\u8FC7", 190, 298, 80, 30, BS_PUSHBUTTON},
+    {L"Button", 2003, L"提交时按 Enter", 16, 262, 260, 22, BS_AUTOCHECKBOX},
+    {L"Button", 2004, L"开始监听", 280, 298, 150, 30, BS_DEFPUSHBUTTON},
+    {L"Button", 2005, L"跳过", 190, 298, 80, 30, BS_PUSHBUTTON},
 };
 
 TEST_F(OnboardingDialogTest, WindowAndControlsAsDesigned) {
   DialogScript script;
   script.WaitForDialog(kOnboardingDialogClass).Check([&] {
     HWND dialog = script.dialog();
-    EXPECT_EQ(WindowText(dialog), L"Lumora\u8BED\u97F3\u8F93\u5165 - \u6B22\u8FCE");
+    EXPECT_EQ(WindowText(dialog), L"Lumora语音输入 - 欢迎");
     EXPECT_EQ(GetWindowLongPtrW(dialog, GWL_EXSTYLE) & 0x00040001, 0x00040001);
     const RECT outer = WindowRectOf(dialog);
     const RECT work = testing::WorkArea();

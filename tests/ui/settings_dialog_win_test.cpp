@@ -73,24 +73,24 @@ class SettingsDialogTest : public ::testing::Test {
 
 // The controls as designed, at 96 DPI, for the record Unusual().
 const std::vector<testing::WantControl> kControls = {
-    {L"Static", 0, L"\u76D1\u542C\u7AEF\u53E3 (TCP)\uFF1A", 16, 18, 160, 20, 0},
+    {L"Static", 0, L"监听端口 (TCP)：", 16, 18, 160, 20, 0},
     {L"Edit", 1001, L"50123", 180, 16, 120, 22, WS_BORDER | ES_NUMBER | ES_AUTOHSCROLL},
-    {L"Button", 1002, L"\u63D0\u4EA4\u65F6\u6309 Enter", 16, 50, 280, 22, BS_AUTOCHECKBOX},
-    {L"Button", 1007, L"\u5F00\u673A\u81EA\u542F\u52A8", 16, 78, 280, 22, BS_AUTOCHECKBOX},
-    {L"Static", 0, L"\u4E3B\u9898\u989C\u8272\uFF1A", 16, 114, 160, 20, 0},
+    {L"Button", 1002, L"提交时按 Enter", 16, 50, 280, 22, BS_AUTOCHECKBOX},
+    {L"Button", 1007, L"开机自启动", 16, 78, 280, 22, BS_AUTOCHECKBOX},
+    {L"Static", 0, L"主题颜色：", 16, 114, 160, 20, 0},
     // 220: the height of the list when it drops down.
     {L"ComboBox", 1003, nullptr, 180, 112, 160, 220, CBS_DROPDOWNLIST | WS_VSCROLL},
-    {L"Static", 0, L"\u60AC\u6D6E\u7A97\u4F4D\u7F6E\uFF1A", 16, 150, 160, 20, 0},
+    {L"Static", 0, L"悬浮窗位置：", 16, 150, 160, 20, 0},
     {L"ComboBox", 1004, nullptr, 180, 148, 160, 220, CBS_DROPDOWNLIST | WS_VSCROLL},
-    {L"Button", 1005, L"\u786E\u5B9A", 180, 198, 70, 28, BS_DEFPUSHBUTTON},
-    {L"Button", 1006, L"\u53D6\u6D88", 260, 198, 80, 28, BS_PUSHBUTTON},
+    {L"Button", 1005, L"确定", 180, 198, 70, 28, BS_DEFPUSHBUTTON},
+    {L"Button", 1006, L"取消", 260, 198, 80, 28, BS_PUSHBUTTON},
 };
 
 TEST_F(SettingsDialogTest, WindowAndControlsAsDesigned) {
   DialogScript script;
   script.WaitForDialog(kSettingsDialogClass).Check([&] {
     HWND dialog = script.dialog();
-    EXPECT_EQ(WindowText(dialog), L"Lumora\u8BED\u97F3\u8F93\u5165 - \u8BBE\u7F6E");
+    EXPECT_EQ(WindowText(dialog), L"Lumora语音输入 - 设置");
     EXPECT_EQ(GetWindowLongPtrW(dialog, GWL_EXSTYLE) & 0x00040001, 0x00040001);
     const DWORD kFrameBits = WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
     EXPECT_EQ(GetWindowLongPtrW(dialog, GWL_STYLE) & kFrameBits,
@@ -132,16 +132,16 @@ TEST_F(SettingsDialogTest, ControlsShowTheRecord) {
       // The display names in enumeration order: white first, center first.
       const std::vector<std::wstring> themes = ComboEntries(script.Control(kSettingsThemeListId));
       ASSERT_EQ(themes.size(), 6u);
-      EXPECT_EQ(themes[0], L"\u767D");
-      EXPECT_EQ(themes[1], L"\u7C89");
+      EXPECT_EQ(themes[0], L"白");
+      EXPECT_EQ(themes[1], L"粉");
       for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(themes[static_cast<std::size_t>(i)],
                   Utf8ToWide(ThemeColorDisplayName(static_cast<OverlayThemeColor>(i))));
       }
       const std::vector<std::wstring> positions = ComboEntries(script.Control(kSettingsPositionListId));
       ASSERT_EQ(positions.size(), 5u);
-      EXPECT_EQ(positions[0], L"\u5C45\u4E2D");
-      EXPECT_EQ(positions[4], L"\u53F3\u4E0B");
+      EXPECT_EQ(positions[0], L"居中");
+      EXPECT_EQ(positions[4], L"右下");
     });
     script.Click(kSettingsCancelId);
     RunSettings(script, c.record);
@@ -167,7 +167,7 @@ TEST_F(SettingsDialogTest, OkTakesThePortOnlyFrom1024To65535) {
       {L"08080", 8080},
       {L"99999999999", std::nullopt},
       // Pasted from a full-width input method.
-      {L"\uFF18\uFF10\uFF18\uFF10", 8080},
+      {L"８０８０", 8080},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.text.begin(), c.text.end()));

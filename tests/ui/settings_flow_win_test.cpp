@@ -99,8 +99,7 @@ TEST_F(SettingsFlowTest, TakenPortWarnsAndShowsTheStoppedStateButIsKept) {
       return true;
     });
   });
-  EXPECT_NE(warning.find(L"\u65E0\u6CD5\u7ED1\u5B9A TCP \u7AEF\u53E3 " + std::to_wstring(taken) + L"\u3002"),
-            std::wstring::npos);
+  EXPECT_NE(warning.find(L"无法绑定 TCP 端口 " + std::to_wstring(taken) + L"。"), std::wstring::npos);
   EXPECT_EQ(app_.config().listen_port, static_cast<std::int32_t>(taken));
   EXPECT_NE(FileText().find("listen_port = " + std::to_string(taken) + "\r\n"), std::string::npos);
   ASSERT_NE(app_.server(), nullptr);
