@@ -61,7 +61,7 @@ class LiveTextOverlay final : public LiveTextView {
   // Replaces WindowDpi for this overlay's DPI queries, so that a change of the
   // display scale can be played where the real one cannot be changed.
   using DpiQuery = std::uint32_t (*)(HWND);
-  void SetDpiQueryForTesting(DpiQuery query) { dpi_query_ = query; }
+  void SetDpiQueryForTest(DpiQuery query) { dpi_query_ = query; }
 
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

@@ -11,7 +11,7 @@ namespace lumora {
 
 namespace {
 
-std::atomic<std::uint32_t> g_dpi_for_testing{0};
+std::atomic<std::uint32_t> g_dpi_for_test{0};
 
 using SystemParametersInfoForDpiFn = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
 
@@ -70,7 +70,7 @@ void RegisterDialogClass(std::atomic<bool>& registered, HINSTANCE instance, cons
 }
 
 std::uint32_t DialogDpi(HWND window) {
-  const std::uint32_t forced = g_dpi_for_testing.load();
+  const std::uint32_t forced = g_dpi_for_test.load();
   return forced != 0 ? forced : WindowDpi(window);
 }
 
@@ -164,7 +164,7 @@ void ReleaseOwner(HWND owner) {
 }
 
 namespace detail {
-void SetDialogDpiForTesting(std::uint32_t dpi) { g_dpi_for_testing = dpi; }
+void SetDialogDpiForTest(std::uint32_t dpi) { g_dpi_for_test = dpi; }
 }  // namespace detail
 
 }  // namespace lumora

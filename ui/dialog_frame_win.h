@@ -120,7 +120,7 @@ LRESULT CALLBACK DialogWindowProc(HWND window, UINT message, WPARAM wparam, LPAR
 namespace detail {
 // Replaces the DPI the dialogs scale by (0 puts WindowDpi back), so that a
 // display scale can be played where the bench's cannot be changed.
-void SetDialogDpiForTesting(std::uint32_t dpi);
+void SetDialogDpiForTest(std::uint32_t dpi);
 }  // namespace detail
 
 }  // namespace lumora

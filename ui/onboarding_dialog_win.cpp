@@ -144,7 +144,7 @@ LRESULT OnboardingDialog::HandleMessage(HWND window, UINT message, WPARAM wparam
 }
 
 namespace detail {
-void SetAddressQueryForTesting(AddressQuery query) { g_address_query = query; }
+void SetAddressQueryForTest(AddressQuery query) { g_address_query = query; }
 }  // namespace detail
 
 }  // namespace lumora

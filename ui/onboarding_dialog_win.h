@@ -48,7 +48,7 @@ namespace detail {
 // Replaces GetLocalIPv4Addresses for the address list (null puts it back), so
 // that a PC with two adapters, or none, can be played.
 using AddressQuery = std::vector<std::string> (*)();
-void SetAddressQueryForTesting(AddressQuery query);
+void SetAddressQueryForTest(AddressQuery query);
 }  // namespace detail
 
 }  // namespace lumora

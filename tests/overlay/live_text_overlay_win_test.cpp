@@ -405,7 +405,7 @@ TEST_F(LiveTextOverlayTest, WindowFollowsTheLayout) {
 TEST_F(LiveTextOverlayTest, DpiChangeRelaysOut) {
   LiveTextOverlay overlay(GetModuleHandleW(nullptr), owner_);
   g_fake_dpi = 96;
-  overlay.SetDpiQueryForTesting(FakeDpi);
+  overlay.SetDpiQueryForTest(FakeDpi);
   overlay.ShowText(kSentence);
   const OverlayLayout at96 = overlay.layout();
   ASSERT_EQ(at96.indicator_size, 34);

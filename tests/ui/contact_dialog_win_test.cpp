@@ -98,7 +98,7 @@ void ExpectPictureDrawn(HWND dialog) {
 class ContactDialogTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(WindowDpi(nullptr), 96u) << "these tests read pixels at 96 DPI"; }
-  void TearDown() override { detail::SetDialogDpiForTesting(0); }
+  void TearDown() override { detail::SetDialogDpiForTest(0); }
 };
 
 TEST_F(ContactDialogTest, PictureIsDrawnInItsSquareBetweenCaptionAndButton) {
@@ -208,7 +208,7 @@ TEST_F(ContactDialogTest, OwnerIsDisabledWhileOpenAndEnabledAfter) {
 }
 
 TEST_F(ContactDialogTest, ScaledWithTheDisplayDpi) {
-  detail::SetDialogDpiForTesting(144);
+  detail::SetDialogDpiForTest(144);
   DialogScript script;
   script.WaitForDialog(kContactDialogClass)
       .Check([&] {

@@ -60,8 +60,8 @@ class OnboardingDialogTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(WindowDpi(nullptr), 96u); }
   void TearDown() override {
-    detail::SetAddressQueryForTesting(nullptr);
-    detail::SetDialogDpiForTesting(0);
+    detail::SetAddressQueryForTest(nullptr);
+    detail::SetDialogDpiForTest(0);
   }
 
   testing::CreationLog creations_;
@@ -136,7 +136,7 @@ TEST_F(OnboardingDialogTest, AddressListHasOneLinePerAddressOrThePlaceholder) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    detail::SetAddressQueryForTesting(c.query);
+    detail::SetAddressQueryForTest(c.query);
     DialogScript script;
     script.WaitForDialog(kOnboardingDialogClass)
         .Check([&] {
@@ -243,7 +243,7 @@ TEST_F(OnboardingDialogTest, EnterInThePortEditPressesStart) {
 }
 
 TEST_F(OnboardingDialogTest, ScaledWithTheDisplayDpi) {
-  detail::SetDialogDpiForTesting(192);
+  detail::SetDialogDpiForTest(192);
   DialogScript script;
   script.WaitForDialog(kOnboardingDialogClass).Check([&] {
     const RECT outer = WindowRectOf(script.dialog());

@@ -66,7 +66,7 @@ Outcome RunSettings(DialogScript& script, const AppConfig& current = Unusual()) 
 class SettingsDialogTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(WindowDpi(nullptr), 96u) << "the bench's display is at 96 DPI"; }
-  void TearDown() override { detail::SetDialogDpiForTesting(0); }
+  void TearDown() override { detail::SetDialogDpiForTest(0); }
 
   testing::CreationLog creations_;
 };
@@ -354,7 +354,7 @@ TEST_F(SettingsDialogTest, CentredOnAnOwnerBigEnoughWhichIsDisabledMeanwhile) {
 
 TEST_F(SettingsDialogTest, ScaledWithTheDisplayDpi) {
   // 150 %: every design pixel is 1.5 physical ones, the font included.
-  detail::SetDialogDpiForTesting(144);
+  detail::SetDialogDpiForTest(144);
   DialogScript script;
   script.WaitForDialog(kSettingsDialogClass).Check([&] {
     const RECT outer = WindowRectOf(script.dialog());
