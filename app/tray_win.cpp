@@ -21,7 +21,7 @@ void Win32App::AddTrayIcon() {
   }
   tray_icon_data_ = NOTIFYICONDATAW{};
   tray_icon_data_.cbSize = sizeof tray_icon_data_;
-  tray_icon_data_.hWnd = window_;
+  tray_icon_data_.hWnd = window();
   tray_icon_data_.uID = kTrayIconId;
   // NIF_SHOWTIP: under version 4 the shell shows the hover tip only when
   // asked, and the tip is where the user sees the port and the state.
@@ -66,15 +66,15 @@ void Win32App::UpdateTrayTip() {
 
 void Win32App::ShowConnectionInfo() {
   const std::wstring text = ConnectionInfoText(config_.listen_port, GetLocalIPv4Addresses());
-  MessageBoxW(window_, text.c_str(), L"Lumora语音输入 - IP 和端口", MB_OK | MB_ICONINFORMATION);
+  MessageBoxW(window(), text.c_str(), L"Lumora语音输入 - IP 和端口", MB_OK | MB_ICONINFORMATION);
 }
 
 void Win32App::ShowTrayMenu(int x, int y) {
   HMENU menu = BuildTrayMenu(config_);
   // Without this the menu would not close when the user clicks elsewhere.
-  SetForegroundWindow(window_);
+  SetForegroundWindow(window());
   const UINT command = static_cast<UINT>(
-      TrackPopupMenu(menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, x, y, 0, window_, nullptr));
+      TrackPopupMenu(menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, x, y, 0, window(), nullptr));
   DestroyMenu(menu);
   ExecuteTrayCommand(command);
 }
@@ -117,10 +117,10 @@ void Win32App::ExecuteTrayCommand(UINT command) {
       SaveAppConfig(config_);
       break;
     case IDM_CONTACT:
-      ContactFeedbackDialog::Run(window_, instance_);
+      ContactFeedbackDialog::Run(window(), instance_);
       break;
     case IDM_EXIT:
-      PostMessageW(window_, WM_CLOSE, 0, 0);
+      PostMessageW(window(), WM_CLOSE, 0, 0);
       break;
     default:
       break;
@@ -129,7 +129,7 @@ void Win32App::ExecuteTrayCommand(UINT command) {
 
 void Win32App::RunSettingsFlow() {
   AppConfig chosen;
-  if (!SettingsDialog::Run(window_, instance_, config_, &chosen)) {
+  if (!SettingsDialog::Run(window(), instance_, config_, &chosen)) {
     return;
   }
   const bool port_changed = chosen.listen_port != config_.listen_port;

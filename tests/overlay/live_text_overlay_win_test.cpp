@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/scoped_win.h"
+#include "base/window_proc_win.h"
 #include "overlay/dpi_win.h"
 
 namespace lumora {
@@ -68,63 +69,55 @@ ScreenRect PrimaryWorkArea() {
 
 // A plain top-level window of one colour that records the clicks it gets,
 // with an optional edit control holding the focus.
-class ProbeWindow {
+class ProbeWindow : public WindowOwner<ProbeWindow> {
  public:
   ProbeWindow(const RECT& rect, COLORREF colour, bool with_edit, bool topmost = false)
       : brush_(CreateSolidBrush(colour)) {
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSW window_class{};
-    window_class.lpfnWndProc = &ProbeWindow::Proc;
+    window_class.lpfnWndProc = &ProbeWindow::WindowProc;
     window_class.hInstance = instance;
     window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     window_class.lpszClassName = L"Parlino.OverlayTestProbe";
     RegisterClassW(&window_class);
-    window_ = CreateWindowExW(topmost ? WS_EX_TOPMOST : 0, L"Parlino.OverlayTestProbe", L"probe",
-                              WS_POPUP | WS_VISIBLE, rect.left, rect.top, rect.right - rect.left,
-                              rect.bottom - rect.top, nullptr, nullptr, instance, this);
+    CreateWindowExW(topmost ? WS_EX_TOPMOST : 0, L"Parlino.OverlayTestProbe", L"probe", WS_POPUP | WS_VISIBLE,
+                    rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, nullptr, nullptr,
+                    instance, this);
     if (with_edit) {
-      edit_ = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE, 5, 5, 200, 30, window_, nullptr,
+      edit_ = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE, 5, 5, 200, 30, window(), nullptr,
                               instance, nullptr);
-      SetForegroundWindow(window_);
+      SetForegroundWindow(window());
       SetFocus(edit_);
     }
-    PumpUntil([this] { return IsWindowVisible(window_) != FALSE; }, kPatience);
+    PumpUntil([this] { return IsWindowVisible(window()) != FALSE; }, kPatience);
     PumpFor(std::chrono::milliseconds(100));
   }
-  ~ProbeWindow() { DestroyWindow(window_); }
+  ~ProbeWindow() { DestroyWindow(window()); }
   ProbeWindow(const ProbeWindow&) = delete;
   ProbeWindow& operator=(const ProbeWindow&) = delete;
 
-  HWND window() const { return window_; }
   HWND edit() const { return edit_; }
   const std::vector<POINT>& clicks() const { return clicks_; }
 
  private:
-  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    if (message == WM_NCCREATE) {
-      SetWindowLongPtrW(window, GWLP_USERDATA,
-                        reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams));
+  friend class WindowOwner<ProbeWindow>;
+  LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_LBUTTONDOWN) {
+      POINT point{static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))};
+      ClientToScreen(window(), &point);
+      clicks_.push_back(point);
+      return 0;
     }
-    auto* self = reinterpret_cast<ProbeWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (self != nullptr) {
-      if (message == WM_LBUTTONDOWN) {
-        POINT point{static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))};
-        ClientToScreen(window, &point);
-        self->clicks_.push_back(point);
-        return 0;
-      }
-      if (message == WM_ERASEBKGND) {
-        RECT client;
-        GetClientRect(window, &client);
-        FillRect(reinterpret_cast<HDC>(wparam), &client, self->brush_.get());
-        return 1;
-      }
+    if (message == WM_ERASEBKGND) {
+      RECT client;
+      GetClientRect(window(), &client);
+      FillRect(reinterpret_cast<HDC>(wparam), &client, brush_.get());
+      return 1;
     }
-    return DefWindowProcW(window, message, wparam, lparam);
+    return DefaultHandling(message, wparam, lparam);
   }
 
   ScopedGdiObject<HBRUSH> brush_;
-  HWND window_ = nullptr;
   HWND edit_ = nullptr;
   std::vector<POINT> clicks_;
 };
