@@ -1,18 +1,33 @@
 #include "app/tray_menu_win.h"
 
+#include <utility>
+
 #include "app/win32_util_win.h"
 
 namespace lumora {
+
+namespace {
+
+// Hands `submenu` to `menu` once it is attached; until then it is still the
+// wrapper's to destroy.
+void AppendSubmenu(HMENU menu, ScopedMenu submenu, const wchar_t* text) {
+  if (AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(submenu.get()), text)) {
+    submenu.Release();
+  }
+}
+
+}  // namespace
 
 std::wstring TrayTipText(int listen_port, bool server_running) {
   return L"Lumora语音输入 " + Utf8ToWide(kAppVersion) + L"\n监听端口 " + std::to_wstring(listen_port) +
          (server_running ? L"\n状态：运行中" : L"\n状态：已停止");
 }
 
-HMENU BuildTrayMenu(const AppConfig& config) {
+ScopedMenu BuildTrayMenu(const AppConfig& config) {
   const auto checked = [](bool on) { return MF_STRING | (on ? MF_CHECKED : MF_UNCHECKED); };
 
-  HMENU menu = CreatePopupMenu();
+  ScopedMenu owned(CreatePopupMenu());
+  const HMENU menu = owned.get();
   AppendMenuW(menu, MF_STRING, IDM_SETTINGS, L"设置...");
   AppendMenuW(menu, MF_STRING, IDM_SHOW_INFO, L"显示 IP 和端口...");
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
@@ -20,29 +35,29 @@ HMENU BuildTrayMenu(const AppConfig& config) {
   AppendMenuW(menu, checked(config.press_enter_on_commit), IDM_PRESS_ENTER, L"提交时按 Enter");
   AppendMenuW(menu, checked(config.use_clipboard_paste), IDM_CLIPBOARD_PASTE, L"使用剪贴板粘贴（兼容模式）");
 
-  HMENU themes = CreatePopupMenu();
+  ScopedMenu themes(CreatePopupMenu());
   for (std::int32_t value = 0; value < kOverlayThemeColorCount; ++value) {
     const auto theme = static_cast<OverlayThemeColor>(value);
-    AppendMenuW(themes, checked(theme == config.overlay_theme_color),
+    AppendMenuW(themes.get(), checked(theme == config.overlay_theme_color),
                 IDM_THEME_BASE + static_cast<UINT>(value), Utf8ToWide(ThemeColorDisplayName(theme)).c_str());
   }
-  AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(themes), L"主题颜色");
+  AppendSubmenu(menu, std::move(themes), L"主题颜色");
 
-  HMENU positions = CreatePopupMenu();
+  ScopedMenu positions(CreatePopupMenu());
   for (std::int32_t value = 0; value < kOverlayPositionCount; ++value) {
     const auto position = static_cast<OverlayPosition>(value);
-    AppendMenuW(positions, checked(position == config.overlay_position),
+    AppendMenuW(positions.get(), checked(position == config.overlay_position),
                 IDM_POSITION_BASE + static_cast<UINT>(value),
                 Utf8ToWide(PositionDisplayName(position)).c_str());
   }
-  AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(positions), L"悬浮窗位置");
+  AppendSubmenu(menu, std::move(positions), L"悬浮窗位置");
 
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   // The doubled ampersand shows as one "&" rather than marking a shortcut.
   AppendMenuW(menu, MF_STRING, IDM_CONTACT, L"联系作者 && 问题反馈...");
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING, IDM_EXIT, L"退出");
-  return menu;
+  return owned;
 }
 
 std::wstring ConnectionInfoText(int listen_port, const std::vector<std::string>& addresses) {

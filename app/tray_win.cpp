@@ -70,12 +70,15 @@ void Win32App::ShowConnectionInfo() {
 }
 
 void Win32App::ShowTrayMenu(int x, int y) {
-  HMENU menu = BuildTrayMenu(config_);
-  // Without this the menu would not close when the user clicks elsewhere.
-  SetForegroundWindow(window());
-  const UINT command = static_cast<UINT>(
-      TrackPopupMenu(menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, x, y, 0, window(), nullptr));
-  DestroyMenu(menu);
+  UINT command = 0;
+  {
+    // Gone before the command runs: a command may open a dialog.
+    const ScopedMenu menu = BuildTrayMenu(config_);
+    // Without this the menu would not close when the user clicks elsewhere.
+    SetForegroundWindow(window());
+    command = static_cast<UINT>(TrackPopupMenu(menu.get(), TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, x,
+                                               y, 0, window(), nullptr));
+  }
   ExecuteTrayCommand(command);
 }
 

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/auto_start_win.h"
@@ -69,7 +70,8 @@ TEST(TrayMenuTest, ItemsOrderChecksAndSubmenus) {
   config.use_clipboard_paste = true;
   config.overlay_theme_color = OverlayThemeColor::Blue;
   config.overlay_position = OverlayPosition::BottomRight;
-  HMENU menu = BuildTrayMenu(config);
+  const ScopedMenu owned = BuildTrayMenu(config);
+  const HMENU menu = owned.get();
   const std::vector<Item> items = ReadMenu(menu);
   ASSERT_EQ(items.size(), 12u);
   const struct {
@@ -118,7 +120,27 @@ TEST(TrayMenuTest, ItemsOrderChecksAndSubmenus) {
     EXPECT_EQ(positions[i].id, IDM_POSITION_BASE + i);
     EXPECT_EQ(positions[i].checked, i == 4);
   }
-  DestroyMenu(menu);
+}
+
+TEST(TrayMenuTest, SubmenusGoWithTheMenu) {
+  HMENU menu = nullptr;
+  HMENU themes = nullptr;
+  HMENU positions = nullptr;
+  {
+    ScopedMenu moved_from = BuildTrayMenu(AppConfig{});
+    const ScopedMenu built = std::move(moved_from);
+    EXPECT_EQ(moved_from.get(), nullptr);
+    menu = built.get();
+    themes = GetSubMenu(menu, 6);
+    positions = GetSubMenu(menu, 7);
+    ASSERT_TRUE(IsMenu(menu));
+    ASSERT_TRUE(IsMenu(themes));
+    ASSERT_TRUE(IsMenu(positions));
+  }
+  // One DestroyMenu took all three, and the moved-from owner destroyed none.
+  EXPECT_FALSE(IsMenu(menu));
+  EXPECT_FALSE(IsMenu(themes));
+  EXPECT_FALSE(IsMenu(positions));
 }
 
 std::string FileText() {
