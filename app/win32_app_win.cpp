@@ -122,8 +122,8 @@ void Win32App::PostUiTask(std::function<void()> task) {
     tasks_.push_back(std::move(task));
   }
   // Posted after unlocking: a task may post tasks of its own.
-  if (HWND window = task_window_.load(); window != nullptr) {
-    PostMessageW(window, kUiTaskMessage, 0, 0);
+  if (HWND target = task_window_.load(); target != nullptr) {
+    PostMessageW(target, kUiTaskMessage, 0, 0);
   }
 }
 
