@@ -8,6 +8,7 @@
 #include "app/log.h"
 #include "app/log_platform.h"
 #include "base/product.h"
+#include "base/scoped_win.h"
 #include "base/win32_util_win.h"
 
 namespace lumora {
@@ -21,12 +22,11 @@ namespace detail {
 void AppendToLogFile(const std::filesystem::path& file, std::string_view text) {
   // Text mode turns each "\n" into CR LF; _SH_DENYNO lets other programs read
   // or tail the file while we write.
-  std::FILE* out = _wfsopen(file.c_str(), L"at", _SH_DENYNO);
-  if (out == nullptr) {
+  const ScopedFile out(_wfsopen(file.c_str(), L"at", _SH_DENYNO));
+  if (out.get() == nullptr) {
     return;
   }
-  std::fwrite(text.data(), 1, text.size(), out);
-  std::fclose(out);
+  std::fwrite(text.data(), 1, text.size(), out.get());
 }
 
 bool ToLocalTime(std::time_t seconds, std::tm& out) { return localtime_s(&out, &seconds) == 0; }

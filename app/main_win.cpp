@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/log.h"
+#include "base/scoped_win.h"
 #include "app/win32_app_win.h"
 
 namespace {
@@ -18,14 +19,14 @@ void LogError(const std::string& message) { lumora::Log(lumora::LogLevel::Error,
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_line*/, int /*show*/) {
   // "Local\" scopes the name to this logon session: another user, or a
   // remote-desktop logon, runs a copy of its own.
-  HANDLE mutex = CreateMutexW(nullptr, TRUE, kSingleInstanceMutex);
-  if (mutex == nullptr) {
+  const lumora::ScopedHandle mutex(CreateMutexW(nullptr, TRUE, kSingleInstanceMutex));
+  if (!mutex.valid()) {
     LogError("main: CreateMutex failed");
     return 1;
   }
+  // Not the owner then: the handle is only closed.
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     lumora::Log(lumora::LogLevel::Debug, "APP", "main: another Parlino instance already running");
-    CloseHandle(mutex);
     return 0;
   }
 
@@ -42,7 +43,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_
     LogError("main: fatal (unknown exception)");
     result = 1;
   }
-  ReleaseMutex(mutex);
-  CloseHandle(mutex);
+  // The wrapper only closes the handle; the ownership taken at creation is
+  // given up first.
+  ReleaseMutex(mutex.get());
   return result;
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/scoped_win.h"
 #include "config/app_config.h"
 
 namespace lumora {
@@ -25,8 +26,8 @@ inline constexpr UINT kTrayIconId = 1;
 // The tray tip: product and version, the listening port, the server's state.
 std::wstring TrayTipText(int listen_port, bool server_running);
 
-// The popup menu for the current settings; the caller destroys it.
-HMENU BuildTrayMenu(const AppConfig& config);
+// The popup menu for the current settings, with its submenus.
+ScopedMenu BuildTrayMenu(const AppConfig& config);
 
 // The text of the connection information box.
 std::wstring ConnectionInfoText(int listen_port, const std::vector<std::string>& addresses);

@@ -22,7 +22,7 @@ void Win32App::AddTrayIcon() {
   }
   tray_icon_data_ = NOTIFYICONDATAW{};
   tray_icon_data_.cbSize = sizeof tray_icon_data_;
-  tray_icon_data_.hWnd = window_;
+  tray_icon_data_.hWnd = window();
   tray_icon_data_.uID = kTrayIconId;
   // NIF_SHOWTIP: under version 4 the shell shows the hover tip only when
   // asked, and the tip is where the user sees the port and the state.
@@ -67,17 +67,20 @@ void Win32App::UpdateTrayTip() {
 
 void Win32App::ShowConnectionInfo() {
   const std::wstring text = ConnectionInfoText(config_.listen_port, GetLocalIPv4Addresses());
-  MessageBoxW(window_, text.c_str(), (std::wstring(kProductName) + L" - IP \u548C\u7AEF\u53E3").c_str(),
+  MessageBoxW(window(), text.c_str(), (std::wstring(kProductName) + L" - IP 和端口").c_str(),
               MB_OK | MB_ICONINFORMATION);
 }
 
 void Win32App::ShowTrayMenu(int x, int y) {
-  HMENU menu = BuildTrayMenu(config_);
-  // Without this the menu would not close when the user clicks elsewhere.
-  SetForegroundWindow(window_);
-  const UINT command = static_cast<UINT>(
-      TrackPopupMenu(menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, x, y, 0, window_, nullptr));
-  DestroyMenu(menu);
+  UINT command = 0;
+  {
+    // Gone before the command runs: a command may open a dialog.
+    const ScopedMenu menu = BuildTrayMenu(config_);
+    // Without this the menu would not close when the user clicks elsewhere.
+    SetForegroundWindow(window());
+    command = static_cast<UINT>(TrackPopupMenu(menu.get(), TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, x,
+                                               y, 0, window(), nullptr));
+  }
   ExecuteTrayCommand(command);
 }
 
@@ -119,10 +122,10 @@ void Win32App::ExecuteTrayCommand(UINT command) {
       SaveAppConfig(config_);
       break;
     case IDM_CONTACT:
-      ContactFeedbackDialog::Run(window_, instance_);
+      ContactFeedbackDialog::Run(window(), instance_);
       break;
     case IDM_EXIT:
-      PostMessageW(window_, WM_CLOSE, 0, 0);
+      PostMessageW(window(), WM_CLOSE, 0, 0);
       break;
     default:
       break;
@@ -131,7 +134,7 @@ void Win32App::ExecuteTrayCommand(UINT command) {
 
 void Win32App::RunSettingsFlow() {
   AppConfig chosen;
-  if (!SettingsDialog::Run(window_, instance_, config_, &chosen)) {
+  if (!SettingsDialog::Run(window(), instance_, config_, &chosen)) {
     return;
   }
   const bool port_changed = chosen.listen_port != config_.listen_port;

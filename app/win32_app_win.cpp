@@ -50,7 +50,7 @@ bool Win32App::InitHostWindow() {
 
   WNDCLASSEXW window_class{};
   window_class.cbSize = sizeof window_class;
-  window_class.lpfnWndProc = &Win32App::WndProc;
+  window_class.lpfnWndProc = &Win32App::WindowProc;
   window_class.hInstance = instance_;
   window_class.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(IDI_APP));
   window_class.hIconSm = LoadIconW(instance_, MAKEINTRESOURCEW(IDI_APP_SMALL));
@@ -67,7 +67,7 @@ bool Win32App::InitHostWindow() {
     Log(LogLevel::Error, "APP", "Win32App: CreateWindow failed");
     return false;
   }
-  window_ = created;
+  task_window_ = created;
   return true;
 }
 
@@ -88,14 +88,14 @@ void Win32App::StartComponents() {
     // the port the server then starts on. Whatever the dialog returns, the
     // file is written so that it shows only once.
     AppConfig chosen;
-    if (OnboardingDialog::Run(window_, instance_, config_, &chosen)) {
+    if (OnboardingDialog::Run(window(), instance_, config_, &chosen)) {
       config_ = chosen;
     }
     SaveAppConfig(config_);
   }
   ApplyAutoStart(config_.auto_start);
 
-  overlay_ = std::make_unique<LiveTextOverlay>(instance_, window_);
+  overlay_ = std::make_unique<LiveTextOverlay>(instance_, window());
   coordinator_ = std::make_unique<Coordinator>(overlay_.get(), &text_injector_, &config_);
   if (overlay_) {
     overlay_->SetThemeColor(config_.overlay_theme_color);
@@ -124,8 +124,8 @@ void Win32App::PostUiTask(std::function<void()> task) {
     tasks_.push_back(std::move(task));
   }
   // Posted after unlocking: a task may post tasks of its own.
-  if (window_ != nullptr) {
-    PostMessageW(window_, kUiTaskMessage, 0, 0);
+  if (HWND target = task_window_.load(); target != nullptr) {
+    PostMessageW(target, kUiTaskMessage, 0, 0);
   }
 }
 
@@ -156,29 +156,10 @@ void Win32App::StartServer() {
 
   const unsigned port = static_cast<unsigned>(config_.listen_port);
   if (!server_->Start(port, WireServerCallbacks(std::move(wiring)))) {
-    const std::wstring text =
-        L"\u65E0\u6CD5\u7ED1\u5B9A TCP \u7AEF\u53E3 " + std::to_wstring(port) +
-        L"\u3002\n\n\u53EF\u80FD\u5DF2\u6709\u5176\u4ED6\u7A0B\u5E8F\u5360\u7528\u8BE5\u7AEF"
-        L"\u53E3\u3002\u8BF7\u6253\u5F00\u300C\u8BBE\u7F6E\u300D\u66F4\u6362\u7AEF\u53E3\u3002";
-    MessageBoxW(window_, text.c_str(), kProductName, MB_OK | MB_ICONWARNING);
+    const std::wstring text = L"无法绑定 TCP 端口 " + std::to_wstring(port) +
+                              L"。\n\n可能已有其他程序占用该端口。请打开「设置」更换端口。";
+    MessageBoxW(window(), text.c_str(), kProductName, MB_OK | MB_ICONWARNING);
   }
-}
-
-LRESULT CALLBACK Win32App::WndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  Win32App* self = nullptr;
-  if (message == WM_NCCREATE) {
-    self = static_cast<Win32App*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    if (self != nullptr) {
-      self->window_ = window;
-    }
-    return DefWindowProcW(window, message, wparam, lparam);
-  }
-  self = reinterpret_cast<Win32App*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (self == nullptr) {
-    return DefWindowProcW(window, message, wparam, lparam);
-  }
-  return self->HandleMessage(message, wparam, lparam);
 }
 
 LRESULT Win32App::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
@@ -191,8 +172,11 @@ LRESULT Win32App::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_DESTROY:
       PostQuitMessage(0);
       return 0;
+    case WM_NCDESTROY:
+      task_window_ = nullptr;
+      return DefaultHandling(message, wparam, lparam);
     case WM_CLOSE:
-      DestroyWindow(window_);
+      DestroyWindow(window());
       return 0;
     case kTrayCallbackMessage:
       switch (LOWORD(lparam)) {
@@ -211,7 +195,7 @@ LRESULT Win32App::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       DrainUiTasks();
       return 0;
     default:
-      return DefWindowProcW(window_, message, wparam, lparam);
+      return DefaultHandling(message, wparam, lparam);
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include <shellapi.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -11,6 +12,7 @@
 
 #include "base/gdiplus_win.h"
 #include "base/product.h"
+#include "base/window_proc_win.h"
 #include "config/app_config.h"
 #include "core/coordinator.h"
 #include "net/server.h"
@@ -27,7 +29,7 @@ inline constexpr wchar_t kHostWindowClass[] = L"Parlino.Host";
 // in a fixed order, runs the UI thread's message loop on a hidden window and
 // tears everything down in a fixed order. The one way in for other threads is
 // PostUiTask.
-class Win32App {
+class Win32App : public WindowOwner<Win32App> {
  public:
   explicit Win32App(HINSTANCE instance);
   ~Win32App();
@@ -51,13 +53,12 @@ class Win32App {
   // without a mouse.
   void ExecuteTrayCommand(UINT command);
 
-  HWND window() const { return window_; }
   const AppConfig& config() const { return config_; }
   const ParlinoServer* server() const { return server_.get(); }
   const NOTIFYICONDATAW& tray_icon_data() const { return tray_icon_data_; }
 
  private:
-  static LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+  friend class WindowOwner<Win32App>;
   LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
   void DrainUiTasks();
   void StartServer();
@@ -75,7 +76,9 @@ class Win32App {
   // First member, so that GDI+ outlives the overlay and every dialog.
   GdiplusSession gdiplus_;
   HINSTANCE instance_;
-  HWND window_ = nullptr;
+  // The host window for PostUiTask, which runs on any thread, until the
+  // window is destroyed.
+  std::atomic<HWND> task_window_{nullptr};
   NOTIFYICONDATAW tray_icon_data_{};
   bool tray_installed_ = false;
   UINT taskbar_created_message_ = 0;

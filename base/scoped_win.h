@@ -7,6 +7,9 @@
 
 #include <objbase.h>
 
+#include <cstdio>
+#include <utility>
+
 namespace lumora {
 
 // Memory that a shell or COM call allocated with CoTaskMemAlloc.
@@ -243,6 +246,76 @@ class ScopedWindow {
 
  private:
   HWND window_ = nullptr;
+};
+
+// A menu from CreatePopupMenu or CreateMenu, destroyed with DestroyMenu,
+// which destroys its submenus with it. A menu attached to another with
+// MF_POPUP belongs to that one from then on: Release it once AppendMenuW has
+// succeeded, and not before, so that a failed attach still destroys it. Can
+// be moved, so that a function can hand a built menu to its caller.
+class ScopedMenu {
+ public:
+  ScopedMenu() = default;
+  explicit ScopedMenu(HMENU menu) : menu_(menu) {}
+  ScopedMenu(ScopedMenu&& other) noexcept : menu_(other.Release()) {}
+  ScopedMenu& operator=(ScopedMenu&& other) noexcept {
+    Reset(other.Release());
+    return *this;
+  }
+  ScopedMenu(const ScopedMenu&) = delete;
+  ScopedMenu& operator=(const ScopedMenu&) = delete;
+  ~ScopedMenu() { Reset(); }
+
+  HMENU get() const { return menu_; }
+  HMENU Release() { return std::exchange(menu_, nullptr); }
+  void Reset(HMENU menu = nullptr) {
+    if (menu_ != nullptr && menu_ != menu) {
+      DestroyMenu(menu_);
+    }
+    menu_ = menu;
+  }
+
+ private:
+  HMENU menu_ = nullptr;
+};
+
+// Global memory from GlobalAlloc, freed with GlobalFree unless it was handed
+// on: a successful SetClipboardData makes the block the clipboard's, so
+// Release it then.
+class ScopedGlobal {
+ public:
+  explicit ScopedGlobal(HGLOBAL block) : block_(block) {}
+  ScopedGlobal(const ScopedGlobal&) = delete;
+  ScopedGlobal& operator=(const ScopedGlobal&) = delete;
+  ~ScopedGlobal() {
+    if (block_ != nullptr) {
+      GlobalFree(block_);
+    }
+  }
+
+  HGLOBAL get() const { return block_; }
+  HGLOBAL Release() { return std::exchange(block_, nullptr); }
+
+ private:
+  HGLOBAL block_ = nullptr;
+};
+
+// A C stream (from _wfsopen), closed with fclose.
+class ScopedFile {
+ public:
+  explicit ScopedFile(std::FILE* file) : file_(file) {}
+  ScopedFile(const ScopedFile&) = delete;
+  ScopedFile& operator=(const ScopedFile&) = delete;
+  ~ScopedFile() {
+    if (file_ != nullptr) {
+      std::fclose(file_);
+    }
+  }
+
+  std::FILE* get() const { return file_; }
+
+ private:
+  std::FILE* file_ = nullptr;
 };
 
 // A module from LoadLibrary or LoadLibraryEx (also one loaded as a data file

@@ -6,6 +6,7 @@
 #include <climits>
 
 #include "base/product.h"
+#include "base/scoped_win.h"
 #include "base/win32_util_win.h"
 #include "config/app_config.h"
 #include "config/app_config_platform.h"
@@ -27,10 +28,10 @@ HANDLE ToHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle);
 
 bool ReadConfigFile(const std::filesystem::path& file, std::string& bytes) {
   // Editors may hold the file open while we read it.
-  const HANDLE handle =
-      CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
+  const ScopedHandle handle(CreateFileW(file.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!handle.valid()) {
     return false;
   }
   bytes.clear();
@@ -38,7 +39,7 @@ bool ReadConfigFile(const std::filesystem::path& file, std::string& bytes) {
   bool ok = true;
   for (;;) {
     DWORD got = 0;
-    if (!ReadFile(handle, buffer, sizeof buffer, &got, nullptr)) {
+    if (!ReadFile(handle.get(), buffer, sizeof buffer, &got, nullptr)) {
       ok = false;
       break;
     }
@@ -47,7 +48,6 @@ bool ReadConfigFile(const std::filesystem::path& file, std::string& bytes) {
     }
     bytes.append(buffer, got);
   }
-  CloseHandle(handle);
   return ok;
 }
 

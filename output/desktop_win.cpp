@@ -46,22 +46,21 @@ class Win32Desktop final : public Desktop {
       return false;
     }
     const SIZE_T bytes = (text.size() + 1) * sizeof(char16_t);
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes);
-    if (block == nullptr) {
+    ScopedGlobal block(GlobalAlloc(GMEM_MOVEABLE, bytes));
+    if (block.get() == nullptr) {
       return false;
     }
-    void* memory = GlobalLock(block);
+    void* memory = GlobalLock(block.get());
     if (memory == nullptr) {
-      GlobalFree(block);
       return false;
     }
     std::memcpy(memory, text.c_str(), bytes);
-    GlobalUnlock(block);
+    GlobalUnlock(block.get());
     // On success the clipboard owns the block; on failure it is still ours.
-    if (SetClipboardData(CF_UNICODETEXT, block) == nullptr) {
-      GlobalFree(block);
+    if (SetClipboardData(CF_UNICODETEXT, block.get()) == nullptr) {
       return false;
     }
+    block.Release();
     return true;
   }
 

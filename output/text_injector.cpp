@@ -37,7 +37,7 @@ void TextInjector::EnqueueText(std::string text, bool press_enter, bool use_clip
     return;
   }
   OutputItem item;
-  item.kind = OutputItemKind::kText;
+  item.kind = OutputItemKind::Text;
   item.text = std::move(text);
   item.press_enter = press_enter;
   item.use_clipboard_paste = use_clipboard_paste;
@@ -49,7 +49,7 @@ void TextInjector::EnqueueKey(std::string key) {
     return;
   }
   OutputItem item;
-  item.kind = OutputItemKind::kKey;
+  item.kind = OutputItemKind::Key;
   item.key = std::move(key);
   Enqueue(std::move(item));
 }
@@ -80,7 +80,7 @@ void TextInjector::WorkerLoop() {
 }
 
 void TextInjector::ProcessItem(const OutputItem& item) {
-  if (item.kind == OutputItemKind::kKey) {
+  if (item.kind == OutputItemKind::Key) {
     // The foreground is checked for every key item, known name or not.
     const unsigned hold = IsRemoteDesktopForeground() ? kKeyHoldRemoteMs : kKeyHoldMs;
     if (item.key == "backspace") {

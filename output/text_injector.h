@@ -15,15 +15,15 @@
 namespace lumora {
 
 enum class OutputItemKind : std::int32_t {
-  kText = 0,
-  kKey = 1,
+  Text = 0,
+  Key = 1,
 };
 
 // One output request; moved into and out of the queue, never copied.
 struct OutputItem {
-  OutputItemKind kind = OutputItemKind::kText;
-  std::string text;  // UTF-8, for kText
-  std::string key;   // "backspace" or "enter", for kKey
+  OutputItemKind kind = OutputItemKind::Text;
+  std::string text;  // UTF-8, for Text
+  std::string key;   // "backspace" or "enter", for Key
   bool press_enter = false;
   bool use_clipboard_paste = false;
 };

@@ -45,18 +45,17 @@ LiveTextOverlay::LiveTextOverlay(HINSTANCE instance, HWND owner)
 }
 
 LiveTextOverlay::~LiveTextOverlay() {
-  if (window_ != nullptr) {
-    KillTimer(window_, kOverlayTimerId);
+  if (window() != nullptr) {
+    KillTimer(window(), kOverlayTimerId);
   }
   ReleaseSurface();
-  if (window_ != nullptr) {
-    DestroyWindow(window_);
-    window_ = nullptr;
+  if (window() != nullptr) {
+    DestroyWindow(window());
   }
 }
 
 void LiveTextOverlay::EnsureWindow() {
-  if (window_ != nullptr) {
+  if (window() != nullptr) {
     return;
   }
   WNDCLASSW window_class{};
@@ -66,9 +65,9 @@ void LiveTextOverlay::EnsureWindow() {
   window_class.lpszClassName = kOverlayClassName;
   // Fails once the class exists, which is as good.
   RegisterClassW(&window_class);
-  window_ = CreateWindowExW(kOverlayExStyle, kOverlayClassName, L"", WS_POPUP, 0, 0, 1, 1, owner_, nullptr,
-                            instance_, this);
-  if (window_ != nullptr) {
+  CreateWindowExW(kOverlayExStyle, kOverlayClassName, L"", WS_POPUP, 0, 0, 1, 1, owner_, nullptr, instance_,
+                  this);
+  if (window() != nullptr) {
     dpi_ = dpi_query_(ReferenceWindow());
   }
 }
@@ -82,20 +81,20 @@ void LiveTextOverlay::ShowText(const std::string& text) {
   }
   visible_ = true;
   LayoutAndRender();
-  if (window_ != nullptr) {
-    SetTimer(window_, kOverlayTimerId, kOverlayTimerMs, nullptr);
-    ShowWindow(window_, SW_SHOWNOACTIVATE);
+  if (window() != nullptr) {
+    SetTimer(window(), kOverlayTimerId, kOverlayTimerMs, nullptr);
+    ShowWindow(window(), SW_SHOWNOACTIVATE);
   }
 }
 
 void LiveTextOverlay::Hide() {
-  if (window_ != nullptr) {
-    KillTimer(window_, kOverlayTimerId);
+  if (window() != nullptr) {
+    KillTimer(window(), kOverlayTimerId);
   }
   visible_ = false;
   text_.clear();
-  if (window_ != nullptr) {
-    ShowWindow(window_, SW_HIDE);
+  if (window() != nullptr) {
+    ShowWindow(window(), SW_HIDE);
   }
   ReleaseSurface();
   layout_.width = 0;
@@ -122,30 +121,9 @@ void LiveTextOverlay::SetPosition(OverlayPosition position) {
   }
 }
 
-LRESULT CALLBACK LiveTextOverlay::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == WM_NCCREATE) {
-    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    return TRUE;
-  }
-  auto* self = reinterpret_cast<LiveTextOverlay*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (self == nullptr) {
-    return DefWindowProcW(window, message, wparam, lparam);
-  }
-  if (message == WM_NCDESTROY) {
-    // Destroying the owner destroys this window with it (the host's window
-    // goes before the overlay object at exit): forget the handle, so that
-    // nothing is ever sent to a dead or reused one.
-    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-    if (self->window_ == window) {
-      self->window_ = nullptr;
-    }
-    return DefWindowProcW(window, message, wparam, lparam);
-  }
-  return self->HandleMessage(window, message, wparam, lparam);
-}
-
-LRESULT LiveTextOverlay::HandleMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+// Destroying the owner destroys this window with it (the host's window goes
+// before the overlay object at exit); WindowOwner forgets the handle then.
+LRESULT LiveTextOverlay::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_ERASEBKGND:
       return 1;
@@ -167,7 +145,7 @@ LRESULT LiveTextOverlay::HandleMessage(HWND window, UINT message, WPARAM wparam,
       return 0;
     }
     default:
-      return DefWindowProcW(window, message, wparam, lparam);
+      return DefaultHandling(message, wparam, lparam);
   }
 }
 
@@ -257,7 +235,7 @@ void LiveTextOverlay::DrawIndicator() {
 }
 
 void LiveTextOverlay::Present(const RECT* dirty) {
-  if (window_ == nullptr || memory_dc_.get() == nullptr || layout_.width <= 0 || layout_.height <= 0) {
+  if (window() == nullptr || memory_dc_.get() == nullptr || layout_.width <= 0 || layout_.height <= 0) {
     return;
   }
   const ScopedGetDC screen(nullptr);
@@ -276,7 +254,7 @@ void LiveTextOverlay::Present(const RECT* dirty) {
   info.pblend = &blend;
   info.dwFlags = ULW_ALPHA;
   info.prcDirty = dirty;
-  UpdateLayeredWindowIndirect(window_, &info);
+  UpdateLayeredWindowIndirect(window(), &info);
 }
 
 bool LiveTextOverlay::EnsureSurface() {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/scoped_win.h"
+#include "base/window_proc_win.h"
 #include "config/app_config.h"
 #include "overlay/dpi.h"
 #include "overlay/live_text_view.h"
@@ -28,7 +29,7 @@ inline constexpr const wchar_t* kOverlayClassName = L"Lumora.LiveTextOverlay";
 // The floating window that shows the text being dictated: topmost, never
 // activated, transparent to the mouse, drawn as one per-pixel-alpha picture
 // with an animated voice indicator. UI thread only.
-class LiveTextOverlay final : public LiveTextView {
+class LiveTextOverlay final : public LiveTextView, public WindowOwner<LiveTextOverlay> {
  public:
   // `owner` is the host's hidden window: the overlay's owner, and the window
   // whose monitor and DPI the overlay follows.
@@ -45,7 +46,6 @@ class LiveTextOverlay final : public LiveTextView {
   void SetThemeColor(OverlayThemeColor theme);
   void SetPosition(OverlayPosition position);
 
-  HWND window() const { return window_; }
   bool visible() const { return visible_; }
   const std::wstring& text() const { return text_; }
   std::uint32_t dpi() const { return dpi_; }
@@ -61,14 +61,14 @@ class LiveTextOverlay final : public LiveTextView {
   // Replaces WindowDpi for this overlay's DPI queries, so that a change of the
   // display scale can be played where the real one cannot be changed.
   using DpiQuery = std::uint32_t (*)(HWND);
-  void SetDpiQueryForTesting(DpiQuery query) { dpi_query_ = query; }
+  void SetDpiQueryForTest(DpiQuery query) { dpi_query_ = query; }
 
  private:
-  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-  LRESULT HandleMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+  friend class WindowOwner<LiveTextOverlay>;
+  LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
 
   // The window whose DPI and monitor the overlay follows.
-  HWND ReferenceWindow() const { return owner_ != nullptr ? owner_ : window_; }
+  HWND ReferenceWindow() const { return owner_ != nullptr ? owner_ : window(); }
   void LayoutAndRender();
   // Draws with the font the layout measured with.
   void RenderFull(const Gdiplus::Font* font);
@@ -80,7 +80,6 @@ class LiveTextOverlay final : public LiveTextView {
 
   HINSTANCE instance_;
   HWND owner_;
-  HWND window_ = nullptr;
   bool visible_ = false;
   std::wstring text_;
   OverlayThemeColor theme_ = OverlayThemeColor::White;

@@ -70,27 +70,27 @@ ContactFeedbackDialog::~ContactFeedbackDialog() = default;
 
 bool ContactFeedbackDialog::Run(HWND owner, HINSTANCE instance) {
   static std::atomic<bool> registered{false};
-  RegisterDialogClass(registered, instance, kContactDialogClass, &DialogWindowProc<ContactFeedbackDialog>);
+  RegisterDialogClass(registered, instance, kContactDialogClass, &ContactFeedbackDialog::WindowProc);
   ContactFeedbackDialog dialog(instance, owner);
   return RunDialogFrame(kFrame, owner, instance, &dialog);
 }
 
 void ContactFeedbackDialog::Create() {
-  font_.Create(DialogDpi(window_));
+  font_.Create(DialogDpi(window()));
   image_ = detail::LoadContactImage(instance_);
   // Created at design size 10 x 10 at any DPI; Layout sizes them.
-  CreateDialogControl(window_, instance_, kCaption, kDesignDpi, font_.get());
-  CreateDialogControl(window_, instance_, kClose, kDesignDpi, font_.get());
+  CreateDialogControl(window(), instance_, kCaption, kDesignDpi, font_.get());
+  CreateDialogControl(window(), instance_, kClose, kDesignDpi, font_.get());
   Layout();
 }
 
 void ContactFeedbackDialog::Layout() {
   RECT client{};
-  GetClientRect(window_, &client);
-  const ContactLayout layout = LayOutContactDialog(client.right, client.bottom, DialogDpi(window_));
+  GetClientRect(window(), &client);
+  const ContactLayout layout = LayOutContactDialog(client.right, client.bottom, DialogDpi(window()));
   constexpr UINT kFlags = SWP_NOZORDER | SWP_NOACTIVATE;
   const auto place = [this](int id, const DialogBox& box) {
-    if (HWND control = GetDlgItem(window_, id)) {
+    if (HWND control = GetDlgItem(window(), id)) {
       SetWindowPos(control, nullptr, box.x, box.y, box.width, box.height, kFlags);
     }
   };
@@ -99,11 +99,11 @@ void ContactFeedbackDialog::Layout() {
   image_x_ = layout.image_x;
   image_y_ = layout.image_y;
   image_size_ = layout.image_size;
-  InvalidateRect(window_, nullptr, FALSE);
+  InvalidateRect(window(), nullptr, FALSE);
 }
 
 void ContactFeedbackDialog::Paint() {
-  const ScopedPaint paint(window_);
+  const ScopedPaint paint(window());
   if (image_ == nullptr || image_size_ < 1 || paint.dc() == nullptr) {
     return;
   }
@@ -113,28 +113,26 @@ void ContactFeedbackDialog::Paint() {
   graphics.DrawImage(image_.get(), image_x_, image_y_, image_size_, image_size_);
 }
 
-LRESULT ContactFeedbackDialog::HandleMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+LRESULT ContactFeedbackDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_CREATE:
-      window_ = window;
       Create();
       return 0;
     case WM_SIZE:
-      // Nothing to arrange before WM_CREATE has made the controls.
-      if (window_ != nullptr) {
-        Layout();
-      }
+      // Safe before WM_CREATE too: controls not made yet are skipped, and
+      // Create lays them out once they exist.
+      Layout();
       return 0;
     case WM_PAINT:
       Paint();
       return 0;
     case WM_COMMAND:
       if (LOWORD(wparam) == kContactCloseId || LOWORD(wparam) == IDCANCEL) {
-        DestroyWindow(window_);
+        DestroyWindow(window());
       }
       return 0;
     case WM_CLOSE:
-      DestroyWindow(window_);
+      DestroyWindow(window());
       return 0;
     case WM_DESTROY:
       image_.reset();
@@ -142,7 +140,7 @@ LRESULT ContactFeedbackDialog::HandleMessage(HWND window, UINT message, WPARAM w
       ReleaseOwner(owner_);
       return 0;
     default:
-      return DefWindowProcW(window, message, wparam, lparam);
+      return DefaultHandling(message, wparam, lparam);
   }
 }
 

@@ -24,7 +24,7 @@ inline constexpr int kContactCloseId = 1001;
 
 // A line asking the user to scan the code below it, the contact picture and
 // a close button. Changes no settings.
-class ContactFeedbackDialog {
+class ContactFeedbackDialog final : public WindowOwner<ContactFeedbackDialog> {
  public:
   // Shows the dialog; true once it has been shown and closed, false when the
   // window could not be created.
@@ -34,18 +34,16 @@ class ContactFeedbackDialog {
   ContactFeedbackDialog(const ContactFeedbackDialog&) = delete;
   ContactFeedbackDialog& operator=(const ContactFeedbackDialog&) = delete;
 
-  // The window procedure's target (DialogWindowProc).
-  LRESULT HandleMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-
  private:
+  friend class WindowOwner<ContactFeedbackDialog>;
   ContactFeedbackDialog(HINSTANCE instance, HWND owner);
+  LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
   void Create();
   void Layout();
   void Paint();
 
   HINSTANCE instance_;
   HWND owner_;
-  HWND window_ = nullptr;
   DialogFont font_;
   std::unique_ptr<Gdiplus::Bitmap> image_;  // decoded when the dialog opens, released when it closes
   std::int32_t image_x_ = 0;

@@ -12,7 +12,7 @@ namespace lumora {
 
 namespace {
 
-std::atomic<std::uint32_t> g_dpi_for_testing{0};
+std::atomic<std::uint32_t> g_dpi_for_test{0};
 
 using SystemParametersInfoForDpiFn = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
 
@@ -71,7 +71,7 @@ void RegisterDialogClass(std::atomic<bool>& registered, HINSTANCE instance, cons
 }
 
 std::uint32_t DialogDpi(HWND window) {
-  const std::uint32_t forced = g_dpi_for_testing.load();
+  const std::uint32_t forced = g_dpi_for_test.load();
   return forced != 0 ? forced : WindowDpi(window);
 }
 
@@ -164,8 +164,71 @@ void ReleaseOwner(HWND owner) {
   }
 }
 
+ConfigDialog::ConfigDialog(HINSTANCE instance, HWND owner, const AppConfig& current, ControlIds ids)
+    : instance_(instance), owner_(owner), ids_(ids), working_(current) {}
+
+bool ConfigDialog::RunModal(const DialogFrame& frame, std::atomic<bool>& registered, AppConfig* result) {
+  RegisterDialogClass(registered, instance_, frame.class_name, &ConfigDialog::WindowProc);
+  if (!RunDialogFrame(frame, owner_, instance_, this)) {
+    return false;
+  }
+  if (!accepted_ || result == nullptr) {
+    return false;
+  }
+  *result = working_;
+  return true;
+}
+
+void ConfigDialog::Confirm() {
+  std::int32_t port = 0;
+  if (!ReadListenPortOrWarn(window(), GetDlgItem(window(), ids_.port_edit), port)) {
+    return;  // the dialog stays as the user left it
+  }
+  TakeControls(port, working_);
+  accepted_ = true;
+  DestroyWindow(window());
+}
+
+void ConfigDialog::Close() {
+  accepted_ = false;
+  DestroyWindow(window());
+}
+
+LRESULT ConfigDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_CREATE: {
+      const std::uint32_t dpi = DialogDpi(window());
+      font_.Create(dpi);
+      CreateControls(dpi, font_.get());
+      return 0;
+    }
+    case WM_COMMAND: {
+      const int id = LOWORD(wparam);
+      if (id == ids_.confirm) {
+        Confirm();
+      } else if (id == ids_.cancel || id == IDCANCEL) {  // IDCANCEL: Esc, through IsDialogMessageW
+        Close();
+      }
+      return 0;
+    }
+    case DM_GETDEFID:
+      // Enter, through IsDialogMessageW, presses the default button as it
+      // does in any Windows dialog.
+      return MAKELRESULT(ids_.confirm, DC_HASDEFID);
+    case WM_CLOSE:
+      Close();
+      return 0;
+    case WM_DESTROY:
+      font_.Reset();
+      ReleaseOwner(owner_);
+      return 0;
+    default:
+      return DefaultHandling(message, wparam, lparam);
+  }
+}
+
 namespace detail {
-void SetDialogDpiForTesting(std::uint32_t dpi) { g_dpi_for_testing = dpi; }
+void SetDialogDpiForTest(std::uint32_t dpi) { g_dpi_for_test = dpi; }
 }  // namespace detail
 
 }  // namespace lumora

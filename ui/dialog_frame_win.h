@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "base/scoped_win.h"
+#include "base/window_proc_win.h"
 #include "config/app_config.h"
 
 namespace lumora {
@@ -35,16 +36,6 @@ class DialogFont {
  private:
   ScopedGdiObject<HFONT> owned_;
   HFONT font_ = nullptr;
-};
-
-// The state of the settings and the onboarding dialog: the record the dialog
-// edits, and whether the user confirmed it.
-struct DialogState {
-  AppConfig initial;  // the record handed in
-  AppConfig working;  // controls are filled from it; a valid confirmation writes into it
-  bool accepted = false;
-  HWND owner = nullptr;
-  DialogFont font;
 };
 
 // One child control in design pixels (at 96 DPI).
@@ -95,31 +86,54 @@ bool IsChecked(HWND check_box);
 // At WM_DESTROY: the owner is enabled again (also when it was never disabled).
 void ReleaseOwner(HWND owner);
 
-// The one window-procedure pattern: the object behind the window arrives as
-// the creation parameter, is kept in GWLP_USERDATA from WM_NCCREATE on and
-// handles every later message; the link is cut at WM_NCDESTROY.
-template <typename Dialog>
-LRESULT CALLBACK DialogWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  Dialog* self = nullptr;
-  if (message == WM_NCCREATE) {
-    self = static_cast<Dialog*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  } else {
-    self = reinterpret_cast<Dialog*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  }
-  if (self == nullptr) {
-    return DefWindowProcW(window, message, wparam, lparam);
-  }
-  if (message == WM_NCDESTROY) {
-    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-  }
-  return self->HandleMessage(window, message, wparam, lparam);
-}
+// The settings and the onboarding dialog: the window edits a copy of the
+// settings. The confirm button, or Enter, takes the controls' values when the
+// port is one the dialogs accept and closes the window; the cancel button,
+// Esc or the close box close it and leave the record as it was.
+class ConfigDialog : public WindowOwner<ConfigDialog> {
+ protected:
+  struct ControlIds {
+    int port_edit;
+    int confirm;  // also the default button, pressed by Enter
+    int cancel;
+  };
+
+  ConfigDialog(HINSTANCE instance, HWND owner, const AppConfig& current, ControlIds ids);
+  virtual ~ConfigDialog() = default;
+
+  // Registers the dialog's class on the first call for `registered`, shows
+  // the dialog and returns when it is closed. True, with `result` set to the
+  // whole edited record, when the user confirmed and `result` is not null;
+  // otherwise false with `result` untouched.
+  bool RunModal(const DialogFrame& frame, std::atomic<bool>& registered, AppConfig* result);
+
+  // At WM_CREATE: the controls, filled from working().
+  virtual void CreateControls(std::uint32_t dpi, HFONT font) = 0;
+  // At a confirmation with a valid `port`: what the controls hold, into
+  // `working`.
+  virtual void TakeControls(std::int32_t port, AppConfig& working) = 0;
+
+  HINSTANCE instance() const { return instance_; }
+  const AppConfig& working() const { return working_; }
+
+ private:
+  friend class WindowOwner<ConfigDialog>;
+  LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
+  void Confirm();
+  void Close();
+
+  HINSTANCE instance_;
+  HWND owner_;
+  ControlIds ids_;
+  AppConfig working_;
+  bool accepted_ = false;
+  DialogFont font_;
+};
 
 namespace detail {
 // Replaces the DPI the dialogs scale by (0 puts WindowDpi back), so that a
 // display scale can be played where the bench's cannot be changed.
-void SetDialogDpiForTesting(std::uint32_t dpi);
+void SetDialogDpiForTest(std::uint32_t dpi);
 }  // namespace detail
 
 }  // namespace lumora

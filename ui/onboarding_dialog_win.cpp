@@ -43,34 +43,21 @@ std::vector<std::string> Addresses() {
 }  // namespace
 
 OnboardingDialog::OnboardingDialog(HINSTANCE instance, HWND owner, const AppConfig& current)
-    : instance_(instance) {
-  state_.initial = current;
-  state_.working = current;
-  state_.owner = owner;
+    : ConfigDialog(instance, owner, current, {kOnboardingPortEditId, kOnboardingStartId, kOnboardingSkipId}) {
 }
 
 bool OnboardingDialog::Run(HWND owner, HINSTANCE instance, const AppConfig& current, AppConfig* result) {
   static std::atomic<bool> registered{false};
-  RegisterDialogClass(registered, instance, kOnboardingDialogClass, &DialogWindowProc<OnboardingDialog>);
   OnboardingDialog dialog(instance, owner, current);
-  if (!RunDialogFrame(kFrame, owner, instance, &dialog)) {
-    return false;
-  }
-  if (!dialog.state_.accepted || result == nullptr) {
-    return false;
-  }
-  *result = dialog.state_.working;
-  return true;
+  return dialog.RunModal(kFrame, registered, result);
 }
 
-void OnboardingDialog::CreateControls() {
-  const std::uint32_t dpi = DialogDpi(window_);
-  state_.font.Create(dpi);
-  const HFONT font = state_.font.get();
+void OnboardingDialog::CreateControls(std::uint32_t dpi, HFONT font) {
+  const HWND dialog = window();
 
-  CreateDialogControl(window_, instance_, kWelcome, dpi, font);
-  CreateDialogControl(window_, instance_, kAddressLabel, dpi, font);
-  HWND list = CreateDialogControl(window_, instance_, kAddressList, dpi, font);
+  CreateDialogControl(dialog, instance(), kWelcome, dpi, font);
+  CreateDialogControl(dialog, instance(), kAddressLabel, dpi, font);
+  HWND list = CreateDialogControl(dialog, instance(), kAddressList, dpi, font);
   // Read once: the user types one of these into the phone while the dialog
   // is open.
   const std::vector<std::string> addresses = Addresses();
@@ -81,70 +68,24 @@ void OnboardingDialog::CreateControls() {
     const std::wstring line = Utf8ToWide(address);
     SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
   }
-  CreateDialogControl(window_, instance_, kPortLabel, dpi, font);
-  HWND port = CreateDialogControl(window_, instance_, kPortEdit, dpi, font);
-  SetWindowTextW(port, std::to_wstring(state_.working.listen_port).c_str());
-  HWND press_enter = CreateDialogControl(window_, instance_, kPressEnter, dpi, font);
-  SendMessageW(press_enter, BM_SETCHECK, state_.working.press_enter_on_commit ? BST_CHECKED : BST_UNCHECKED,
-               0);
-  CreateDialogControl(window_, instance_, kStart, dpi, font);
-  CreateDialogControl(window_, instance_, kSkip, dpi, font);
+  CreateDialogControl(dialog, instance(), kPortLabel, dpi, font);
+  HWND port = CreateDialogControl(dialog, instance(), kPortEdit, dpi, font);
+  SetWindowTextW(port, std::to_wstring(working().listen_port).c_str());
+  HWND press_enter = CreateDialogControl(dialog, instance(), kPressEnter, dpi, font);
+  SendMessageW(press_enter, BM_SETCHECK, working().press_enter_on_commit ? BST_CHECKED : BST_UNCHECKED, 0);
+  CreateDialogControl(dialog, instance(), kStart, dpi, font);
+  CreateDialogControl(dialog, instance(), kSkip, dpi, font);
 }
 
-void OnboardingDialog::Confirm() {
-  std::int32_t port = 0;
-  if (!ReadListenPortOrWarn(window_, GetDlgItem(window_, kOnboardingPortEditId), port)) {
-    return;
-  }
+void OnboardingDialog::TakeControls(std::int32_t port, AppConfig& working) {
   // Only these two: the start button confirms the port and the Enter choice;
   // the host starts the server after the dialog, whichever button closed it.
-  state_.working.listen_port = port;
-  state_.working.press_enter_on_commit = IsChecked(GetDlgItem(window_, kOnboardingPressEnterId));
-  state_.accepted = true;
-  DestroyWindow(window_);
-}
-
-void OnboardingDialog::Close() {
-  state_.accepted = false;
-  DestroyWindow(window_);
-}
-
-LRESULT OnboardingDialog::HandleMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  switch (message) {
-    case WM_CREATE:
-      window_ = window;
-      CreateControls();
-      return 0;
-    case WM_COMMAND:
-      switch (LOWORD(wparam)) {
-        case kOnboardingStartId:
-          Confirm();
-          break;
-        case kOnboardingSkipId:
-        case IDCANCEL:  // Esc, through IsDialogMessageW
-          Close();
-          break;
-        default:
-          break;
-      }
-      return 0;
-    case DM_GETDEFID:
-      // Enter presses the default button, as in any Windows dialog.
-      return MAKELRESULT(kOnboardingStartId, DC_HASDEFID);
-    case WM_CLOSE:
-      Close();
-      return 0;
-    case WM_DESTROY:
-      state_.font.Reset();
-      ReleaseOwner(state_.owner);
-      return 0;
-    default:
-      return DefWindowProcW(window, message, wparam, lparam);
-  }
+  working.listen_port = port;
+  working.press_enter_on_commit = IsChecked(GetDlgItem(window(), kOnboardingPressEnterId));
 }
 
 namespace detail {
-void SetAddressQueryForTesting(AddressQuery query) { g_address_query = query; }
+void SetAddressQueryForTest(AddressQuery query) { g_address_query = query; }
 }  // namespace detail
 
 }  // namespace lumora

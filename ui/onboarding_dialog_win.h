@@ -21,7 +21,7 @@ inline constexpr int kOnboardingSkipId = 2005;
 
 // The first-run welcome: what the program does, the PC's IPv4 addresses that
 // the phone needs, and the choice of port and of Enter after each commit.
-class OnboardingDialog {
+class OnboardingDialog final : public ConfigDialog {
  public:
   // True, with `result` set to the edited record (only the port and the Enter
   // setting change), when the user pressed the start button with a valid port
@@ -30,25 +30,17 @@ class OnboardingDialog {
   // settings and starts the server either way.
   static bool Run(HWND owner, HINSTANCE instance, const AppConfig& current, AppConfig* result);
 
-  // The window procedure's target (DialogWindowProc).
-  LRESULT HandleMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-
  private:
   OnboardingDialog(HINSTANCE instance, HWND owner, const AppConfig& current);
-  void CreateControls();
-  void Confirm();
-  void Close();
-
-  HINSTANCE instance_;
-  HWND window_ = nullptr;
-  DialogState state_;
+  void CreateControls(std::uint32_t dpi, HFONT font) override;
+  void TakeControls(std::int32_t port, AppConfig& working) override;
 };
 
 namespace detail {
 // Replaces GetLocalIPv4Addresses for the address list (null puts it back), so
 // that a PC with two adapters, or none, can be played.
 using AddressQuery = std::vector<std::string> (*)();
-void SetAddressQueryForTesting(AddressQuery query);
+void SetAddressQueryForTest(AddressQuery query);
 }  // namespace detail
 
 }  // namespace lumora

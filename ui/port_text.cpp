@@ -6,6 +6,8 @@ namespace lumora {
 
 namespace {
 
+// The ideographic space stays an escape: written out it cannot be told from
+// an ordinary one.
 bool IsSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r') || c == u'\u3000'; }
 
 // The digit's value, or -1.
@@ -13,8 +15,8 @@ int DigitValue(char16_t c) {
   if (c >= u'0' && c <= u'9') {
     return c - u'0';
   }
-  if (c >= u'\uFF10' && c <= u'\uFF19') {
-    return c - u'\uFF10';
+  if (c >= u'０' && c <= u'９') {
+    return c - u'０';
   }
   return -1;
 }

@@ -52,104 +52,44 @@ Enum SelectedValue(HWND list, std::int32_t count, Enum fallback) {
 }  // namespace
 
 SettingsDialog::SettingsDialog(HINSTANCE instance, HWND owner, const AppConfig& current)
-    : instance_(instance) {
-  state_.initial = current;
-  state_.working = current;
-  state_.owner = owner;
-}
+    : ConfigDialog(instance, owner, current, {kSettingsPortEditId, kSettingsOkId, kSettingsCancelId}) {}
 
 bool SettingsDialog::Run(HWND owner, HINSTANCE instance, const AppConfig& current, AppConfig* result) {
   static std::atomic<bool> registered{false};
-  RegisterDialogClass(registered, instance, kSettingsDialogClass, &DialogWindowProc<SettingsDialog>);
   SettingsDialog dialog(instance, owner, current);
-  if (!RunDialogFrame(kFrame, owner, instance, &dialog)) {
-    return false;
-  }
-  if (!dialog.state_.accepted || result == nullptr) {
-    return false;
-  }
-  *result = dialog.state_.working;
-  return true;
+  return dialog.RunModal(kFrame, registered, result);
 }
 
-void SettingsDialog::CreateControls() {
-  const std::uint32_t dpi = DialogDpi(window_);
-  state_.font.Create(dpi);
-  const HFONT font = state_.font.get();
-  const AppConfig& working = state_.working;
+void SettingsDialog::CreateControls(std::uint32_t dpi, HFONT font) {
+  const HWND dialog = window();
+  const AppConfig& record = working();
 
-  CreateDialogControl(window_, instance_, kPortLabel, dpi, font);
-  HWND port = CreateDialogControl(window_, instance_, kPortEdit, dpi, font);
-  SetWindowTextW(port, std::to_wstring(working.listen_port).c_str());
-  HWND press_enter = CreateDialogControl(window_, instance_, kPressEnter, dpi, font);
-  SendMessageW(press_enter, BM_SETCHECK, working.press_enter_on_commit ? BST_CHECKED : BST_UNCHECKED, 0);
-  HWND auto_start = CreateDialogControl(window_, instance_, kAutoStart, dpi, font);
-  SendMessageW(auto_start, BM_SETCHECK, working.auto_start ? BST_CHECKED : BST_UNCHECKED, 0);
-  CreateDialogControl(window_, instance_, kThemeLabel, dpi, font);
-  FillList(CreateDialogControl(window_, instance_, kThemeList, dpi, font), kOverlayThemeColorCount,
-           working.overlay_theme_color, ThemeColorDisplayName);
-  CreateDialogControl(window_, instance_, kPositionLabel, dpi, font);
-  FillList(CreateDialogControl(window_, instance_, kPositionList, dpi, font), kOverlayPositionCount,
-           working.overlay_position, PositionDisplayName);
-  CreateDialogControl(window_, instance_, kOk, dpi, font);
-  CreateDialogControl(window_, instance_, kCancel, dpi, font);
+  CreateDialogControl(dialog, instance(), kPortLabel, dpi, font);
+  HWND port = CreateDialogControl(dialog, instance(), kPortEdit, dpi, font);
+  SetWindowTextW(port, std::to_wstring(record.listen_port).c_str());
+  HWND press_enter = CreateDialogControl(dialog, instance(), kPressEnter, dpi, font);
+  SendMessageW(press_enter, BM_SETCHECK, record.press_enter_on_commit ? BST_CHECKED : BST_UNCHECKED, 0);
+  HWND auto_start = CreateDialogControl(dialog, instance(), kAutoStart, dpi, font);
+  SendMessageW(auto_start, BM_SETCHECK, record.auto_start ? BST_CHECKED : BST_UNCHECKED, 0);
+  CreateDialogControl(dialog, instance(), kThemeLabel, dpi, font);
+  FillList(CreateDialogControl(dialog, instance(), kThemeList, dpi, font), kOverlayThemeColorCount,
+           record.overlay_theme_color, ThemeColorDisplayName);
+  CreateDialogControl(dialog, instance(), kPositionLabel, dpi, font);
+  FillList(CreateDialogControl(dialog, instance(), kPositionList, dpi, font), kOverlayPositionCount,
+           record.overlay_position, PositionDisplayName);
+  CreateDialogControl(dialog, instance(), kOk, dpi, font);
+  CreateDialogControl(dialog, instance(), kCancel, dpi, font);
 }
 
-void SettingsDialog::Confirm() {
-  std::int32_t port = 0;
-  if (!ReadListenPortOrWarn(window_, GetDlgItem(window_, kSettingsPortEditId), port)) {
-    return;  // the dialog stays as the user left it
-  }
-  AppConfig& working = state_.working;
+void SettingsDialog::TakeControls(std::int32_t port, AppConfig& working) {
+  const HWND dialog = window();
   working.listen_port = port;
-  working.press_enter_on_commit = IsChecked(GetDlgItem(window_, kSettingsPressEnterId));
-  working.auto_start = IsChecked(GetDlgItem(window_, kSettingsAutoStartId));
-  working.overlay_theme_color = SelectedValue(GetDlgItem(window_, kSettingsThemeListId),
+  working.press_enter_on_commit = IsChecked(GetDlgItem(dialog, kSettingsPressEnterId));
+  working.auto_start = IsChecked(GetDlgItem(dialog, kSettingsAutoStartId));
+  working.overlay_theme_color = SelectedValue(GetDlgItem(dialog, kSettingsThemeListId),
                                               kOverlayThemeColorCount, OverlayThemeColor::White);
-  working.overlay_position = SelectedValue(GetDlgItem(window_, kSettingsPositionListId),
-                                           kOverlayPositionCount, OverlayPosition::Center);
-  state_.accepted = true;
-  DestroyWindow(window_);
-}
-
-void SettingsDialog::Close() {
-  state_.accepted = false;
-  DestroyWindow(window_);
-}
-
-LRESULT SettingsDialog::HandleMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  switch (message) {
-    case WM_CREATE:
-      window_ = window;
-      CreateControls();
-      return 0;
-    case WM_COMMAND:
-      switch (LOWORD(wparam)) {
-        case kSettingsOkId:
-          Confirm();
-          break;
-        case kSettingsCancelId:
-        case IDCANCEL:  // Esc, through IsDialogMessageW
-          Close();
-          break;
-        default:
-          break;
-      }
-      return 0;
-    case DM_GETDEFID:
-      // Enter, through IsDialogMessageW, presses the default button as it
-      // does in any Windows dialog.
-      return MAKELRESULT(kSettingsOkId, DC_HASDEFID);
-    case WM_CLOSE:
-      Close();
-      return 0;
-    case WM_DESTROY:
-      state_.font.Reset();
-      ReleaseOwner(state_.owner);
-      return 0;
-    default:
-      return DefWindowProcW(window, message, wparam, lparam);
-  }
+  working.overlay_position = SelectedValue(GetDlgItem(dialog, kSettingsPositionListId), kOverlayPositionCount,
+                                           OverlayPosition::Center);
 }
 
 }  // namespace lumora

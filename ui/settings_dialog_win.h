@@ -20,7 +20,7 @@ inline constexpr int kSettingsAutoStartId = 1007;
 
 // The port, Enter on commit, start with Windows, overlay theme and position,
 // edited in one window on a copy of the live settings.
-class SettingsDialog {
+class SettingsDialog final : public ConfigDialog {
  public:
   // Shows the dialog and returns when it is closed. True, with `result` set to
   // the whole edited record, when the user confirmed with a valid port and
@@ -29,18 +29,10 @@ class SettingsDialog {
   // record is the caller's job.
   static bool Run(HWND owner, HINSTANCE instance, const AppConfig& current, AppConfig* result);
 
-  // The window procedure's target (DialogWindowProc).
-  LRESULT HandleMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-
  private:
   SettingsDialog(HINSTANCE instance, HWND owner, const AppConfig& current);
-  void CreateControls();
-  void Confirm();
-  void Close();
-
-  HINSTANCE instance_;
-  HWND window_ = nullptr;
-  DialogState state_;
+  void CreateControls(std::uint32_t dpi, HFONT font) override;
+  void TakeControls(std::int32_t port, AppConfig& working) override;
 };
 
 }  // namespace lumora

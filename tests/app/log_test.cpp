@@ -106,7 +106,7 @@ TEST_F(LogTest, LineLayoutIsExact) {
 }
 
 TEST_F(LogTest, FileHoldsCrLfAndMessageBytesUnchanged) {
-  const std::string chinese = "coordinator: \xE4\xBD\xA0\xE5\xA5\xBD";  // UTF-8, unchanged on disk
+  const std::string chinese = "coordinator: 你好";  // UTF-8, unchanged on disk
   Log(LogLevel::Warn, "APP", "first");
   Log(LogLevel::Warn, "APP", "split\nsecond half");
   Log(LogLevel::Warn, "APP", chinese);

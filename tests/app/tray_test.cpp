@@ -11,6 +11,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/auto_start_win.h"
@@ -26,20 +27,17 @@ namespace {
 
 TEST(TrayTextTest, TipAndConnectionInfo) {
   EXPECT_EQ(TrayTipText(47823, true),
-            L"Lumora\u8BED\u97F3\u8F93\u5165 1.0.0\n\u76D1\u542C\u7AEF\u53E3 "
-            L"47823\n\u72B6\u6001\uFF1A\u8FD0\u884C\u4E2D");
+            L"Lumora语音输入 1.0.0\n监听端口 "
+            L"47823\n状态：运行中");
   EXPECT_EQ(TrayTipText(50000, false),
-            L"Lumora\u8BED\u97F3\u8F93\u5165 1.0.0\n\u76D1\u542C\u7AEF\u53E3 "
-            L"50000\n\u72B6\u6001\uFF1A\u5DF2\u505C\u6B62");
+            L"Lumora语音输入 1.0.0\n监听端口 "
+            L"50000\n状态：已停止");
 
   const std::wstring head =
-      L"Lumora\u8BED\u97F3\u8F93\u5165\u6B63\u5728\u76D1\u542C\u7AEF\u53E3 47823\u3002\n\n\u672C\u673A IPv4 "
-      L"\u5730\u5740\uFF1A\n";
-  const std::wstring tail =
-      L"\n\u8BF7\u5728\u5B89\u5353 APP "
-      L"\u7684\u8FDE\u63A5\u9875\u9762\u4E2D\u4F7F\u7528\u4EE5\u4E0A\u4FE1\u606F\u3002";
-  EXPECT_EQ(ConnectionInfoText(47823, {}),
-            head + L"  \uFF08\u65E0\u53EF\u7528\u7F51\u7EDC\u63A5\u53E3\uFF09\n" + tail);
+      L"Lumora语音输入正在监听端口 47823。\n\n本机 IPv4 "
+      L"地址：\n";
+  const std::wstring tail = L"\n请在安卓 APP 的连接页面中使用以上信息。";
+  EXPECT_EQ(ConnectionInfoText(47823, {}), head + L"  （无可用网络接口）\n" + tail);
   EXPECT_EQ(ConnectionInfoText(47823, {"192.168.1.5", "10.0.0.7"}),
             head + L"  192.168.1.5:47823\n  10.0.0.7:47823\n" + tail);
 }
@@ -75,7 +73,8 @@ TEST(TrayMenuTest, ItemsOrderChecksAndSubmenus) {
   config.use_clipboard_paste = true;
   config.overlay_theme_color = OverlayThemeColor::Blue;
   config.overlay_position = OverlayPosition::BottomRight;
-  HMENU menu = BuildTrayMenu(config);
+  const ScopedMenu owned = BuildTrayMenu(config);
+  const HMENU menu = owned.get();
   const std::vector<Item> items = ReadMenu(menu);
   ASSERT_EQ(items.size(), 12u);
   const struct {
@@ -83,19 +82,18 @@ TEST(TrayMenuTest, ItemsOrderChecksAndSubmenus) {
     UINT id;
     bool checked;
   } want[] = {
-      {L"\u8BBE\u7F6E...", IDM_SETTINGS, false},
-      {L"\u663E\u793A IP \u548C\u7AEF\u53E3...", IDM_SHOW_INFO, false},
+      {L"设置...", IDM_SETTINGS, false},
+      {L"显示 IP 和端口...", IDM_SHOW_INFO, false},
       {L"", 0, false},
-      {L"\u5F00\u673A\u81EA\u542F\u52A8", IDM_AUTO_START, false},
-      {L"\u63D0\u4EA4\u65F6\u6309 Enter", IDM_PRESS_ENTER, true},
-      {L"\u4F7F\u7528\u526A\u8D34\u677F\u7C98\u8D34\uFF08\u517C\u5BB9\u6A21\u5F0F\uFF09", IDM_CLIPBOARD_PASTE,
-       true},
-      {L"\u4E3B\u9898\u989C\u8272", 0, false},
-      {L"\u60AC\u6D6E\u7A97\u4F4D\u7F6E", 0, false},
+      {L"开机自启动", IDM_AUTO_START, false},
+      {L"提交时按 Enter", IDM_PRESS_ENTER, true},
+      {L"使用剪贴板粘贴（兼容模式）", IDM_CLIPBOARD_PASTE, true},
+      {L"主题颜色", 0, false},
+      {L"悬浮窗位置", 0, false},
       {L"", 0, false},
-      {L"\u8054\u7CFB\u4F5C\u8005 && \u95EE\u9898\u53CD\u9988...", IDM_CONTACT, false},
+      {L"联系作者 && 问题反馈...", IDM_CONTACT, false},
       {L"", 0, false},
-      {L"\u9000\u51FA", IDM_EXIT, false},
+      {L"退出", IDM_EXIT, false},
   };
   for (std::size_t i = 0; i < items.size(); ++i) {
     SCOPED_TRACE(i);
@@ -110,8 +108,7 @@ TEST(TrayMenuTest, ItemsOrderChecksAndSubmenus) {
   EXPECT_TRUE(items[7].submenu);
 
   const std::vector<Item> themes = ReadMenu(GetSubMenu(menu, 6));
-  const std::vector<std::wstring> theme_names = {L"\u767D", L"\u7C89", L"\u7EFF",
-                                                 L"\u9EC4", L"\u84DD", L"\u7D2B"};
+  const std::vector<std::wstring> theme_names = {L"白", L"粉", L"绿", L"黄", L"蓝", L"紫"};
   ASSERT_EQ(themes.size(), theme_names.size());
   for (std::size_t i = 0; i < themes.size(); ++i) {
     EXPECT_EQ(themes[i].text, theme_names[i]);
@@ -119,15 +116,34 @@ TEST(TrayMenuTest, ItemsOrderChecksAndSubmenus) {
     EXPECT_EQ(themes[i].checked, i == 4);
   }
   const std::vector<Item> positions = ReadMenu(GetSubMenu(menu, 7));
-  const std::vector<std::wstring> position_names = {L"\u5C45\u4E2D", L"\u5DE6\u4E0A", L"\u53F3\u4E0A",
-                                                    L"\u5DE6\u4E0B", L"\u53F3\u4E0B"};
+  const std::vector<std::wstring> position_names = {L"居中", L"左上", L"右上", L"左下", L"右下"};
   ASSERT_EQ(positions.size(), position_names.size());
   for (std::size_t i = 0; i < positions.size(); ++i) {
     EXPECT_EQ(positions[i].text, position_names[i]);
     EXPECT_EQ(positions[i].id, IDM_POSITION_BASE + i);
     EXPECT_EQ(positions[i].checked, i == 4);
   }
-  DestroyMenu(menu);
+}
+
+TEST(TrayMenuTest, SubmenusGoWithTheMenu) {
+  HMENU menu = nullptr;
+  HMENU themes = nullptr;
+  HMENU positions = nullptr;
+  {
+    ScopedMenu moved_from = BuildTrayMenu(AppConfig{});
+    const ScopedMenu built = std::move(moved_from);
+    EXPECT_EQ(moved_from.get(), nullptr);
+    menu = built.get();
+    themes = GetSubMenu(menu, 6);
+    positions = GetSubMenu(menu, 7);
+    ASSERT_TRUE(IsMenu(menu));
+    ASSERT_TRUE(IsMenu(themes));
+    ASSERT_TRUE(IsMenu(positions));
+  }
+  // One DestroyMenu took all three, and the moved-from owner destroyed none.
+  EXPECT_FALSE(IsMenu(menu));
+  EXPECT_FALSE(IsMenu(themes));
+  EXPECT_FALSE(IsMenu(positions));
 }
 
 std::string FileText() {

@@ -115,7 +115,7 @@ TEST(HostWindowTest, IsHiddenToolWindowWithTheProductTitle) {
   EXPECT_STREQ(class_name, L"Parlino.Host");
   wchar_t title[64] = {};
   GetWindowTextW(window, title, 64);
-  EXPECT_STREQ(title, L"Lumora\u8BED\u97F3\u8F93\u5165");
+  EXPECT_STREQ(title, L"Lumora语音输入");
   EXPECT_FALSE(IsWindowVisible(window));
   EXPECT_TRUE(GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
   // Closing the window ends the loop with 0.

@@ -53,7 +53,7 @@ void BM_LockedQueueFloor(benchmark::State& state) {
   std::deque<lumora::OutputItem> queue;
   for (auto _ : state) {
     lumora::OutputItem item;
-    item.text = "\xE4\xBB\x8A\xE5\xA4\xA9\xE4\xB8\x8B\xE5\x8D\x88";
+    item.text = "今天下午";
     {
       std::lock_guard<std::mutex> lock(mutex);
       queue.push_back(std::move(item));
@@ -73,7 +73,7 @@ void BM_EnqueueText(benchmark::State& state) {
   lumora::TextInjector injector(std::move(desktop));
   std::size_t queued = 0;
   for (auto _ : state) {
-    injector.EnqueueText("\xE4\xBB\x8A\xE5\xA4\xA9\xE4\xB8\x8B\xE5\x8D\x88", false, false);
+    injector.EnqueueText("今天下午", false, false);
     ++queued;
   }
   // The timer stopped with the loop: draining the queue is not counted.
@@ -88,7 +88,7 @@ BENCHMARK(BM_EnqueueText);
 void BM_TypeTextEvents(benchmark::State& state) {
   std::string text;
   for (int i = 0; i < 200; ++i) {
-    text += "\xE4\xBD\xA0";
+    text += "你";
   }
   auto desktop = std::make_unique<CountingDesktop>();
   CountingDesktop* counter = desktop.get();

@@ -50,9 +50,7 @@ void Fail(const std::string& what) {
 
 // "今天天气很好，我们去公园散步吧。" repeated to `count` characters.
 std::string ChineseText(std::size_t count) {
-  const std::wstring sentence =
-      L"\u4ECA\u5929\u5929\u6C14\u5F88\u597D\uFF0C\u6211\u4EEC\u53BB\u516C\u56ED"
-      L"\u6563\u6B65\u5427\u3002";
+  const std::wstring sentence = L"今天天气很好，我们去公园散步吧。";
   std::wstring text;
   while (text.size() < count) {
     text += sentence;

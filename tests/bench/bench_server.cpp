@@ -158,7 +158,7 @@ void BM_DispatchLines(benchmark::State& state) {
   std::string stream;
   std::string utterance;
   for (int i = 0; i < 40; ++i) {
-    utterance += "\xE4\xBD\xA0";
+    utterance += "你";
     stream += "{\"type\":\"text\",\"content\":\"" + utterance + "\"}\n";
   }
   stream += kCommit;

@@ -148,7 +148,7 @@ TEST_F(ConfigFileTest, SettingsComeFromTheTextKeyByKey) {
       {"listen_port = 5000 、", defaults},
       {"listen_port = 5000\nauto_start = false。", defaults},
       {"listen_port = 5000\ncafé = 1", defaults},
-      {"listen_port = 5000\n\xE3\x80\x81 = 1", defaults},
+      {"listen_port = 5000\n、 = 1", defaults},
       {"listen_port = 5000 \xE0\x82\xA1", defaults},  // U+00A1 overlong: not UTF-8
       // The forms editors save: a BOM, CR LF, blanks and comments.
       {"\xEF\xBB\xBFlisten_port = 5000", {.listen_port = 5000}},

@@ -34,18 +34,8 @@ using lumora::SocketHandle;
 // Words of a dictated sentence: Chinese characters, an ASCII word, digits,
 // now and then an emoji, so that every kind of unit is exercised.
 std::vector<std::string> MakeSentence(std::mt19937& random) {
-  static const char* const kWords[] = {"\xE4\xBB\x8A\xE5\xA4\xA9",
-                                       "\xE5\xA4\xA9\xE6\xB0\x94",
-                                       "\xE5\xBE\x88\xE5\xA5\xBD",
-                                       "\xE6\x88\x91\xE4\xBB\xAC",
-                                       "\xE5\x8E\xBB",
-                                       "\xE5\x85\xAC\xE5\x9B\xAD",
-                                       "\xE6\x95\xA3\xE6\xAD\xA5",
-                                       "\xEF\xBC\x8C",
-                                       "meeting",
-                                       "3pm",
-                                       "\xF0\x9F\x98\x80",
-                                       "\xE3\x80\x82"};
+  static const char* const kWords[] = {
+      "今天", "天气", "很好", "我们", "去", "公园", "散步", "，", "meeting", "3pm", "\xF0\x9F\x98\x80", "。"};
   std::vector<std::string> words;
   const int count = std::uniform_int_distribution<int>(3, 12)(random);
   for (int i = 0; i < count; ++i) {

@@ -55,8 +55,8 @@ ClientMessage Ping(std::int64_t ts) {
 ParseCase Ok(std::string line, ClientMessage want) { return {std::move(line), true, "", std::move(want)}; }
 ParseCase Bad(std::string line, std::string error) { return {std::move(line), false, std::move(error), {}}; }
 
-const std::string kNiHao = "\xE4\xBD\xA0\xE5\xA5\xBD";  // 你好 in UTF-8
-const std::string kGrin = "\xF0\x9F\x98\x80";           // U+1F600 in UTF-8
+const std::string kNiHao = "你好";
+const std::string kGrin = "\xF0\x9F\x98\x80";  // U+1F600 in UTF-8
 
 const ParseCase kParseCases[] = {
     // hello

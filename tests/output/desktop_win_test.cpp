@@ -62,11 +62,10 @@ constexpr auto kPatience = std::chrono::milliseconds(5000);
 TEST(DesktopWinTest, TypedChineseAndEmojiArriveWhole) {
   ProbeWindow probe;
   ASSERT_TRUE(probe.ready());
-  const std::wstring want = L"\u4F60\u597D\uFF0C\u4E16\u754C \U0001F600";
+  const std::wstring want = L"你好，世界 \U0001F600";
   {
     TextInjector injector(MakePlatformDesktop());
-    injector.EnqueueText("\xE4\xBD\xA0\xE5\xA5\xBD\xEF\xBC\x8C\xE4\xB8\x96\xE7\x95\x8C \xF0\x9F\x98\x80",
-                         false, false);
+    injector.EnqueueText("你好，世界 \xF0\x9F\x98\x80", false, false);
   }
   EXPECT_TRUE(probe.Pump([&] { return probe.Text() == want; }, kPatience)) << probe.Text().size();
 }
@@ -77,9 +76,9 @@ TEST(DesktopWinTest, PasteLeavesTheTextOnTheClipboardAndSendsCtrlV) {
   PutOnClipboard(L"earlier contents");
   {
     TextInjector injector(MakePlatformDesktop());
-    injector.EnqueueText("\xE7\xB2\x98\xE8\xB4\xB4", false, true);
+    injector.EnqueueText("粘贴", false, true);
   }
-  EXPECT_EQ(ClipboardText(), L"\u7C98\u8D34");
+  EXPECT_EQ(ClipboardText(), L"粘贴");
   const std::vector<std::pair<UINT, unsigned>> ctrl_v = {
       {WM_KEYDOWN, 29}, {WM_KEYDOWN, 47}, {WM_KEYUP, 47}, {WM_KEYUP, 29}};
   EXPECT_TRUE(probe.Pump([&] { return probe.keys().size() >= 4; }, kPatience));
@@ -94,11 +93,10 @@ TEST(DesktopWinTest, BusyClipboardIsNotPastedButTyped) {
   ASSERT_TRUE(OpenClipboard(probe.window()));
   {
     TextInjector injector(MakePlatformDesktop());
-    injector.EnqueueText("\xE8\xAF\xB4\xE7\x9A\x84\xE8\xAF\x9D", false, true);
+    injector.EnqueueText("说的话", false, true);
   }
   CloseClipboard();
-  EXPECT_TRUE(probe.Pump([&] { return probe.Text() == L"\u8BF4\u7684\u8BDD"; }, kPatience))
-      << probe.Text().size();
+  EXPECT_TRUE(probe.Pump([&] { return probe.Text() == L"说的话"; }, kPatience)) << probe.Text().size();
   EXPECT_EQ(ClipboardText(), L"secret");
   for (const KeyMessage& key : probe.keys()) {
     EXPECT_NE(key.scan_code, 29u) << "Ctrl was pressed";

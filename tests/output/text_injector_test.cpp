@@ -71,8 +71,7 @@ TEST(TextInjectorTest, OutputSequences) {
        u"",
        0,
        {"inject u0061v u0061^ u000av u000a^ u0062v u0062^"}},
-      {"Chinese with Enter, local",
-       [](TextInjector& t) { t.EnqueueText("\xE4\xBD\xA0\xE5\xA5\xBD", true, false); }, u"", 0,
+      {"Chinese with Enter, local", [](TextInjector& t) { t.EnqueueText("你好", true, false); }, u"", 0,
        Join({{"inject u4f60v u4f60^ u597dv u597d^"}, kEnterLocal})},
       {"Enter with mstsc.exe in front",
        [](TextInjector& t) { t.EnqueueText("a", true, false); },
@@ -145,9 +144,9 @@ TEST(TextInjectorTest, PastedTextIsWhatWasSaid) {
   auto script = std::make_shared<DesktopScript>();
   {
     TextInjector injector(std::make_unique<RecordingDesktop>(script));
-    injector.EnqueueText("\xE7\xB2\x98\xE8\xB4\xB4 ok \xF0\x9F\x98\x80", false, true);
+    injector.EnqueueText("粘贴 ok \xF0\x9F\x98\x80", false, true);
   }
-  EXPECT_EQ(script->clipboard, u"\u7C98\u8D34 ok \U0001F600");
+  EXPECT_EQ(script->clipboard, u"粘贴 ok \U0001F600");
 }
 
 // Holds the worker inside one step until released.
@@ -256,7 +255,7 @@ TEST(ToUtf16Test, ConvertsAndReplacesIllFormedInput) {
   const Case cases[] = {
       {"", u""},
       {"commit", u"commit"},
-      {"\xE4\xBD\xA0\xE5\xA5\xBD\xEF\xBC\x8C", u"\u4F60\u597D\uFF0C"},
+      {"你好，", u"你好，"},
       {"\xF0\x9F\x98\x80", u"\U0001F600"},
       {std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
       {"\xFF", u"\uFFFD"},

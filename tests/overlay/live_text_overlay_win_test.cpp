@@ -19,24 +19,21 @@
 #include <vector>
 
 #include "base/scoped_win.h"
+#include "base/window_proc_win.h"
 #include "overlay/dpi_win.h"
 
 namespace lumora {
 namespace {
 
-// "今天天气很好，我们去公园散步吧。"
-const std::string kSentence =
-    "\xE4\xBB\x8A\xE5\xA4\xA9\xE5\xA4\xA9\xE6\xB0\x94\xE5\xBE\x88\xE5\xA5\xBD\xEF\xBC\x8C\xE6\x88\x91\xE4\xBB"
-    "\xAC\xE5\x8E\xBB\xE5\x85\xAC\xE5\x9B\xAD\xE6\x95\xA3\xE6\xAD\xA5\xE5\x90\xA7\xE3\x80\x82";
-// "你好"
-const std::string kHello = "\xE4\xBD\xA0\xE5\xA5\xBD";
+const std::string kSentence = "今天天气很好，我们去公园散步吧。";
+const std::string kHello = "你好";
 // "今", twenty ideographic spaces, "吧": the middle of the panel stays empty.
 std::string GappedText() {
-  std::string text = "\xE4\xBB\x8A";
+  std::string text = "今";
   for (int i = 0; i < 20; ++i) {
     text += "\xE3\x80\x80";
   }
-  return text + "\xE5\x90\xA7";
+  return text + "吧";
 }
 
 bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
@@ -72,63 +69,55 @@ ScreenRect PrimaryWorkArea() {
 
 // A plain top-level window of one colour that records the clicks it gets,
 // with an optional edit control holding the focus.
-class ProbeWindow {
+class ProbeWindow : public WindowOwner<ProbeWindow> {
  public:
   ProbeWindow(const RECT& rect, COLORREF colour, bool with_edit, bool topmost = false)
       : brush_(CreateSolidBrush(colour)) {
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSW window_class{};
-    window_class.lpfnWndProc = &ProbeWindow::Proc;
+    window_class.lpfnWndProc = &ProbeWindow::WindowProc;
     window_class.hInstance = instance;
     window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     window_class.lpszClassName = L"Parlino.OverlayTestProbe";
     RegisterClassW(&window_class);
-    window_ = CreateWindowExW(topmost ? WS_EX_TOPMOST : 0, L"Parlino.OverlayTestProbe", L"probe",
-                              WS_POPUP | WS_VISIBLE, rect.left, rect.top, rect.right - rect.left,
-                              rect.bottom - rect.top, nullptr, nullptr, instance, this);
+    CreateWindowExW(topmost ? WS_EX_TOPMOST : 0, L"Parlino.OverlayTestProbe", L"probe", WS_POPUP | WS_VISIBLE,
+                    rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, nullptr, nullptr,
+                    instance, this);
     if (with_edit) {
-      edit_ = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE, 5, 5, 200, 30, window_, nullptr,
+      edit_ = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE, 5, 5, 200, 30, window(), nullptr,
                               instance, nullptr);
-      SetForegroundWindow(window_);
+      SetForegroundWindow(window());
       SetFocus(edit_);
     }
-    PumpUntil([this] { return IsWindowVisible(window_) != FALSE; }, kPatience);
+    PumpUntil([this] { return IsWindowVisible(window()) != FALSE; }, kPatience);
     PumpFor(std::chrono::milliseconds(100));
   }
-  ~ProbeWindow() { DestroyWindow(window_); }
+  ~ProbeWindow() { DestroyWindow(window()); }
   ProbeWindow(const ProbeWindow&) = delete;
   ProbeWindow& operator=(const ProbeWindow&) = delete;
 
-  HWND window() const { return window_; }
   HWND edit() const { return edit_; }
   const std::vector<POINT>& clicks() const { return clicks_; }
 
  private:
-  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    if (message == WM_NCCREATE) {
-      SetWindowLongPtrW(window, GWLP_USERDATA,
-                        reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams));
+  friend class WindowOwner<ProbeWindow>;
+  LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_LBUTTONDOWN) {
+      POINT point{static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))};
+      ClientToScreen(window(), &point);
+      clicks_.push_back(point);
+      return 0;
     }
-    auto* self = reinterpret_cast<ProbeWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (self != nullptr) {
-      if (message == WM_LBUTTONDOWN) {
-        POINT point{static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))};
-        ClientToScreen(window, &point);
-        self->clicks_.push_back(point);
-        return 0;
-      }
-      if (message == WM_ERASEBKGND) {
-        RECT client;
-        GetClientRect(window, &client);
-        FillRect(reinterpret_cast<HDC>(wparam), &client, self->brush_.get());
-        return 1;
-      }
+    if (message == WM_ERASEBKGND) {
+      RECT client;
+      GetClientRect(window(), &client);
+      FillRect(reinterpret_cast<HDC>(wparam), &client, brush_.get());
+      return 1;
     }
-    return DefWindowProcW(window, message, wparam, lparam);
+    return DefaultHandling(message, wparam, lparam);
   }
 
   ScopedGdiObject<HBRUSH> brush_;
-  HWND window_ = nullptr;
   HWND edit_ = nullptr;
   std::vector<POINT> clicks_;
 };
@@ -291,7 +280,7 @@ TEST_F(LiveTextOverlayTest, EmptyTextCreatesTheWindowAndStaysHidden) {
 TEST_F(LiveTextOverlayTest, IllFormedUtf8ShowsReplacementCharacters) {
   LiveTextOverlay overlay(GetModuleHandleW(nullptr), owner_);
   overlay.ShowText("ok\xFF" + kHello + "\xE4\xBD");
-  EXPECT_EQ(overlay.text(), L"ok\uFFFD\u4F60\u597D\uFFFD");
+  EXPECT_EQ(overlay.text(), L"ok\uFFFD你好\uFFFD");
   EXPECT_TRUE(overlay.visible());
 }
 
@@ -409,7 +398,7 @@ TEST_F(LiveTextOverlayTest, WindowFollowsTheLayout) {
 TEST_F(LiveTextOverlayTest, DpiChangeRelaysOut) {
   LiveTextOverlay overlay(GetModuleHandleW(nullptr), owner_);
   g_fake_dpi = 96;
-  overlay.SetDpiQueryForTesting(FakeDpi);
+  overlay.SetDpiQueryForTest(FakeDpi);
   overlay.ShowText(kSentence);
   const OverlayLayout at96 = overlay.layout();
   ASSERT_EQ(at96.indicator_size, 34);
@@ -604,10 +593,10 @@ TEST_F(LiveTextOverlayScreenTest, LongTextShowsItsLastLines) {
   // newest words.
   std::string text;
   for (int i = 0; i < 50; ++i) {
-    text += "\xE4\xB8\x80\n";
+    text += "一\n";
   }
   for (int i = 0; i < 20; ++i) {
-    text += "\xE9\xBB\x91";
+    text += "黑";
   }
   LiveTextOverlay overlay(GetModuleHandleW(nullptr), owner_);
   overlay.SetPosition(OverlayPosition::BottomLeft);

@@ -71,7 +71,7 @@ TEST(OverlayFontTest, OverlayFontResolvesOnTheBench) {
   // The bench's prefix maps "Microsoft YaHei UI" to WenQuanYi Zen Hei.
   const auto font = CreateOverlayFont(26.0f);
   ASSERT_NE(font, nullptr);
-  const MeasuredText one = MeasureOverlayText(font.get(), L"\u4ECA\u5929", 674);
+  const MeasuredText one = MeasureOverlayText(font.get(), L"今天", 674);
   EXPECT_EQ(one.lines, 1);
   EXPECT_GT(one.width, 40.0f);
   EXPECT_LT(one.width, 80.0f);
@@ -90,14 +90,12 @@ TEST(OverlayFontTest, MeasuringWithoutFontOrTextGivesNothing) {
 TEST(OverlayFontTest, TextWrapsTheSameAtItsMeasuredWidth) {
   const auto font = CreateOverlayFont(26.0f);
   ASSERT_NE(font, nullptr);
-  const std::wstring sentence =
-      L"\u4ECA\u5929\u5929\u6C14\u5F88\u597D\uFF0C\u6211\u4EEC\u53BB\u516C\u56ED"
-      L"\u6563\u6B65\u5427\u3002";
+  const std::wstring sentence = L"今天天气很好，我们去公园散步吧。";
   const std::wstring texts[] = {
       sentence,
       sentence + sentence + sentence + sentence,
       L"The quick brown fox jumps over the lazy dog, then over the lazy dog again and again.",
-      L"Mixed \u4E2D\u6587 and English words, \u6807\u70B9\u7B26\u53F7\uFF0C and numbers 12345 67890.",
+      L"Mixed 中文 and English words, 标点符号， and numbers 12345 67890.",
       L"first line\nsecond line, a little longer\n\nfourth",
       L"Aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa",
   };
@@ -120,7 +118,7 @@ TEST(OverlayFontTest, LongTextIsMeasuredToItsEnd) {
   ASSERT_NE(font, nullptr);
   std::wstring text;
   for (int i = 0; i < 700; ++i) {
-    text += i == 0 ? L"\u8BF4\u8BDD" : L"\n\u8BF4\u8BDD";
+    text += i == 0 ? L"说话" : L"\n说话";
   }
   const MeasuredText measured = MeasureOverlayText(font.get(), text, 674);
   EXPECT_EQ(measured.lines, 700);

@@ -73,16 +73,14 @@ TEST_F(PhoneSimServerTest, DictationArrivesAsGrowingTextsThenCommit) {
     EventRecorder recorder;
     ParlinoServer server;
     ASSERT_TRUE(server.Start(0, recorder.Callbacks()));
-    std::vector<std::string> args = {"127.0.0.1",  std::to_string(server.BoundPort()),
-                                     "--dictate",  "\xE4\xBD\xA0\xE5\xA5\xBD",
-                                     "--interval", "1"};
+    std::vector<std::string> args = {
+        "127.0.0.1", std::to_string(server.BoundPort()), "--dictate", "你好", "--interval", "1"};
     args.insert(args.end(), c.extra.begin(), c.extra.end());
     const SimRun run = RunSim(args);
     EXPECT_EQ(run.status, kSimPassed) << run.err << run.out;
     ASSERT_TRUE(recorder.WaitForCount(5));
     EXPECT_EQ(Plain(recorder.Events()),
-              (std::vector<std::string>{"connect", "text \xE4\xBD\xA0", "text \xE4\xBD\xA0\xE5\xA5\xBD",
-                                        c.commit, "disconnect"}));
+              (std::vector<std::string>{"connect", "text 你", "text 你好", c.commit, "disconnect"}));
   }
 }
 

@@ -25,8 +25,8 @@ namespace {
 
 const std::string kWelcome = R"({"type":"welcome","server":"Parlino","version":"0.1.0","protocol":1})"
                              "\n";
-const std::string kNi = "\xE4\xBD\xA0";   // 你
-const std::string kHao = "\xE5\xA5\xBD";  // 好
+const std::string kNi = "你";
+const std::string kHao = "好";
 
 // Accepts one connection on a free loopback port and runs `behaviour` on it in
 // a thread of its own; records every line the phone sent.
@@ -370,7 +370,7 @@ TEST(PhoneSimSessionTest, ReceivedAndSentLinesAreInTheTranscript) {
 
 TEST(PhoneSimSessionTest, ScriptFileWithAUnicodeName) {
   const std::filesystem::path file =
-      std::filesystem::temp_directory_path() / std::filesystem::path(u8"phone_sim_\u811a\u672c.txt");
+      std::filesystem::temp_directory_path() / std::filesystem::path(u8"phone_sim_脚本.txt");
   {
     std::ofstream out(file, std::ios::binary);
     out << "ping 7\r\nexpect pong ts=7\r\nbye\r\n";

@@ -15,8 +15,8 @@
 namespace lumora {
 namespace {
 
-const std::string kNi = "\xE4\xBD\xA0";        // 你
-const std::string kHao = "\xE5\xA5\xBD";       // 好
+const std::string kNi = "你";
+const std::string kHao = "好";
 const std::string kGrin = "\xF0\x9F\x98\x80";  // U+1F600
 
 TEST(Utf8Test, ValidityTable) {

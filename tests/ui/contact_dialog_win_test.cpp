@@ -94,7 +94,7 @@ void ExpectPictureDrawn(HWND dialog) {
 class ContactDialogTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(WindowDpi(nullptr), 96u) << "these tests read pixels at 96 DPI"; }
-  void TearDown() override { detail::SetDialogDpiForTesting(0); }
+  void TearDown() override { detail::SetDialogDpiForTest(0); }
 };
 
 TEST_F(ContactDialogTest, PictureIsDrawnInItsSquareEachTimeItOpens) {
@@ -115,7 +115,7 @@ TEST_F(ContactDialogTest, PictureIsDrawnInItsSquareEachTimeItOpens) {
 TEST_F(ContactDialogTest, CaptionAboveAndCloseButtonBelowAtEachDpi) {
   for (const std::uint32_t dpi : {96u, 144u}) {
     SCOPED_TRACE(dpi);
-    detail::SetDialogDpiForTesting(dpi);
+    detail::SetDialogDpiForTest(dpi);
     const auto S = [dpi](int n) { return MulDiv(n, static_cast<int>(dpi), 96); };
     DialogScript script;
     script.WaitForDialog(kContactDialogClass)

@@ -61,8 +61,8 @@ class OnboardingDialogTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(WindowDpi(nullptr), 96u); }
   void TearDown() override {
-    detail::SetAddressQueryForTesting(nullptr);
-    detail::SetDialogDpiForTesting(0);
+    detail::SetAddressQueryForTest(nullptr);
+    detail::SetDialogDpiForTest(0);
   }
 };
 
@@ -72,7 +72,7 @@ TEST_F(OnboardingDialogTest, ControlsReadAsDesignedAndScaleWithTheDpi) {
   std::vector<RECT> at96;
   for (const std::uint32_t dpi : {96u, 192u}) {
     SCOPED_TRACE(dpi);
-    detail::SetDialogDpiForTesting(dpi);
+    detail::SetDialogDpiForTest(dpi);
     DialogScript script;
     script.WaitForDialog(kOnboardingDialogClass)
         .Check([&] {
@@ -148,7 +148,7 @@ TEST_F(OnboardingDialogTest, AddressListHasOneLinePerAddressOrThePlaceholder) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    detail::SetAddressQueryForTesting(c.query);
+    detail::SetAddressQueryForTest(c.query);
     DialogScript script;
     script.WaitForDialog(kOnboardingDialogClass)
         .Check([&] {

@@ -54,9 +54,9 @@ TEST(PortTextTest, ConvertsAsBase10TextToInteger) {
       {u"08080", 8080},
       {u"0000000000000000000000000008080", 8080},  // 31 characters: all read
       // Full-width digits, as a Chinese input method in full-width mode types them.
-      {u"\uFF18\uFF10\uFF18\uFF10", 8080},
-      {u"\uFF15\uFF10\uFF10\uFF10\uFF10", 50000},
-      {u"5\uFF10000", 50000},
+      {u"８０８０", 8080},
+      {u"５００００", 50000},
+      {u"5０000", 50000},
       // Other scripts' digits and look-alikes are not digits.
       {u"\u0668\u0660", std::nullopt},  // Arabic-Indic
       {u"\u2460", std::nullopt},        // circled 1

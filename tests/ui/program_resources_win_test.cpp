@@ -168,9 +168,8 @@ TEST_F(ProgramResourcesTest, VersionBlockNamesTheProduct) {
   EXPECT_EQ(fixed->dwProductVersionLS, 0u);
   EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
 
-  EXPECT_EQ(VersionString(block, L"ProductName"), L"Lumora\u8BED\u97F3\u8F93\u5165");
-  EXPECT_EQ(VersionString(block, L"FileDescription"),
-            L"Lumora\u8BED\u97F3\u8F93\u5165 Windows \u684C\u9762\u7AEF");
+  EXPECT_EQ(VersionString(block, L"ProductName"), L"Lumora语音输入");
+  EXPECT_EQ(VersionString(block, L"FileDescription"), L"Lumora语音输入 Windows 桌面端");
   EXPECT_EQ(VersionString(block, L"FileVersion"), L"1.0.0");
   EXPECT_EQ(VersionString(block, L"ProductVersion"), L"1.0.0");
 }

@@ -54,7 +54,7 @@ AppConfig Sentinel() {
 class DialogTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(WindowDpi(nullptr), 96u) << "the bench's display is at 96 DPI"; }
-  void TearDown() override { detail::SetDialogDpiForTesting(0); }
+  void TearDown() override { detail::SetDialogDpiForTest(0); }
 };
 
 // ---------------------------------------------------------------------------
@@ -91,7 +91,7 @@ TEST_F(DialogFrameTest, OpensCentredWithItsTitleFrameAndFontAtEachDpi) {
   for (const DialogKind& kind : kDialogs) {
     for (const std::uint32_t dpi : {96u, 144u}) {
       SCOPED_TRACE(std::string(kind.name) + " at " + std::to_string(dpi));
-      detail::SetDialogDpiForTesting(dpi);
+      detail::SetDialogDpiForTest(dpi);
       DialogScript script;
       script.WaitForDialog(kind.window_class)
           .Check([&] {
@@ -246,7 +246,7 @@ TEST_F(SettingsDialogTest, ControlsReadAsDesignedAndScaleWithTheDpi) {
   std::vector<RECT> at96;
   for (const std::uint32_t dpi : {96u, 144u}) {
     SCOPED_TRACE(dpi);
-    detail::SetDialogDpiForTesting(dpi);
+    detail::SetDialogDpiForTest(dpi);
     DialogScript script;
     script.WaitForDialog(kSettingsDialogClass)
         .Check([&] {

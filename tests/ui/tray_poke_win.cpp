@@ -15,7 +15,7 @@ int wmain(int argc, wchar_t** argv) {
     return 2;
   }
   if (std::wcscmp(argv[1], L"close") == 0) {
-    HWND box = FindWindowW(L"#32770", L"Lumora\u8BED\u97F3\u8F93\u5165 - IP \u548C\u7AEF\u53E3");
+    HWND box = FindWindowW(L"#32770", L"Lumora语音输入 - IP 和端口");
     if (box == nullptr) {
       return 1;
     }
