@@ -21,8 +21,9 @@ TEST(OverlayDpiTest, ScaleForDpiAgreesWithMulDivAtItsEdges) {
     std::int32_t n;
     int dpi;
   };
+  // Halves (16.5 at 144) go away from zero, just below a half goes down; then
+  // the largest results that fit and the first that do not (MulDiv's -1).
   const Case cases[] = {
-      // Halves (16.5 at 144) go away from zero; just below a half goes down.
       {1, 48},
       {-1, 48},
       {11, 144},
@@ -31,7 +32,6 @@ TEST(OverlayDpiTest, ScaleForDpiAgreesWithMulDivAtItsEdges) {
       {-1, 47},
       {28, 0},
       {1000, 1000},
-      // The largest results that fit, and the first that do not (MulDiv's -1).
       {INT32_MAX, 96},
       {INT32_MAX / 2, 192},
       {INT32_MAX / 2 + 1, 192},
