@@ -303,12 +303,6 @@ std::vector<SessionCase> Cases() {
        "clear\nexpect ack of=commit\n",
        kSimFailed,
        "script line 2 (expect ack of=commit): expected ack of=commit, got"},
-      {"protocol error the script expects",
-       ServeUntil("oops", kBadFrame + Line(R"({"type":"bye","reason":"protocol_error"})"), true),
-       {"--script", "-"},
-       "raw {oops\\n\nexpect error code=bad_frame\nexpect bye reason=protocol_error\nwait-close\n",
-       kSimPassed,
-       "2 expectations met"},
       {"protocol error nothing expected",
        [](FakePc& pc) {
          pc.Send(kWelcome);
