@@ -36,6 +36,41 @@ void CloseSocket(SocketHandle socket);
 // Shuts down both directions; wakes a thread blocked in recv on the socket.
 void ShutdownSocket(SocketHandle socket);
 
+// One socket with one owner, which closes it: moved, never copied, so that
+// no two places can close the same handle.
+class Socket {
+ public:
+  Socket() = default;
+  explicit Socket(SocketHandle handle) noexcept : handle_(handle) {}
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  Socket(Socket&& other) noexcept : handle_(other.release()) {}
+  Socket& operator=(Socket&& other) noexcept {
+    if (this != &other) {
+      Reset(other.release());
+    }
+    return *this;
+  }
+  ~Socket() { Reset(); }
+
+  SocketHandle get() const noexcept { return handle_; }
+  bool valid() const noexcept { return handle_ != kInvalidSocket; }
+  // Gives up ownership without closing: the caller closes the handle.
+  [[nodiscard]] SocketHandle release() noexcept {
+    const SocketHandle handle = handle_;
+    handle_ = kInvalidSocket;
+    return handle;
+  }
+  // Closes the socket held, if any, and takes `handle` instead.
+  void Reset(SocketHandle handle = kInvalidSocket) noexcept {
+    CloseSocket(handle_);
+    handle_ = handle;
+  }
+
+ private:
+  SocketHandle handle_ = kInvalidSocket;
+};
+
 // One send or receive call. Sends never raise SIGPIPE. The result is the
 // number of bytes, 0 when the peer closed (receive), or negative on error or
 // time-out.

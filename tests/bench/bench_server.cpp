@@ -15,20 +15,20 @@
 
 namespace {
 
+using lumora::Socket;
 using lumora::SocketHandle;
 
 const std::string kCommit = "{\"type\":\"commit\"}\n";
 const std::string kAck = "{\"type\":\"ack\",\"of\":\"commit\"}\n";
 
-SocketHandle ConnectLoopback(unsigned port) {
-  const SocketHandle socket = lumora::OpenTcpSocket();
+Socket ConnectLoopback(unsigned port) {
+  Socket socket(lumora::OpenTcpSocket());
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<unsigned short>(port));
   inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-  if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    lumora::CloseSocket(socket);
-    return lumora::kInvalidSocket;
+  if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    socket.Reset();
   }
   return socket;
 }
@@ -67,35 +67,31 @@ void RoundTrips(benchmark::State& state, SocketHandle phone, std::string& pendin
 class EchoServer {
  public:
   EchoServer() {
-    listener_ = lumora::OpenTcpSocket();
+    listener_.Reset(lumora::OpenTcpSocket());
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    ::listen(listener_, 4);
+    ::bind(listener_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    ::listen(listener_.get(), 4);
     lumora::SockLen size = sizeof address;
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
+    ::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&address), &size);
     port_ = ntohs(address.sin_port);
     thread_ = std::thread([this] { Serve(); });
   }
-  ~EchoServer() {
-    thread_.join();
-    lumora::CloseSocket(listener_);
-  }
+  ~EchoServer() { thread_.join(); }
   unsigned port() const { return port_; }
 
  private:
   void Serve() {
-    const SocketHandle client = ::accept(listener_, nullptr, nullptr);
+    const Socket client(::accept(listener_.get(), nullptr, nullptr));
     std::string pending;
     std::string line;
-    while (ReadLine(client, pending, line)) {
-      lumora::SendLine(client, kAck);
+    while (ReadLine(client.get(), pending, line)) {
+      lumora::SendLine(client.get(), kAck);
     }
-    lumora::CloseSocket(client);
   }
 
-  SocketHandle listener_;
+  Socket listener_;
   unsigned port_ = 0;
   std::thread thread_;
 };
@@ -103,11 +99,10 @@ class EchoServer {
 void BM_EchoFloorRoundTrip(benchmark::State& state) {
   lumora::EnsureWinsock();
   EchoServer echo;
-  const SocketHandle phone = ConnectLoopback(echo.port());
+  Socket phone = ConnectLoopback(echo.port());
   std::string pending;
-  RoundTrips(state, phone, pending);
-  lumora::ShutdownSocket(phone);
-  lumora::CloseSocket(phone);
+  RoundTrips(state, phone.get(), pending);
+  phone.Reset();  // the echo thread sees the close and ends
 }
 BENCHMARK(BM_EchoFloorRoundTrip)->UseRealTime();
 
@@ -120,14 +115,13 @@ void BM_ServerCommitToAck(benchmark::State& state) {
     state.SkipWithError("server did not start");
     return;
   }
-  const SocketHandle phone = ConnectLoopback(server.BoundPort());
+  const Socket phone = ConnectLoopback(server.BoundPort());
   std::string pending;
   std::string line;
-  ReadLine(phone, pending, line);  // welcome
-  lumora::SendLine(phone, "{\"type\":\"hello\"}\n");
-  RoundTrips(state, phone, pending);
+  ReadLine(phone.get(), pending, line);  // welcome
+  lumora::SendLine(phone.get(), "{\"type\":\"hello\"}\n");
+  RoundTrips(state, phone.get(), pending);
   server.Stop();
-  lumora::CloseSocket(phone);
 }
 BENCHMARK(BM_ServerCommitToAck)->UseRealTime();
 

@@ -19,15 +19,15 @@ bool TestPhone::Connect(unsigned port) {
   if (!EnsureWinsock()) {
     return false;
   }
-  socket_ = OpenTcpSocket();
-  if (socket_ == kInvalidSocket) {
+  socket_.Reset(OpenTcpSocket());
+  if (!socket_.valid()) {
     return false;
   }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<unsigned short>(port));
   inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-  if (::connect(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+  if (::connect(socket_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     Close();
     return false;
   }
@@ -48,7 +48,7 @@ bool TestPhone::Handshake(unsigned port, const std::string& client) {
   return true;
 }
 
-void TestPhone::Send(const std::string& bytes) { SendLine(socket_, bytes); }
+void TestPhone::Send(const std::string& bytes) { SendLine(socket_.get(), bytes); }
 
 std::string TestPhone::ReadLine(milliseconds timeout) {
   timed_out_ = false;
@@ -61,7 +61,7 @@ std::string TestPhone::ReadLine(milliseconds timeout) {
       pending_.erase(0, line_feed + 1);
       return line;
     }
-    if (closed_ || socket_ == kInvalidSocket) {
+    if (closed_ || !socket_.valid()) {
       closed_ = true;
       return "";
     }
@@ -73,15 +73,15 @@ std::string TestPhone::ReadLine(milliseconds timeout) {
     // select waits the same way on both socket layers.
     fd_set readable;
     FD_ZERO(&readable);
-    FD_SET(socket_, &readable);
+    FD_SET(socket_.get(), &readable);
     timeval wait{};
     wait.tv_sec = static_cast<long>(left / 1000);
     wait.tv_usec = static_cast<long>((left % 1000) * 1000);
-    const int ready = ::select(static_cast<int>(socket_ + 1), &readable, nullptr, nullptr, &wait);
+    const int ready = ::select(static_cast<int>(socket_.get() + 1), &readable, nullptr, nullptr, &wait);
     if (ready == 0) {
       continue;
     }
-    const long received = ready > 0 ? ReceiveSome(socket_, chunk, sizeof chunk) : -1;
+    const long received = ready > 0 ? ReceiveSome(socket_.get(), chunk, sizeof chunk) : -1;
     if (received > 0) {
       pending_.append(chunk, static_cast<std::size_t>(received));
     } else {
@@ -108,17 +108,12 @@ bool TestPhone::WaitForClose(std::vector<std::string>* lines, milliseconds timeo
   return false;
 }
 
-void TestPhone::Close() {
-  if (socket_ != kInvalidSocket) {
-    CloseSocket(socket_);
-    socket_ = kInvalidSocket;
-  }
-}
+void TestPhone::Close() { socket_.Reset(); }
 
 std::string TestPhone::LocalPeer() const {
   sockaddr_in local{};
   SockLen size = sizeof local;
-  ::getsockname(socket_, reinterpret_cast<sockaddr*>(&local), &size);
+  ::getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&local), &size);
   return FormatPeerAddress(local);
 }
 

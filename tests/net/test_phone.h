@@ -44,7 +44,7 @@ class TestPhone {
   std::string LocalPeer() const;
 
  private:
-  SocketHandle socket_ = kInvalidSocket;
+  Socket socket_;
   std::string pending_;
   bool closed_ = false;
   bool timed_out_ = false;
