@@ -1,9 +1,5 @@
 #include "tests/net/test_phone.h"
 
-#ifndef _WIN32
-#include <sys/select.h>
-#endif
-
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -70,18 +66,11 @@ std::string TestPhone::ReadLine(milliseconds timeout) {
       timed_out_ = true;
       return "";
     }
-    // select waits the same way on both socket layers.
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(socket_.get(), &readable);
-    timeval wait{};
-    wait.tv_sec = static_cast<long>(left / 1000);
-    wait.tv_usec = static_cast<long>((left % 1000) * 1000);
-    const int ready = ::select(static_cast<int>(socket_.get() + 1), &readable, nullptr, nullptr, &wait);
-    if (ready == 0) {
+    if (PollSocket(socket_.get(), SocketDirection::Read, kInvalidSocket, static_cast<int>(left)) ==
+        SocketPoll::Nothing) {
       continue;
     }
-    const long received = ready > 0 ? ReceiveSome(socket_.get(), chunk, sizeof chunk) : -1;
+    const long received = ReceiveSome(socket_.get(), chunk, sizeof chunk);
     if (received > 0) {
       pending_.append(chunk, static_cast<std::size_t>(received));
     } else {
