@@ -46,6 +46,15 @@ bool TestPhone::Handshake(unsigned port, const std::string& client) {
 
 void TestPhone::Send(const std::string& bytes) { SendLine(socket_.get(), bytes); }
 
+bool TestPhone::SendWhenWritable(const std::string& bytes, milliseconds timeout) {
+  if (PollSocket(socket_.get(), SocketDirection::Write, kInvalidSocket, static_cast<int>(timeout.count())) !=
+      SocketPoll::Ready) {
+    return false;
+  }
+  SendLine(socket_.get(), bytes);
+  return true;
+}
+
 std::string TestPhone::ReadLine(milliseconds timeout) {
   timed_out_ = false;
   const auto deadline = Clock::now() + timeout;
