@@ -112,12 +112,12 @@ bool ParlinoServer::Start(unsigned port, ServerCallbacks callbacks) {
   }
   callbacks_ = std::move(callbacks);
 
-  const SocketHandle listener = OpenTcpSocket();
-  if (listener == kInvalidSocket) {
+  Socket listener(OpenTcpSocket());
+  if (!listener.valid() || !stop_wake_.Open()) {
     LogError("ParlinoServer: socket() failed");
     return false;
   }
-  SetReuseAddress(listener);
+  SetReuseAddress(listener.get());
 
   // A port beyond 16 bits would silently wrap to another port; refuse it as
   // the bind failure it is.
@@ -125,34 +125,34 @@ bool ParlinoServer::Start(unsigned port, ServerCallbacks callbacks) {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_ANY);
   address.sin_port = htons(static_cast<unsigned short>(port));
-  if (port > 65535 || ::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+  if (port > 65535 ||
+      ::bind(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     LogError("ParlinoServer: bind() failed on port " + std::to_string(port));
-    CloseSocket(listener);
     return false;
   }
-  if (::listen(listener, kListenBacklog) != 0) {
+  // Non-blocking: the accept loop accepts only once the socket is readable,
+  // but a phone may give up in between, and a blocking accept would then wait
+  // for the next phone without seeing Stop.
+  if (::listen(listener.get(), kListenBacklog) != 0 || !SetSocketBlocking(listener.get(), false)) {
     LogError("ParlinoServer: listen() failed");
-    CloseSocket(listener);
     return false;
   }
 
   sockaddr_in bound{};
   SockLen bound_size = sizeof bound;
-  if (::getsockname(listener, reinterpret_cast<sockaddr*>(&bound), &bound_size) == 0) {
+  if (::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&bound), &bound_size) == 0) {
     bound_port_ = ntohs(bound.sin_port);
   }
-  listen_socket_ = listener;
   port_ = port;
   running_.store(true);
   LogWarn("ParlinoServer: listening on port " + std::to_string(port));
 
   try {
-    accept_thread_ = std::thread(&ParlinoServer::AcceptLoop, this);
+    accept_thread_ = std::thread(&ParlinoServer::AcceptLoop, this, std::move(listener));
   } catch (...) {
-    // Not serving without the accept thread: say so through IsRunning too.
+    // Not serving without the accept thread: say so through IsRunning too. The
+    // listening socket went with the thread's arguments and is closed.
     running_.store(false);
-    CloseSocket(listen_socket_);
-    listen_socket_ = kInvalidSocket;
     bound_port_ = 0;
     throw;
   }
@@ -163,34 +163,13 @@ void ParlinoServer::Stop() {
   if (!running_.exchange(false)) {
     return;
   }
+  // The accept thread wakes, in accept or in a handshake, and closes its
+  // sockets itself; so does the active connection's thread.
+  stop_wake_.Wake();
   CloseActiveClient("shutdown");
-  {
-    // A handshake in progress would hold the accept thread for up to two
-    // seconds; cutting its socket makes the receive fail now. Done under the
-    // lock so that the accept thread cannot close the socket in between.
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (handshake_socket_ != kInvalidSocket) {
-      ShutdownSocket(handshake_socket_);
-      if (!ShutdownWakesBlockedCalls()) {
-        CloseSocket(handshake_socket_);
-        handshake_closed_ = true;
-      }
-    }
-  }
-  if (listen_socket_ != kInvalidSocket) {
-    ShutdownSocket(listen_socket_);
-    if (!ShutdownWakesBlockedCalls()) {
-      CloseSocket(listen_socket_);
-      listen_socket_ = kInvalidSocket;
-    }
-  }
   if (accept_thread_.joinable()) {
     accept_thread_.join();
   }
-  // Closed only once the accept thread is gone where the platform allows, so
-  // that no new socket can take the handle while accept still uses it.
-  CloseSocket(listen_socket_);
-  listen_socket_ = kInvalidSocket;
   bound_port_ = 0;
   if (connection_thread_.joinable()) {
     connection_thread_.join();
@@ -198,12 +177,15 @@ void ParlinoServer::Stop() {
   LogWarn("ParlinoServer: stopped");
 }
 
-void ParlinoServer::AcceptLoop() {
+void ParlinoServer::AcceptLoop(Socket listener) {
   while (running_.load()) {
+    if (WaitForSocket(listener.get(), SocketDirection::Read, -1, stop_wake_) == SocketWait::Stopped) {
+      break;
+    }
     sockaddr_in peer{};
     SockLen peer_size = sizeof peer;
-    const SocketHandle socket = ::accept(listen_socket_, reinterpret_cast<sockaddr*>(&peer), &peer_size);
-    if (socket == kInvalidSocket) {
+    Socket socket(::accept(listener.get(), reinterpret_cast<sockaddr*>(&peer), &peer_size));
+    if (!socket.valid()) {
       const int error = LastSocketError();
       if (!running_.load() || AcceptFailureEndsLoop(error)) {
         break;
@@ -211,52 +193,42 @@ void ParlinoServer::AcceptLoop() {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
       continue;
     }
-    HandleAccepted(socket, FormatPeerAddress(peer));
+    // Winsock gives the accepted socket the listening socket's properties,
+    // its non-blocking mode among them; a reply must never be cut short by a
+    // full send buffer.
+    if (!SetSocketBlocking(socket.get(), true)) {
+      continue;
+    }
+    HandleAccepted(std::move(socket), FormatPeerAddress(peer));
   }
 }
 
-void ParlinoServer::HandleAccepted(SocketHandle socket, const std::string& peer) {
-  SendLine(socket, BuildWelcome(kServerName, kServerVersion, kProtocolVersion));
+void ParlinoServer::HandleAccepted(Socket socket, const std::string& peer) {
+  SendLine(socket.get(), BuildWelcome(kServerName, kServerVersion, kProtocolVersion));
 
-  bool registered = false;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (running_.load()) {
-      handshake_socket_ = socket;
-      registered = true;
-    }
-  }
   std::string leftover;
-  const bool said_hello = registered && WaitForHello(socket, kHelloTimeoutMs, leftover);
-  bool closed_by_stop = false;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    handshake_socket_ = kInvalidSocket;
-    closed_by_stop = handshake_closed_;
-    handshake_closed_ = false;
-  }
-  if (closed_by_stop) {
+  if (!WaitForHello(socket.get(), kHelloTimeoutMs, leftover)) {
+    ShutdownSocket(socket.get());
     return;
   }
-  if (!said_hello) {
-    ShutdownSocket(socket);
-    CloseSocket(socket);
-    return;
+
+  auto connection = std::make_shared<Connection>(std::move(socket));
+  if (!connection->wake.Open()) {
+    ShutdownSocket(connection->socket.get());
+    return;  // as a failed handshake: the active phone stays
   }
 
   CloseActiveClient("replaced");
   if (connection_thread_.joinable()) {
     connection_thread_.join();
   }
-
-  auto connection = std::make_shared<Connection>(socket);
   {
     // Stop clears the running flag before it empties the slot: a handshake
     // that finished after that point is closed here instead of becoming a
     // client that Stop would never see.
     std::lock_guard<std::mutex> lock(mutex_);
     if (!running_.load()) {
-      return;  // the connection's destructor closes the socket
+      return;  // the socket closes with the connection
     }
     active_ = connection;
   }
@@ -274,13 +246,14 @@ void ParlinoServer::HandleAccepted(SocketHandle socket, const std::string& peer)
       }
     }
     LogError("ParlinoServer: could not start a connection thread for " + peer);
-    connection->Close();
+    // No thread took the socket over, so it is still this thread's to close.
+    ShutdownSocket(connection->socket.get());
+    connection->socket.Reset();
   }
 }
 
 bool ParlinoServer::WaitForHello(SocketHandle socket, unsigned timeout_ms, std::string& leftover) {
   leftover.clear();
-  SetReceiveTimeout(socket, timeout_ms);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
 
   std::string buffer;
@@ -288,6 +261,13 @@ bool ParlinoServer::WaitForHello(SocketHandle socket, unsigned timeout_ms, std::
   std::size_t line_feed = std::string::npos;
   while (line_feed == std::string::npos) {
     if (!running_.load() || std::chrono::steady_clock::now() >= deadline) {
+      return false;
+    }
+    // Each receive may wait the whole time-out: the deadline is checked
+    // between receives, so a phone that trickles bytes is dropped within
+    // about twice the time-out.
+    if (WaitForSocket(socket, SocketDirection::Read, static_cast<int>(timeout_ms), stop_wake_) !=
+        SocketWait::Ready) {
       return false;
     }
     const long received = ReceiveSome(socket, chunk, sizeof chunk);
@@ -310,63 +290,61 @@ bool ParlinoServer::WaitForHello(SocketHandle socket, unsigned timeout_ms, std::
   if (!ParseClientMessage(first, message) || message.type != MessageType::Hello) {
     return false;
   }
-  SetReceiveTimeout(socket, 0);
   leftover = buffer.substr(line_feed + 1);
   return true;
 }
 
-void ParlinoServer::Connection::Send(std::string_view line) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!closed_) {
-    SendLine(socket, line);
-  }
-}
-
-void ParlinoServer::Connection::SayByeAndInterrupt(std::string_view bye) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (closed_) {
-    return;
-  }
-  // One send: a phone that stopped reading must not hold us here.
-  SendSome(socket, bye.data(), bye.size());
-  ShutdownSocket(socket);
-  if (!ShutdownWakesBlockedCalls()) {
-    CloseSocket(socket);
-    closed_ = true;
-  }
-}
-
-void ParlinoServer::Connection::Close() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!closed_) {
-    ShutdownSocket(socket);
-    CloseSocket(socket);
-    closed_ = true;
-  }
-}
-
 void ParlinoServer::CloseActiveClient(std::string_view reason) {
+  std::string bye = BuildBye(reason);
   std::shared_ptr<Connection> connection;
   {
+    // The bye is handed over in the same step as the slot, so the connection
+    // thread, which looks at the slot under this lock when it ends, finds it.
     std::lock_guard<std::mutex> lock(mutex_);
     connection.swap(active_);
+    if (connection) {
+      connection->bye = std::move(bye);
+    }
   }
   if (connection) {
-    connection->SayByeAndInterrupt(BuildBye(reason));
+    connection->wake.Wake();
   }
 }
 
 void ParlinoServer::ConnectionLoop(std::shared_ptr<Connection> connection, std::string peer,
                                    std::string leftover) {
+  Socket socket = std::move(connection->socket);
+  const SocketWake& wake = connection->wake;
+  // A reply waits until the socket can take it, but not past the end of the
+  // connection: a phone that stopped reading must not hold this thread, or
+  // whoever ended the connection would wait for it for good.
+  const auto send = [&socket, &wake](std::string_view line) {
+    while (!line.empty()) {
+      if (WaitForSocket(socket.get(), SocketDirection::Write, -1, wake) != SocketWait::Ready) {
+        return;
+      }
+      const long sent = SendSome(socket.get(), line.data(), line.size());
+      if (sent <= 0) {
+        return;
+      }
+      line.remove_prefix(static_cast<std::size_t>(sent));
+    }
+  };
+
   if (callbacks_.OnClientConnected) {
     callbacks_.OnClientConnected(peer);
   }
-  const auto send = [&connection](std::string_view line) { connection->Send(line); };
+  // Stop ends this thread as a replacement does, through the wake and with
+  // its bye; a look at the running flag here instead would let the thread end
+  // before Stop takes it out of the slot, and the phone would get no bye.
   std::string buffer = std::move(leftover);
-  bool go_on = DispatchLines(buffer, callbacks_, send) && running_.load();
+  bool go_on = DispatchLines(buffer, callbacks_, send);
   char chunk[kReceiveChunkBytes];
   while (go_on) {
-    const long received = ReceiveSome(connection->socket, chunk, sizeof chunk);
+    if (WaitForSocket(socket.get(), SocketDirection::Read, -1, wake) != SocketWait::Ready) {
+      break;
+    }
+    const long received = ReceiveSome(socket.get(), chunk, sizeof chunk);
     if (received <= 0) {
       break;
     }
@@ -376,22 +354,26 @@ void ParlinoServer::ConnectionLoop(std::shared_ptr<Connection> connection, std::
       send(BuildBye("protocol_error"));
       break;
     }
-    go_on = DispatchLines(buffer, callbacks_, send) && running_.load();
+    go_on = DispatchLines(buffer, callbacks_, send);
   }
 
-  bool emptied_slot = false;
+  std::string bye;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (active_ == connection) {
       active_.reset();
-      emptied_slot = true;
+    } else {
+      bye = std::move(connection->bye);  // left by whoever took it out of the slot
     }
   }
-  if (emptied_slot) {
-    connection->Close();
+  // One send, and only if the socket can take it now: a phone that stopped
+  // reading goes without its bye rather than holding Stop or the next phone.
+  if (!bye.empty() &&
+      PollSocket(socket.get(), SocketDirection::Write, kInvalidSocket, 0) == SocketPoll::Ready) {
+    SendSome(socket.get(), bye.data(), bye.size());
   }
-  // Dropping the last reference closes the socket if nobody did; whoever ended
-  // the connection may still hold it for a moment while sending its bye.
+  ShutdownSocket(socket.get());
+  socket.Reset();
   connection.reset();
   if (callbacks_.OnClientDisconnected) {
     callbacks_.OnClientDisconnected();

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 
 #include "net/socket_platform.h"
 
@@ -74,32 +75,24 @@ class ParlinoServer {
   void SetThreadStarterForTest(ThreadStarter starter) { start_thread_ = std::move(starter); }
 
  private:
-  // One connected phone, shared by its connection thread and whoever ends it
-  // (replacement or Stop). The lock keeps their lines whole on the socket and
-  // makes closing happen exactly once. Where shutdown wakes the reading thread,
-  // only that thread closes the socket, after its last use, so the handle
-  // cannot be reused under it; elsewhere the ending thread has to close it.
-  class Connection {
-   public:
-    explicit Connection(SocketHandle s) : socket(s) {}
-    ~Connection() { Close(); }
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
+  // What a connection thread shares with whoever may end it (replacement or
+  // Stop). Not the socket: the connection thread takes that over when it
+  // starts and is the only thread that sends on it, receives from it and
+  // closes it. Whoever ends the connection leaves the bye and wakes the thread,
+  // which then sends the bye, closes the socket and reports the disconnect.
+  struct Connection {
+    explicit Connection(Socket s) : socket(std::move(s)) {}
 
-    void Send(std::string_view line);
-    // Sends `bye` with a single call and wakes the connection thread.
-    void SayByeAndInterrupt(std::string_view bye);
-    void Close();
-
-    const SocketHandle socket;
-
-   private:
-    std::mutex mutex_;
-    bool closed_ = false;
+    // Held until the connection thread starts and takes it; the accept thread
+    // closes it when no thread could be started.
+    Socket socket;
+    SocketWake wake;
+    // The bye line for the phone; written and read under the server's mutex.
+    std::string bye;
   };
 
-  void AcceptLoop();
-  void HandleAccepted(SocketHandle socket, const std::string& peer);
+  void AcceptLoop(Socket listener);
+  void HandleAccepted(Socket socket, const std::string& peer);
   bool WaitForHello(SocketHandle socket, unsigned timeout_ms, std::string& leftover);
   void CloseActiveClient(std::string_view reason);
   void ConnectionLoop(std::shared_ptr<Connection> connection, std::string peer, std::string leftover);
@@ -107,13 +100,11 @@ class ParlinoServer {
   std::atomic<bool> running_{false};
   unsigned port_ = 0;
   unsigned bound_port_ = 0;
-  SocketHandle listen_socket_ = kInvalidSocket;
+  // Owns the listening socket from Start on, and closes it when it ends.
   std::thread accept_thread_;
-  std::mutex mutex_;  // guards active_ and handshake_socket_
+  SocketWake stop_wake_;  // ends the accept thread's waits
+  std::mutex mutex_;      // guards active_ and the bye of the connection in it
   std::shared_ptr<Connection> active_;
-  // The socket whose handshake is under way, so that Stop can cut it short.
-  SocketHandle handshake_socket_ = kInvalidSocket;
-  bool handshake_closed_ = false;  // Stop had to close it to wake the receive
   std::thread connection_thread_;
   ServerCallbacks callbacks_;
   ThreadStarter start_thread_;

@@ -3,6 +3,7 @@
 // The one place where Winsock and BSD sockets meet. Everything above this
 // header is written once for both.
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 
@@ -32,15 +33,110 @@ using SockLen = socklen_t;
 bool EnsureWinsock();
 
 SocketHandle OpenTcpSocket();
+SocketHandle OpenUdpSocket();
 void CloseSocket(SocketHandle socket);
-// Shuts down both directions; wakes a thread blocked in recv on the socket.
+// Shuts down both directions: the peer sees the end of the stream. Not a way
+// to wake a thread blocked on the socket (see SocketWake).
 void ShutdownSocket(SocketHandle socket);
+
+// One socket with one owner, which closes it: moved, never copied, so that
+// no two places can close the same handle. The owner is the thread that reads
+// the socket; another thread that wants it ended wakes that thread (SocketWake)
+// and never closes it under it.
+class Socket {
+ public:
+  Socket() = default;
+  explicit Socket(SocketHandle handle) noexcept : handle_(handle) {}
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  Socket(Socket&& other) noexcept : handle_(other.release()) {}
+  Socket& operator=(Socket&& other) noexcept {
+    if (this != &other) {
+      Reset(other.release());
+    }
+    return *this;
+  }
+  ~Socket() { Reset(); }
+
+  SocketHandle get() const noexcept { return handle_; }
+  bool valid() const noexcept { return handle_ != kInvalidSocket; }
+  // Gives up ownership without closing: the caller closes the handle.
+  [[nodiscard]] SocketHandle release() noexcept {
+    const SocketHandle handle = handle_;
+    handle_ = kInvalidSocket;
+    return handle;
+  }
+  // Closes the socket held, if any, and takes `handle` instead.
+  void Reset(SocketHandle handle = kInvalidSocket) noexcept {
+    CloseSocket(handle_);
+    handle_ = handle;
+  }
+
+ private:
+  SocketHandle handle_ = kInvalidSocket;
+};
 
 // One send or receive call. Sends never raise SIGPIPE. The result is the
 // number of bytes, 0 when the peer closed (receive), or negative on error or
 // time-out.
 long SendSome(SocketHandle socket, const char* data, std::size_t size);
 long ReceiveSome(SocketHandle socket, char* data, std::size_t size);
+
+enum class SocketDirection { Read, Write };
+enum class SocketPoll { Ready, Woken, Nothing };
+
+// One wait for `socket` to be ready in `direction`, or for `wake` to become
+// readable (kInvalidSocket: no wake socket), for at most `timeout_ms`
+// (negative: no limit; 0: do not wait). Ready also when the connection closed
+// or failed, or the poll itself failed, so that the next call reports it; a
+// listening socket is readable when a connection waits. Nothing after the
+// time-out or a signal.
+SocketPoll PollSocket(SocketHandle socket, SocketDirection direction, SocketHandle wake, int timeout_ms);
+
+// How one thread ends another thread's wait on a socket, the same way on
+// Linux, Windows and Wine: a UDP socket on 127.0.0.1 connected to itself,
+// which the waiting thread polls together with its own socket (WaitForSocket);
+// Wake sends it one datagram. The waiting thread stays the only one that
+// touches, and closes, the socket it waits on.
+//
+// Neither closing nor shutting down the socket from the ending thread will do:
+// a closed handle can be reused by a new socket before the waiting thread
+// reaches its call, which then reads the wrong socket, and under Wine shutdown
+// does not reliably wake a blocked recv or accept. Select on Windows waits for
+// sockets only, not for an event, and WSAEventSelect would turn the socket
+// non-blocking for good; a wait in short slices that rechecks a flag would
+// cost every stop and replacement up to a slice and wake the idle program many
+// times a second. A socket is what select and poll both wait for.
+class SocketWake {
+ public:
+  SocketWake() = default;
+  SocketWake(const SocketWake&) = delete;
+  SocketWake& operator=(const SocketWake&) = delete;
+
+  // Makes the wake socket, before the thread that waits starts (and after
+  // EnsureWinsock). False when it could not be made.
+  bool Open();
+  // From any thread, any number of times: the current wait and every later
+  // one end at once.
+  void Wake();
+  bool woken() const { return woken_.load(); }
+  SocketHandle handle() const { return socket_.get(); }
+
+ private:
+  std::atomic<bool> woken_{false};
+  Socket socket_;
+};
+
+enum class SocketWait { Ready, Stopped, TimedOut };
+
+// Waits until `socket` is ready (as PollSocket) or `wake` is woken, for at
+// most `timeout_ms` (negative: no limit). A wake that came before the wait is
+// seen as well, and wins over a socket that is ready at the same time.
+SocketWait WaitForSocket(SocketHandle socket, SocketDirection direction, int timeout_ms,
+                         const SocketWake& wake);
+
+// Blocking (the default for a new socket) or not.
+bool SetSocketBlocking(SocketHandle socket, bool blocking);
 
 // SO_RCVTIMEO in milliseconds; 0 waits without limit.
 bool SetReceiveTimeout(SocketHandle socket, unsigned milliseconds);
@@ -49,17 +145,10 @@ bool SetReuseAddress(SocketHandle socket);
 // The last socket error of this thread (WSAGetLastError or errno).
 int LastSocketError();
 
-// True when a failed accept means that the listening socket was shut down or
-// closed, so the accept loop must end: WSAEINTR or WSAENOTSOCK on Windows;
-// EINVAL (Linux reports it once the socket is shut down), EBADF or ENOTSOCK
-// elsewhere. Any other failure is worth another try.
+// True when a failed accept means that the listening socket is unusable, so
+// the accept loop must end: WSAEINTR or WSAENOTSOCK on Windows; EINVAL, EBADF
+// or ENOTSOCK elsewhere. Any other failure is worth another try.
 bool AcceptFailureEndsLoop(int error);
-
-// Whether shutting a socket down wakes a thread blocked in accept or recv on
-// it. Linux: yes, so a socket can stay open until the thread that reads it is
-// done, and its descriptor can never be reused under that thread. Windows (and
-// Wine): not reliably; only closesocket wakes the thread.
-bool ShutdownWakesBlockedCalls();
 
 // "a.b.c.d:port" of an IPv4 socket address.
 std::string FormatPeerAddress(const sockaddr_in& address);

@@ -18,6 +18,8 @@ bool EnsureWinsock() { return true; }
 
 SocketHandle OpenTcpSocket() { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP); }
 
+SocketHandle OpenUdpSocket() { return ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP); }
+
 void CloseSocket(SocketHandle socket) {
   if (socket != kInvalidSocket) {
     ::close(socket);
@@ -46,6 +48,32 @@ long ReceiveSome(SocketHandle socket, char* data, std::size_t size) {
   return static_cast<long>(received);
 }
 
+SocketPoll PollSocket(SocketHandle socket, SocketDirection direction, SocketHandle wake, int timeout_ms) {
+  // poll skips an entry whose descriptor is negative: no wake socket.
+  pollfd entries[2] = {};
+  entries[0].fd = socket;
+  entries[0].events = direction == SocketDirection::Read ? POLLIN : POLLOUT;
+  entries[1].fd = wake;
+  entries[1].events = POLLIN;
+  const int ready = ::poll(entries, 2, timeout_ms < 0 ? -1 : timeout_ms);
+  if (ready < 0) {
+    return errno == EINTR ? SocketPoll::Nothing : SocketPoll::Ready;
+  }
+  if (ready == 0) {
+    return SocketPoll::Nothing;
+  }
+  return entries[1].revents != 0 ? SocketPoll::Woken : SocketPoll::Ready;
+}
+
+bool SetSocketBlocking(SocketHandle socket, bool blocking) {
+  const int flags = ::fcntl(socket, F_GETFL, 0);
+  if (flags < 0) {
+    return false;
+  }
+  const int wanted = blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK);
+  return wanted == flags || ::fcntl(socket, F_SETFL, wanted) == 0;
+}
+
 bool SetReceiveTimeout(SocketHandle socket, unsigned milliseconds) {
   timeval tv{};
   tv.tv_sec = static_cast<time_t>(milliseconds / 1000);
@@ -61,8 +89,6 @@ bool SetReuseAddress(SocketHandle socket) {
 int LastSocketError() { return errno; }
 
 bool AcceptFailureEndsLoop(int error) { return error == EINVAL || error == EBADF || error == ENOTSOCK; }
-
-bool ShutdownWakesBlockedCalls() { return true; }
 
 int ConnectWithTimeout(SocketHandle socket, const sockaddr_in& address, unsigned timeout_ms) {
   const int flags = ::fcntl(socket, F_GETFL, 0);

@@ -23,6 +23,8 @@ bool EnsureWinsock() {
 
 SocketHandle OpenTcpSocket() { return ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP); }
 
+SocketHandle OpenUdpSocket() { return ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP); }
+
 void CloseSocket(SocketHandle socket) {
   if (socket != kInvalidSocket) {
     ::closesocket(socket);
@@ -45,6 +47,41 @@ long ReceiveSome(SocketHandle socket, char* data, std::size_t size) {
   return ::recv(socket, data, chunk, 0);
 }
 
+SocketPoll PollSocket(SocketHandle socket, SocketDirection direction, SocketHandle wake, int timeout_ms) {
+  const bool read = direction == SocketDirection::Read;
+  fd_set readable;
+  FD_ZERO(&readable);
+  fd_set writable;
+  FD_ZERO(&writable);
+  FD_SET(socket, read ? &readable : &writable);
+  if (wake != kInvalidSocket) {
+    FD_SET(wake, &readable);
+  }
+  // Winsock reports a failed connection attempt in the exception set only.
+  fd_set failed;
+  FD_ZERO(&failed);
+  FD_SET(socket, &failed);
+  timeval wait{};
+  wait.tv_sec = static_cast<long>(timeout_ms / 1000);
+  wait.tv_usec = static_cast<long>((timeout_ms % 1000) * 1000);
+  // A set passed to select must not be empty.
+  const bool any_readable = read || wake != kInvalidSocket;
+  const int count = ::select(0, any_readable ? &readable : nullptr, read ? nullptr : &writable, &failed,
+                             timeout_ms < 0 ? nullptr : &wait);
+  if (count == 0) {
+    return SocketPoll::Nothing;
+  }
+  if (count != SOCKET_ERROR && wake != kInvalidSocket && FD_ISSET(wake, &readable)) {
+    return SocketPoll::Woken;
+  }
+  return SocketPoll::Ready;
+}
+
+bool SetSocketBlocking(SocketHandle socket, bool blocking) {
+  u_long non_blocking = blocking ? 0 : 1;
+  return ::ioctlsocket(socket, FIONBIO, &non_blocking) == 0;
+}
+
 bool SetReceiveTimeout(SocketHandle socket, unsigned milliseconds) {
   const DWORD timeout = milliseconds;
   return ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
@@ -59,8 +96,6 @@ bool SetReuseAddress(SocketHandle socket) {
 int LastSocketError() { return WSAGetLastError(); }
 
 bool AcceptFailureEndsLoop(int error) { return error == WSAEINTR || error == WSAENOTSOCK; }
-
-bool ShutdownWakesBlockedCalls() { return false; }
 
 int ConnectWithTimeout(SocketHandle socket, const sockaddr_in& address, unsigned timeout_ms) {
   u_long non_blocking = 1;

@@ -3,8 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
-#include <random>
+#include <functional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -282,6 +283,68 @@ TEST_F(ServerTest, NewerPhoneReplacesTheActiveOneInOrder) {
   EXPECT_LT(accepted, lines_in_log.size());
 }
 
+// The replacing thread must leave alone a socket that the old connection's
+// thread has not even begun to read: closing it there would free the handle
+// for a new socket (these phones' own, say), which that thread would then read
+// instead, holding up everything behind it.
+TEST_F(ServerTest, ReplacementBeforeTheOldConnectionThreadRuns) {
+  std::atomic<int> threads{0};
+  server_.SetThreadStarterForTest([&threads](std::function<void()> body) {
+    const bool late = threads.fetch_add(1) == 0;
+    return std::thread([late, body = std::move(body)] {
+      if (late) {
+        std::this_thread::sleep_for(milliseconds(800));
+      }
+      body();
+    });
+  });
+  StartServer();
+  TestPhone first;
+  ASSERT_TRUE(first.Handshake(port_));
+  TestPhone second;
+  ASSERT_TRUE(second.Handshake(port_));
+  std::vector<std::string> lines;
+  EXPECT_TRUE(first.WaitForClose(&lines));
+  EXPECT_EQ(lines, std::vector<std::string>{R"({"type":"bye","reason":"replaced"})"});
+  TestPhone bystanders[3];
+  for (TestPhone& bystander : bystanders) {
+    EXPECT_TRUE(bystander.Connect(port_));
+  }
+
+  second.Send("{\"type\":\"commit\"}\n");
+  EXPECT_EQ(second.ReadLine(), kAckCommit);
+  ASSERT_TRUE(recorder_.WaitForCount(4));
+  EXPECT_EQ(recorder_.Events(), (std::vector<std::string>{"connect " + first.LocalPeer(), "disconnect",
+                                                          "connect " + second.LocalPeer(), "commit 1"}));
+}
+
+// A phone that sends and never reads fills both directions until the
+// connection thread cannot get its replies out. Stop must still end it.
+TEST_F(ServerTest, PhoneThatStopsReadingDoesNotHoldStop) {
+  StartServer();
+  TestPhone phone;
+  ASSERT_TRUE(phone.Handshake(port_));
+  ASSERT_TRUE(recorder_.WaitForCount(1));
+  std::string pings;
+  for (int i = 0; i < 200; ++i) {
+    pings += kPing;
+  }
+  // Wine's sockets never push back (measured): there the pings end after a while.
+  std::size_t sent = 0;
+  const auto flood_ends = Clock::now() + milliseconds(5000);
+  while (Clock::now() < flood_ends && phone.SendWhenWritable(pings, milliseconds(500))) {
+    sent += pings.size();
+  }
+  std::printf("flood: %zu bytes\n", sent);
+
+  const auto before = Clock::now();
+  server_.Stop();
+  const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - before).count();
+  EXPECT_LT(took, 3000);
+  ASSERT_FALSE(recorder_.Events().empty());
+  EXPECT_EQ(recorder_.Events().back(), "disconnect");
+}
+
 TEST_F(ServerTest, FailedHandshakeLeavesTheActivePhoneAlone) {
   StartServer();
   TestPhone active;
@@ -411,6 +474,92 @@ TEST_F(ServerTest, ConnectionThreadThatCannotStartClosesOnlyThatPhone) {
   next.Send("{\"type\":\"clear\"}\n");
   EXPECT_EQ(next.ReadLine(), kAckClear);
   EXPECT_EQ(recorder_.Events(), (std::vector<std::string>{"connect " + next.LocalPeer(), "clear"}));
+}
+
+// Which of two sockets each use of the socket type leaves open while its
+// survivor lives, and that the survivor closes its own when it goes. A socket
+// left open leaks; one closed twice may close a socket that another thread
+// has just opened.
+TEST(SocketTest, OwnershipTable) {
+  ASSERT_TRUE(EnsureWinsock());
+  const auto is_open = [](SocketHandle handle) {
+    int type = 0;
+    SockLen size = sizeof type;
+    return ::getsockopt(handle, SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type), &size) == 0;
+  };
+  struct Case {
+    const char* name;
+    // Given two open sockets, returns the survivor; `released` is what it let go.
+    std::function<Socket(SocketHandle a, SocketHandle b, SocketHandle& released)> use;
+    bool a_open;
+    bool b_open;
+  };
+  const Case cases[] = {
+      {"destructor closes",
+       [](SocketHandle a, SocketHandle b, SocketHandle&) {
+         { const Socket gone(a); }
+         return Socket(b);
+       },
+       false, true},
+      {"move construction leaves the source empty",
+       [](SocketHandle a, SocketHandle b, SocketHandle&) {
+         const Socket closes_b(b);
+         Socket source(a);
+         Socket target(std::move(source));
+         EXPECT_FALSE(source.valid());
+         return target;
+       },
+       true, false},
+      {"move assignment closes what the target held",
+       [](SocketHandle a, SocketHandle b, SocketHandle&) {
+         Socket source(a);
+         Socket target(b);
+         target = std::move(source);
+         EXPECT_FALSE(source.valid());
+         return target;
+       },
+       true, false},
+      {"move assignment to itself keeps the socket",
+       [](SocketHandle a, SocketHandle b, SocketHandle&) {
+         const Socket closes_b(b);
+         Socket socket(a);
+         Socket& same = socket;
+         socket = std::move(same);
+         return socket;
+       },
+       true, false},
+      {"release gives it up without closing",
+       [](SocketHandle a, SocketHandle b, SocketHandle& released) {
+         Socket socket(a);
+         released = socket.release();
+         EXPECT_FALSE(socket.valid());
+         return Socket(b);
+       },
+       true, true},
+      {"reset closes and takes the other",
+       [](SocketHandle a, SocketHandle b, SocketHandle&) {
+         Socket socket(a);
+         socket.Reset(b);
+         return socket;
+       },
+       false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const SocketHandle a = OpenTcpSocket();
+    const SocketHandle b = OpenTcpSocket();
+    ASSERT_TRUE(is_open(a) && is_open(b));
+    SocketHandle released = kInvalidSocket;
+    {
+      Socket survivor = c.use(a, b, released);
+      EXPECT_EQ(is_open(a), c.a_open);
+      EXPECT_EQ(is_open(b), c.b_open);
+      EXPECT_TRUE(survivor.get() == a || survivor.get() == b);
+    }
+    EXPECT_EQ(is_open(a), released == a);
+    EXPECT_FALSE(is_open(b));
+    CloseSocket(released);
+  }
 }
 
 }  // namespace

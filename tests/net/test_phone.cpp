@@ -1,9 +1,5 @@
 #include "tests/net/test_phone.h"
 
-#ifndef _WIN32
-#include <sys/select.h>
-#endif
-
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -19,15 +15,15 @@ bool TestPhone::Connect(unsigned port) {
   if (!EnsureWinsock()) {
     return false;
   }
-  socket_ = OpenTcpSocket();
-  if (socket_ == kInvalidSocket) {
+  socket_.Reset(OpenTcpSocket());
+  if (!socket_.valid()) {
     return false;
   }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<unsigned short>(port));
   inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-  if (::connect(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+  if (::connect(socket_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     Close();
     return false;
   }
@@ -48,7 +44,16 @@ bool TestPhone::Handshake(unsigned port, const std::string& client) {
   return true;
 }
 
-void TestPhone::Send(const std::string& bytes) { SendLine(socket_, bytes); }
+void TestPhone::Send(const std::string& bytes) { SendLine(socket_.get(), bytes); }
+
+bool TestPhone::SendWhenWritable(const std::string& bytes, milliseconds timeout) {
+  if (PollSocket(socket_.get(), SocketDirection::Write, kInvalidSocket, static_cast<int>(timeout.count())) !=
+      SocketPoll::Ready) {
+    return false;
+  }
+  SendLine(socket_.get(), bytes);
+  return true;
+}
 
 std::string TestPhone::ReadLine(milliseconds timeout) {
   timed_out_ = false;
@@ -61,7 +66,7 @@ std::string TestPhone::ReadLine(milliseconds timeout) {
       pending_.erase(0, line_feed + 1);
       return line;
     }
-    if (closed_ || socket_ == kInvalidSocket) {
+    if (closed_ || !socket_.valid()) {
       closed_ = true;
       return "";
     }
@@ -70,18 +75,11 @@ std::string TestPhone::ReadLine(milliseconds timeout) {
       timed_out_ = true;
       return "";
     }
-    // select waits the same way on both socket layers.
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(socket_, &readable);
-    timeval wait{};
-    wait.tv_sec = static_cast<long>(left / 1000);
-    wait.tv_usec = static_cast<long>((left % 1000) * 1000);
-    const int ready = ::select(static_cast<int>(socket_ + 1), &readable, nullptr, nullptr, &wait);
-    if (ready == 0) {
+    if (PollSocket(socket_.get(), SocketDirection::Read, kInvalidSocket, static_cast<int>(left)) ==
+        SocketPoll::Nothing) {
       continue;
     }
-    const long received = ready > 0 ? ReceiveSome(socket_, chunk, sizeof chunk) : -1;
+    const long received = ReceiveSome(socket_.get(), chunk, sizeof chunk);
     if (received > 0) {
       pending_.append(chunk, static_cast<std::size_t>(received));
     } else {
@@ -108,17 +106,12 @@ bool TestPhone::WaitForClose(std::vector<std::string>* lines, milliseconds timeo
   return false;
 }
 
-void TestPhone::Close() {
-  if (socket_ != kInvalidSocket) {
-    CloseSocket(socket_);
-    socket_ = kInvalidSocket;
-  }
-}
+void TestPhone::Close() { socket_.Reset(); }
 
 std::string TestPhone::LocalPeer() const {
   sockaddr_in local{};
   SockLen size = sizeof local;
-  ::getsockname(socket_, reinterpret_cast<sockaddr*>(&local), &size);
+  ::getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&local), &size);
   return FormatPeerAddress(local);
 }
 

@@ -30,6 +30,9 @@ class TestPhone {
   // Connects, reads the welcome line and sends a hello.
   bool Handshake(unsigned port, const std::string& client = "test-phone");
   void Send(const std::string& bytes);
+  // Sends `bytes` only once the socket can take more, waiting at most
+  // `timeout`; false when it could not (the server stopped reading).
+  bool SendWhenWritable(const std::string& bytes, milliseconds timeout);
   // The next received line without its line feed; "" with `closed` true when
   // the server closed first, or "" with `timed_out` true.
   std::string ReadLine(milliseconds timeout = milliseconds(5000));
@@ -44,7 +47,7 @@ class TestPhone {
   std::string LocalPeer() const;
 
  private:
-  SocketHandle socket_ = kInvalidSocket;
+  Socket socket_;
   std::string pending_;
   bool closed_ = false;
   bool timed_out_ = false;

@@ -36,26 +36,30 @@ class FakePc {
 
   explicit FakePc(Behaviour behaviour) {
     EXPECT_TRUE(EnsureWinsock());
-    listener_ = OpenTcpSocket();
+    EXPECT_TRUE(stop_.Open());
+    listener_.Reset(OpenTcpSocket());
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     SockLen size = sizeof address;
-    EXPECT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    EXPECT_EQ(::listen(listener_, 1), 0);
-    EXPECT_EQ(::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    EXPECT_EQ(::bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(::listen(listener_.get(), 1), 0);
+    EXPECT_EQ(::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&address), &size), 0);
     port_ = ntohs(address.sin_port);
-    // The thread gets its own copy of the handle: Stop may clear the member
-    // while accept still waits on it.
-    thread_ = std::thread([this, listener = listener_, behaviour = std::move(behaviour)] {
-      client_ = ::accept(listener, nullptr, nullptr);
-      if (client_ == kInvalidSocket) {
+    // The thread owns both sockets while it runs; Stop only asks it to give up
+    // waiting for a phone.
+    thread_ = std::thread([this, behaviour = std::move(behaviour)] {
+      if (WaitForSocket(listener_.get(), SocketDirection::Read, -1, stop_) != SocketWait::Ready) {
         return;
       }
-      SetReceiveTimeout(client_, 5000);
+      client_.Reset(::accept(listener_.get(), nullptr, nullptr));
+      if (!client_.valid()) {
+        return;
+      }
+      SetReceiveTimeout(client_.get(), 5000);
       behaviour(*this);
-      ShutdownSocket(client_);
-      CloseSocket(client_);
+      ShutdownSocket(client_.get());
+      client_.Reset();
     });
   }
   FakePc(const FakePc&) = delete;
@@ -66,17 +70,11 @@ class FakePc {
 
   // Ends the wait for a phone that never came, then joins.
   void Stop() {
-    if (!thread_.joinable()) {
-      return;
+    stop_.Wake();
+    if (thread_.joinable()) {
+      thread_.join();
     }
-    ShutdownSocket(listener_);
-    if (!ShutdownWakesBlockedCalls()) {
-      CloseSocket(listener_);
-      listener_ = kInvalidSocket;
-    }
-    thread_.join();
-    CloseSocket(listener_);
-    listener_ = kInvalidSocket;
+    listener_.Reset();
   }
 
   // Read after Stop.
@@ -84,7 +82,7 @@ class FakePc {
 
   void Send(std::string_view bytes) {
     while (!bytes.empty()) {
-      const long sent = SendSome(client_, bytes.data(), bytes.size());
+      const long sent = SendSome(client_.get(), bytes.data(), bytes.size());
       if (sent <= 0) {
         return;
       }
@@ -103,7 +101,7 @@ class FakePc {
         return true;
       }
       char buffer[1024];
-      const long got = ReceiveSome(client_, buffer, sizeof buffer);
+      const long got = ReceiveSome(client_.get(), buffer, sizeof buffer);
       if (got <= 0) {
         return false;
       }
@@ -144,8 +142,9 @@ class FakePc {
   }
 
  private:
-  SocketHandle listener_ = kInvalidSocket;
-  SocketHandle client_ = kInvalidSocket;
+  Socket listener_;
+  Socket client_;
+  SocketWake stop_;
   std::uint16_t port_ = 0;
   std::thread thread_;
   std::string pending_;

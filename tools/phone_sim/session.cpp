@@ -76,22 +76,29 @@ enum class Next : int { Line = 0, Closed = 1, TimedOut = 2 };
 
 // One connected socket: a reader thread splits what arrives into lines,
 // prints and queues them; the main thread sends and takes lines off the queue.
+// The socket is closed only once the reader is joined, so it never reads a
+// handle that was closed (and perhaps reused) under it.
 class Link {
  public:
-  Link(SocketHandle socket, Transcript& transcript) : socket_(socket), transcript_(transcript) {}
+  Link(Socket socket, Transcript& transcript) : socket_(std::move(socket)), transcript_(transcript) {}
   Link(const Link&) = delete;
   Link& operator=(const Link&) = delete;
   ~Link() { Close(); }
 
-  void Start() {
+  // False when the reader's wake-up could not be made; nothing started then.
+  bool Start() {
+    if (!wake_.Open()) {
+      return false;
+    }
     reader_ = std::thread([this] { ReadLoop(); });
+    return true;
   }
 
   // Sends every byte. False when the socket failed, with the reason kept for
   // Describe().
   bool Send(std::string_view bytes) {
     while (!bytes.empty()) {
-      const long sent = SendSome(socket_, bytes.data(), bytes.size());
+      const long sent = SendSome(socket_.get(), bytes.data(), bytes.size());
       if (sent <= 0) {
         send_error_ = DescribeSocketError(LastSocketError());
         return false;
@@ -136,23 +143,14 @@ class Link {
       std::lock_guard<std::mutex> lock(mutex_);
       closing_ = true;
     }
-    if (socket_ == kInvalidSocket) {
-      return;
-    }
-    ShutdownSocket(socket_);
-    // Where shutting down does not wake the reader, only closing does; else
-    // the socket stays open until the reader is done with it.
-    const bool close_first = !ShutdownWakesBlockedCalls();
-    if (close_first) {
-      CloseSocket(socket_);
-    }
+    wake_.Wake();
     if (reader_.joinable()) {
       reader_.join();
     }
-    if (!close_first) {
-      CloseSocket(socket_);
+    if (socket_.valid()) {
+      ShutdownSocket(socket_.get());
+      socket_.Reset();
     }
-    socket_ = kInvalidSocket;
   }
 
  private:
@@ -162,7 +160,11 @@ class Link {
     std::string reason;
     char buffer[4096];
     for (;;) {
-      const long received = ReceiveSome(socket_, buffer, sizeof buffer);
+      if (WaitForSocket(socket_.get(), SocketDirection::Read, -1, wake_) != SocketWait::Ready) {
+        reason = "the connection was closed from this side";
+        break;
+      }
+      const long received = ReceiveSome(socket_.get(), buffer, sizeof buffer);
       if (received == 0) {
         reason = "the PC closed the connection";
         break;
@@ -206,10 +208,11 @@ class Link {
     changed_.notify_all();
   }
 
-  SocketHandle socket_;
+  Socket socket_;
   Transcript& transcript_;
   std::thread reader_;
   std::string send_error_;  // main thread only
+  SocketWake wake_;         // ends the reader's wait
 
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -482,8 +485,8 @@ int RunPhoneSim(const std::vector<std::string>& args, std::istream& in, std::ost
     err << "phone_sim: FAILED: the socket layer did not start\n";
     return kSimUsage;
   }
-  const SocketHandle socket = OpenTcpSocket();
-  if (socket == kInvalidSocket) {
+  Socket socket(OpenTcpSocket());
+  if (!socket.valid()) {
     err << "phone_sim: FAILED: no socket: " << DescribeSocketError(LastSocketError()) << "\n";
     return kSimUsage;
   }
@@ -491,16 +494,18 @@ int RunPhoneSim(const std::vector<std::string>& args, std::istream& in, std::ost
   address.sin_family = AF_INET;
   address.sin_port = htons(options.port);
   std::memcpy(&address.sin_addr, options.address.data(), options.address.size());
-  if (const int failed = ConnectWithTimeout(socket, address, options.timeout_ms); failed != 0) {
-    CloseSocket(socket);
+  if (const int failed = ConnectWithTimeout(socket.get(), address, options.timeout_ms); failed != 0) {
     err << "phone_sim: FAILED: cannot connect to " << where << ": " << DescribeSocketError(failed) << "\n";
     return kSimUsage;
   }
 
   Transcript transcript(out);
   transcript.Write("*", "connected to " + where);
-  Link link(socket, transcript);
-  link.Start();
+  Link link(std::move(socket), transcript);
+  if (!link.Start()) {
+    err << "phone_sim: FAILED: no socket: " << DescribeSocketError(LastSocketError()) << "\n";
+    return kSimUsage;
+  }
   Phone phone(options, link, transcript);
 
   std::string summary;
