@@ -1,6 +1,7 @@
 // The host's UI task queue and start with Windows, on the real Win32 API.
 
 #include "app/win32_app_win.h"
+#include "tests/support/pump_win.h"
 
 #include <gtest/gtest.h>
 
@@ -36,16 +37,7 @@ std::vector<std::string> LogLines(const std::string& needle) {
 // Dispatches this thread's messages until `done` or five seconds pass.
 template <typename Done>
 bool PumpUntil(Done done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (!done() && std::chrono::steady_clock::now() < deadline) {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
-    Sleep(1);
-  }
-  return done();
+  return testing::PumpMessagesUntil(done, std::chrono::seconds(5));
 }
 
 class UiTaskQueueTest : public ::testing::Test {

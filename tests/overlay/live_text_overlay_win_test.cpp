@@ -4,6 +4,7 @@
 
 #include "overlay/live_text_overlay_win.h"
 #include "overlay/overlay_text_win.h"
+#include "tests/support/pump_win.h"
 
 #include <windows.h>
 
@@ -37,21 +38,7 @@ std::string GappedText() {
 }
 
 bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
-    if (done()) {
-      return true;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) {
-      return false;
-    }
-    Sleep(5);
-  }
+  return testing::PumpMessagesUntil(done, timeout);
 }
 
 void PumpFor(std::chrono::milliseconds time) {

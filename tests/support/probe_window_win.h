@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/pump_win.h"
 namespace lumora::testing {
 
 struct KeyMessage {
@@ -89,19 +90,7 @@ class ProbeWindow {
 
   // Processes this thread's messages until `done` or the time-out.
   bool Pump(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-      MSG message;
-      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-      }
-      if (done()) {
-        return true;
-      }
-      Sleep(5);
-    }
-    return done();
+    return PumpMessagesUntil(done, timeout);
   }
 
  private:

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/pump_win.h"
 namespace lumora::testing {
 
 // Whether the shell holds the icon (owner, id): a modification that changes
@@ -53,21 +54,7 @@ inline std::vector<HWND> ShellIconWindows() {
 // until `done` or the time-out.
 template <typename Done>
 bool PumpShellUntil(Done done, std::chrono::milliseconds timeout = std::chrono::milliseconds(3000)) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
-    if (done()) {
-      return true;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) {
-      return false;
-    }
-    Sleep(5);
-  }
+  return PumpMessagesUntil(done, timeout);
 }
 
 // While it lives, records the tray callbacks that reach a window of this
