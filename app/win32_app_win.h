@@ -55,7 +55,6 @@ class Win32App : public WindowOwner<Win32App> {
 
   const AppConfig& config() const { return config_; }
   const ParlinoServer* server() const { return server_.get(); }
-  const NOTIFYICONDATAW& tray_icon_data() const { return tray_icon_data_; }
 
  private:
   friend class WindowOwner<Win32App>;
