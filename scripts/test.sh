@@ -33,9 +33,15 @@ done
   printf ')\n'
 } >build/CTestTestfile.cmake
 
-# The Windows tests start the Wine bench on first use; stop it whatever
-# happens, so that no wineserver or Xvfb outlives the run.
-trap '"$root/scripts/wine-bench.sh" stop "$root/build/windows/wine" >/dev/null 2>&1 || true' EXIT
+# The Windows tests start their two Wine benches on first use; stop them
+# whatever happens, so that no wineserver or Xvfb outlives the run.
+stop_benches() {
+  local state
+  for state in "$root/build/windows/wine" "$root/build/windows/wine-2"; do
+    "$root/scripts/wine-bench.sh" stop "$state" >/dev/null 2>&1 || true
+  done
+}
+trap stop_benches EXIT
 
 cd build
 ctest -j "$(nproc)" --output-on-failure --timeout 300 "$@"
