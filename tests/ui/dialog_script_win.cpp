@@ -127,6 +127,14 @@ DialogScript& DialogScript::PressKey(WPARAM virtual_key) {
   });
 }
 
+DialogScript& DialogScript::PressEnterIn(int id) {
+  Then("focus the control", [this, id] {
+    SetFocus(Control(id));
+    return GetFocus() == Control(id);
+  });
+  return PressKey(VK_RETURN);
+}
+
 DialogScript& DialogScript::CloseBox() {
   return Then("close box", [this] { return PostMessageW(dialog_, WM_SYSCOMMAND, SC_CLOSE, 0) != FALSE; });
 }

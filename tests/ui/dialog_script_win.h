@@ -50,6 +50,8 @@ class DialogScript {
   DialogScript& PickEntry(int id, int index);
   // A key press arriving at the dialog window, as the keyboard's would.
   DialogScript& PressKey(WPARAM virtual_key);
+  // Puts the focus in the control `id`, then presses Enter there.
+  DialogScript& PressEnterIn(int id);
   // The title bar's close box.
   DialogScript& CloseBox();
   // Waits for the port warning, checks its text and owner, dismisses it and

@@ -196,13 +196,7 @@ TEST_F(OnboardingDialogTest, StartTakesAPortFrom1024To65535AndTheEnterChoice) {
         .SetText(kOnboardingPortEditId, c.port)
         .SetChecked(kOnboardingPressEnterId, c.press_enter);
     if (c.by_enter) {
-      script
-          .Then("focus the edit",
-                [&] {
-                  SetFocus(script.Control(kOnboardingPortEditId));
-                  return GetFocus() == script.Control(kOnboardingPortEditId);
-                })
-          .PressKey(VK_RETURN);
+      script.PressEnterIn(kOnboardingPortEditId);
     } else {
       script.Click(kOnboardingStartId);
     }

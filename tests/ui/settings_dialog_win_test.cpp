@@ -371,13 +371,7 @@ TEST_F(SettingsDialogTest, OkTakesAPortFrom1024To65535) {
     DialogScript script;
     script.WaitForDialog(kSettingsDialogClass).SetText(kSettingsPortEditId, c.text);
     if (c.by_enter) {
-      script
-          .Then("focus the edit",
-                [&] {
-                  SetFocus(script.Control(kSettingsPortEditId));
-                  return GetFocus() == script.Control(kSettingsPortEditId);
-                })
-          .PressKey(VK_RETURN);
+      script.PressEnterIn(kSettingsPortEditId);
     } else {
       script.Click(kSettingsOkId);
     }
