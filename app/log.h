@@ -29,6 +29,14 @@ inline constexpr std::string_view kLogFileName = "ParlinoApp.log";
 // reports nothing: a line that cannot be written is lost.
 void Log(LogLevel level, std::string_view tag, std::string_view message) noexcept;
 
+// What a string from outside (a phone's key or client name) may add to a log
+// line: at most kLogTextMaxChars characters, "..." after a cut, and no
+// character that could end the line or forge another. Control characters
+// (C0, DEL, C1, the line and paragraph separators), the backslash and bytes
+// that are not UTF-8 are written as escapes ("\n", "\x1b", "\u2028").
+inline constexpr std::size_t kLogTextMaxChars = 120;
+std::string LogSafeText(std::string_view text);
+
 // The folder that holds the log file. Windows: "Parlino" under the local
 // application-data folder. Linux: "Parlino" under $XDG_STATE_HOME, else under
 // ~/.local/state, else under the current directory.

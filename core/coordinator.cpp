@@ -90,7 +90,8 @@ void Coordinator::HandleKey(std::string key) {
     injector_->EnqueueKey(std::move(key));
     return;
   }
-  LogProgress("coordinator: unknown key '" + key + "'");
+  // The name is the phone's: escaped and cut, so that it cannot forge lines.
+  LogProgress("coordinator: unknown key '" + LogSafeText(key) + "'");
 }
 
 }  // namespace lumora

@@ -240,5 +240,31 @@ TEST_F(LogTest, ConcurrentWritersProduceWholeLinesInEachThreadsOrder) {
   }
 }
 
+TEST(LogSafeTextTest, NothingFromOutsideCanEndOrForgeALine) {
+  struct Case {
+    std::string in;
+    std::string out;
+  };
+  const std::string long_name(200, 'a');
+  const Case cases[] = {
+      {"", ""},
+      {"F13", "F13"},
+      {"回车 😀", "回车 😀"},
+      {"enter\r\n12:00:00.000 [E] APP: forged", "enter\\r\\n12:00:00.000 [E] APP: forged"},
+      {std::string("a\0b\tc\x1b[31m\x7F", 11), "a\\x00b\\tc\\x1B[31m\\x7F"},
+      {"back\\slash", "back\\\\slash"},
+      {"\xC2\x85next line", "\\u0085next line"},              // C1 NEL
+      {"\xE2\x80\xA8\xE2\x80\xA9", "\\u2028\\u2029"},         // line, paragraph separators
+      {"\xFF\xE4\xBD", "\\xFF\\xE4\\xBD"},                    // not UTF-8, cut short
+      {"\xC0\xAF\xED\xA0\x80", "\\xC0\\xAF\\xED\\xA0\\x80"},  // overlong, surrogate
+      {long_name, std::string(120, 'a') + "..."},
+      {std::string(120, 'a'), std::string(120, 'a')},
+      {std::string(119, 'a') + "你好", std::string(119, 'a') + "你..."},  // characters, not bytes
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(LogSafeText(c.in), c.out) << c.in;
+  }
+}
+
 }  // namespace
 }  // namespace lumora
