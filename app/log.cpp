@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "app/log_platform.h"
+#include "base/utf8.h"
 
 namespace lumora {
 namespace {
@@ -42,52 +43,6 @@ void EmptyIfTooLarge(const std::filesystem::path& file) {
   }
 }
 
-}  // namespace
-
-namespace {
-
-// The length of the UTF-8 sequence starting at `at`, or 0 when the bytes
-// there are not one (a stray continuation byte, a cut or overlong sequence,
-// a surrogate, beyond U+10FFFF).
-std::size_t Utf8SequenceLength(std::string_view text, std::size_t at, char32_t& code_point) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at);
-  std::size_t length = 0;
-  char32_t min = 0;
-  if (lead < 0x80) {
-    code_point = lead;
-    return 1;
-  }
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    min = 0x80;
-    code_point = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    min = 0x800;
-    code_point = lead & 0x0F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    min = 0x10000;
-    code_point = lead & 0x07;
-  } else {
-    return 0;
-  }
-  if (at + length > text.size()) {
-    return 0;
-  }
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((byte(at + i) & 0xC0) != 0x80) {
-      return 0;
-    }
-    code_point = (code_point << 6) | (byte(at + i) & 0x3F);
-  }
-  if (code_point < min || code_point > 0x10FFFF || (code_point >= 0xD800 && code_point <= 0xDFFF)) {
-    return 0;
-  }
-  return length;
-}
-
 void AppendHex(std::string& out, const char* prefix, unsigned value, int digits) {
   char buffer[16];
   std::snprintf(buffer, sizeof buffer, "%s%0*X", prefix, digits, value);
@@ -104,25 +59,28 @@ std::string LogSafeText(std::string_view text) {
       out += "...";
       break;
     }
-    char32_t code_point = 0;
-    const std::size_t length = Utf8SequenceLength(text, at, code_point);
+    const std::size_t length = Utf8SequenceLength(text, at);
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
+    const char c = text[at];
     if (length == 0) {
-      AppendHex(out, "\\x", static_cast<unsigned char>(text[at]), 2);
+      AppendHex(out, "\\x", byte(0), 2);
       ++at;
       continue;
     }
-    if (code_point == '\n') {
+    if (c == '\n') {
       out += "\\n";
-    } else if (code_point == '\r') {
+    } else if (c == '\r') {
       out += "\\r";
-    } else if (code_point == '\t') {
+    } else if (c == '\t') {
       out += "\\t";
-    } else if (code_point == '\\') {
+    } else if (c == '\\') {
       out += "\\\\";
-    } else if (code_point < 0x20 || code_point == 0x7F) {
-      AppendHex(out, "\\x", static_cast<unsigned>(code_point), 2);
-    } else if ((code_point >= 0x80 && code_point <= 0x9F) || code_point == 0x2028 || code_point == 0x2029) {
-      AppendHex(out, "\\u", static_cast<unsigned>(code_point), 4);
+    } else if (length == 1 && (byte(0) < 0x20 || byte(0) == 0x7F)) {
+      AppendHex(out, "\\x", byte(0), 2);
+    } else if (length == 2 && byte(0) == 0xC2 && byte(1) <= 0x9F) {
+      AppendHex(out, "\\u", byte(1), 4);  // C1 controls, U+0080 to U+009F
+    } else if (length == 3 && byte(0) == 0xE2 && byte(1) == 0x80 && (byte(2) == 0xA8 || byte(2) == 0xA9)) {
+      AppendHex(out, "\\u", 0x2000u + (byte(2) - 0x80u), 4);  // line and paragraph separators
     } else {
       out.append(text, at, length);
     }

@@ -9,11 +9,6 @@
 
 namespace lumora {
 
-// The length of the well-formed UTF-8 sequence that starts at `pos`, or 0 when
-// the bytes there are not one (stray continuation byte, truncated sequence,
-// overlong form, surrogate, beyond U+10FFFF).
-std::size_t Utf8SequenceLength(std::string_view text, std::size_t pos);
-
 bool IsValidUtf8(std::string_view text);
 
 // The texts a speech recogniser would report while `sentence` is being said,
