@@ -29,7 +29,7 @@ void SendLine(SocketHandle socket, std::string_view line) {
 }
 
 bool DispatchLines(std::string& buffer, const ServerCallbacks& callbacks,
-                   const std::function<void(std::string_view line)>& send) {
+                   const std::function<void(std::string_view line)>& send, DispatchMode mode) {
   // Lines are taken by offset and the consumed bytes erased once at the end,
   // so a buffer full of short lines costs one move, not one per line.
   std::size_t start = 0;
@@ -58,6 +58,9 @@ bool DispatchLines(std::string& buffer, const ServerCallbacks& callbacks,
       send(BuildBye("protocol_error"));
       go_on = false;
       break;
+    }
+    if (mode == DispatchMode::Hold && message.type != MessageType::Ping && message.type != MessageType::Bye) {
+      continue;
     }
     switch (message.type) {
       case MessageType::Text:
@@ -95,6 +98,24 @@ bool DispatchLines(std::string& buffer, const ServerCallbacks& callbacks,
   }
   buffer.erase(0, start);
   return go_on;
+}
+
+void ParlinoServer::Connection::MarkFinished() {
+  {
+    std::lock_guard<std::mutex> lock(finished_mutex_);
+    finished_ = true;
+  }
+  finished_changed_.notify_all();
+}
+
+void ParlinoServer::Connection::WaitFinished() {
+  std::unique_lock<std::mutex> lock(finished_mutex_);
+  finished_changed_.wait(lock, [this] { return finished_; });
+}
+
+bool ParlinoServer::Connection::finished() {
+  std::lock_guard<std::mutex> lock(finished_mutex_);
+  return finished_;
 }
 
 ParlinoServer::ParlinoServer()
@@ -164,17 +185,51 @@ void ParlinoServer::Stop() {
     return;
   }
   // The accept thread wakes, in accept or in a handshake, and closes its
-  // sockets itself; so does the active connection's thread.
+  // sockets itself; so do the active and the held connection's threads.
   stop_wake_.Wake();
   CloseActiveClient("shutdown");
+  std::shared_ptr<Connection> held;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    held.swap(held_);
+    if (held) {
+      held->answer = Answer::Refused;
+      held->bye = BuildBye("shutdown");
+    }
+  }
+  if (held) {
+    held->decided.Wake();
+  }
   if (accept_thread_.joinable()) {
     accept_thread_.join();
   }
   bound_port_ = 0;
-  if (connection_thread_.joinable()) {
-    connection_thread_.join();
+  // A held phone that was allowed just now finds the server stopping when it
+  // tries to become active, and ends as well.
+  for (Worker& worker : workers_) {
+    if (worker.thread.joinable()) {
+      worker.thread.join();
+    }
   }
+  workers_.clear();
   LogWarn("ParlinoServer: stopped");
+}
+
+bool ParlinoServer::AnswerHeldPhone(std::uint64_t id, bool allow) {
+  std::shared_ptr<Connection> held;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!held_ || held_->hello.id != id) {
+      return false;
+    }
+    held.swap(held_);
+    held->answer = allow ? Answer::Allowed : Answer::Refused;
+    if (!allow) {
+      held->bye = BuildBye("refused");
+    }
+  }
+  held->decided.Wake();
+  return true;
 }
 
 void ParlinoServer::AcceptLoop(Socket listener) {
@@ -199,60 +254,137 @@ void ParlinoServer::AcceptLoop(Socket listener) {
     if (!SetSocketBlocking(socket.get(), true)) {
       continue;
     }
-    HandleAccepted(std::move(socket), FormatPeerAddress(peer));
+    HandleAccepted(std::move(socket), peer);
   }
 }
 
-void ParlinoServer::HandleAccepted(Socket socket, const std::string& peer) {
+void ParlinoServer::HandleAccepted(Socket socket, const sockaddr_in& address) {
+  const std::string peer = FormatPeerAddress(address);
+  const std::uint32_t source = ntohl(address.sin_addr.s_addr);
+  if (callbacks_.AcceptSource && !callbacks_.AcceptSource(source)) {
+    LogWarn("ParlinoServer: refused " + peer + ", not on the local network");
+    ShutdownSocket(socket.get());
+    return;
+  }
   SendLine(socket.get(), BuildWelcome(kServerName, kServerVersion, kProtocolVersion));
 
   std::string leftover;
-  if (!WaitForHello(socket.get(), kHelloTimeoutMs, leftover)) {
+  ClientMessage message;
+  if (!WaitForHello(socket.get(), kHelloTimeoutMs, leftover, message)) {
     ShutdownSocket(socket.get());
     return;
   }
 
-  auto connection = std::make_shared<Connection>(std::move(socket));
-  if (!connection->wake.Open()) {
+  PhoneHello hello;
+  hello.id = ++next_id_;
+  hello.peer = peer;
+  hello.address = source;
+  hello.client = std::move(message.client);
+  hello.version = std::move(message.version);
+  Admission admission = Admission::Serve;
+  if (callbacks_.AdmitPhone) {
+    admission = callbacks_.AdmitPhone(hello);
+  }
+  const std::string who = peer + " (" + LogSafeText(hello.client) + ")";
+  if (admission == Admission::Refuse) {
+    LogWarn("ParlinoServer: refused " + who);
+    SendLine(socket.get(), BuildBye("refused"));
+    ShutdownSocket(socket.get());
+    return;
+  }
+
+  auto connection = std::make_shared<Connection>(std::move(socket), std::move(hello));
+  if (!connection->wake.Open() || !connection->decided.Open()) {
     ShutdownSocket(connection->socket.get());
     return;  // as a failed handshake: the active phone stays
   }
+  ReapWorkers();
 
-  CloseActiveClient("replaced");
-  if (connection_thread_.joinable()) {
-    connection_thread_.join();
-  }
-  {
-    // Stop clears the running flag before it empties the slot: a handshake
-    // that finished after that point is closed here instead of becoming a
-    // client that Stop would never see.
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!running_.load()) {
-      return;  // the socket closes with the connection
-    }
-    active_ = connection;
-  }
-  LogWarn("ParlinoServer: accepted " + peer);
-
-  try {
-    connection_thread_ = start_thread_([this, connection, peer, leftover = std::move(leftover)]() mutable {
-      ConnectionLoop(std::move(connection), std::move(peer), std::move(leftover));
-    });
-  } catch (const std::exception&) {
+  if (admission == Admission::Hold) {
+    std::shared_ptr<Connection> older;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (active_ == connection) {
-        active_.reset();
+      if (!running_.load()) {
+        return;  // the socket closes with the connection
+      }
+      older = std::exchange(held_, connection);
+      if (older) {
+        older->answer = Answer::Refused;
+        older->bye = BuildBye("replaced");
       }
     }
-    LogError("ParlinoServer: could not start a connection thread for " + peer);
-    // No thread took the socket over, so it is still this thread's to close.
-    ShutdownSocket(connection->socket.get());
-    connection->socket.Reset();
+    if (older) {
+      older->decided.Wake();
+    }
+    LogWarn("ParlinoServer: holding " + who + " until the user answers");
+    // Told before the thread runs, so that the owner never hears of a held
+    // phone after hearing that it is gone.
+    if (callbacks_.OnPhoneHeld) {
+      callbacks_.OnPhoneHeld(connection->hello);
+    }
+    if (!StartWorker(connection, [this, connection, leftover = std::move(leftover)]() mutable {
+          HoldLoop(std::move(connection), std::move(leftover));
+        })) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (held_ == connection) {
+          held_.reset();
+        }
+      }
+      if (callbacks_.OnHeldPhoneGone) {
+        callbacks_.OnHeldPhoneGone(connection->hello.id);
+      }
+    }
+    return;
+  }
+
+  bool took_over = false;
+  if (!Activate(connection, took_over)) {
+    connection->MarkFinished();
+    return;  // the socket closes with the connection
+  }
+  LogWarn("ParlinoServer: accepted " + peer);
+  if (!StartWorker(connection, [this, connection, leftover = std::move(leftover), took_over]() mutable {
+        Socket own = std::move(connection->socket);
+        ConnectionLoop(std::move(connection), std::move(own), std::move(leftover), took_over);
+      })) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (active_ == connection) {
+      active_.reset();
+    }
   }
 }
 
-bool ParlinoServer::WaitForHello(SocketHandle socket, unsigned timeout_ms, std::string& leftover) {
+bool ParlinoServer::StartWorker(const std::shared_ptr<Connection>& connection, std::function<void()> body) {
+  try {
+    workers_.push_back(Worker{start_thread_(std::move(body)), connection});
+    return true;
+  } catch (const std::exception&) {
+    LogError("ParlinoServer: could not start a connection thread for " + connection->hello.peer);
+    // No thread took the socket over, so it is still this thread's to close;
+    // and nothing will report for it, so a phone after it need not wait.
+    ShutdownSocket(connection->socket.get());
+    connection->socket.Reset();
+    connection->MarkFinished();
+    return false;
+  }
+}
+
+void ParlinoServer::ReapWorkers() {
+  for (auto it = workers_.begin(); it != workers_.end();) {
+    if (it->connection->finished()) {
+      if (it->thread.joinable()) {
+        it->thread.join();
+      }
+      it = workers_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+bool ParlinoServer::WaitForHello(SocketHandle socket, unsigned timeout_ms, std::string& leftover,
+                                 ClientMessage& hello) {
   leftover.clear();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
 
@@ -286,15 +418,14 @@ bool ParlinoServer::WaitForHello(SocketHandle socket, unsigned timeout_ms, std::
   if (!first.empty() && first.back() == '\r') {
     first.remove_suffix(1);
   }
-  ClientMessage message;
-  if (!ParseClientMessage(first, message) || message.type != MessageType::Hello) {
+  if (!ParseClientMessage(first, hello) || hello.type != MessageType::Hello) {
     return false;
   }
   leftover = buffer.substr(line_feed + 1);
   return true;
 }
 
-void ParlinoServer::CloseActiveClient(std::string_view reason) {
+std::shared_ptr<ParlinoServer::Connection> ParlinoServer::TakeActive(std::string_view reason) {
   std::string bye = BuildBye(reason);
   std::shared_ptr<Connection> connection;
   {
@@ -309,39 +440,165 @@ void ParlinoServer::CloseActiveClient(std::string_view reason) {
   if (connection) {
     connection->wake.Wake();
   }
+  return connection;
 }
 
-void ParlinoServer::ConnectionLoop(std::shared_ptr<Connection> connection, std::string peer,
-                                   std::string leftover) {
-  Socket socket = std::move(connection->socket);
-  const SocketWake& wake = connection->wake;
-  // A reply waits until the socket can take it, but not past the end of the
-  // connection: a phone that stopped reading must not hold this thread, or
-  // whoever ended the connection would wait for it for good.
-  const auto send = [&socket, &wake](std::string_view line) {
-    while (!line.empty()) {
-      if (WaitForSocket(socket.get(), SocketDirection::Write, -1, wake) != SocketWait::Ready) {
+void ParlinoServer::CloseActiveClient(std::string_view reason) { TakeActive(reason); }
+
+bool ParlinoServer::Activate(const std::shared_ptr<Connection>& connection, bool& took_over) {
+  std::lock_guard<std::mutex> activation(activation_mutex_);
+  took_over = TakeActive("replaced") != nullptr;
+  // Also when that phone left by itself: its disconnect may not be reported
+  // yet, and the owner must hear it before this phone's connect.
+  if (last_active_) {
+    last_active_->WaitFinished();
+  }
+  {
+    // Stop clears the running flag before it empties the slot: a phone that
+    // gets here after that point is closed instead of becoming a client that
+    // Stop would never see.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!running_.load()) {
+      return false;
+    }
+    active_ = connection;
+  }
+  last_active_ = connection;
+  return true;
+}
+
+namespace {
+
+// Replies wait until the socket can take them, but not past the end of the
+// connection (`wake`), and not longer than `stall_ms` without progress: a
+// phone that stopped reading must not hold the thread, or whoever ends the
+// connection would wait for it for good. After a stall nothing more is sent.
+class ReplySender {
+ public:
+  ReplySender(SocketHandle socket, unsigned stall_ms) : socket_(socket), stall_ms_(static_cast<int>(stall_ms)) {}
+
+  void Send(std::string_view line, const SocketWake& wake) {
+    while (!line.empty() && !stalled_) {
+      const SocketWait wait = WaitForSocket(socket_, SocketDirection::Write, stall_ms_, wake);
+      if (wait == SocketWait::TimedOut) {
+        stalled_ = true;
+      }
+      if (wait != SocketWait::Ready) {
         return;
       }
-      const long sent = SendSome(socket.get(), line.data(), line.size());
+      const long sent = SendSome(socket_, line.data(), line.size());
       if (sent <= 0) {
         return;
       }
       line.remove_prefix(static_cast<std::size_t>(sent));
     }
-  };
+  }
+  bool stalled() const { return stalled_; }
 
+ private:
+  SocketHandle socket_;
+  int stall_ms_;
+  bool stalled_ = false;
+};
+
+}  // namespace
+
+void ParlinoServer::HoldLoop(std::shared_ptr<Connection> connection, std::string buffer) {
+  Socket socket = std::move(connection->socket);
+  const PhoneHello& hello = connection->hello;
+  ReplySender sender(socket.get(), send_stall_ms_);
+  const auto send = [&](std::string_view line) { sender.Send(line, connection->decided); };
+
+  // The phone is kept alive, and heard only for its pings and its bye, until
+  // the user answers or the time is up. What it says meanwhile is dropped,
+  // and stays dropped once it is allowed.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(hold_timeout_ms_);
+  bool phone_left = !DispatchLines(buffer, callbacks_, send, DispatchMode::Hold);
+  char chunk[kReceiveChunkBytes];
+  while (!phone_left && !sender.stalled()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      break;
+    }
+    const SocketWait wait =
+        WaitForSocket(socket.get(), SocketDirection::Read, static_cast<int>(left.count()), connection->decided);
+    if (wait == SocketWait::Stopped) {
+      break;
+    }
+    if (wait == SocketWait::TimedOut) {
+      continue;
+    }
+    const long received = ReceiveSome(socket.get(), chunk, sizeof chunk);
+    if (received <= 0) {
+      phone_left = true;
+      break;
+    }
+    buffer.append(chunk, static_cast<std::size_t>(received));
+    if (buffer.size() > kMaxBufferedBytes) {
+      send(BuildError("frame_too_long", "line exceeds 65536 bytes"));
+      send(BuildBye("protocol_error"));
+      phone_left = true;
+      break;
+    }
+    phone_left = !DispatchLines(buffer, callbacks_, send, DispatchMode::Hold);
+  }
+
+  Answer answer;
+  std::string bye;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (held_ == connection) {
+      held_.reset();  // the phone left, stalled, or the time is up
+    }
+    answer = connection->answer;
+    bye = std::move(connection->bye);
+  }
+  if (answer == Answer::Allowed && !phone_left && !sender.stalled()) {
+    bool took_over = false;
+    if (Activate(connection, took_over)) {
+      LogWarn("ParlinoServer: accepted " + hello.peer);
+      // Only what the phone says from now on is served; a line it had begun
+      // while it waited is its own, and is taken once complete.
+      ConnectionLoop(std::move(connection), std::move(socket), std::move(buffer), took_over);
+      return;
+    }
+    bye = BuildBye("shutdown");
+  } else if (answer == Answer::None && !phone_left && !sender.stalled()) {
+    bye = BuildBye("refused");  // nobody answered in time
+  }
+
+  if (!bye.empty() && !phone_left &&
+      PollSocket(socket.get(), SocketDirection::Write, kInvalidSocket, 0) == SocketPoll::Ready) {
+    SendSome(socket.get(), bye.data(), bye.size());
+  }
+  ShutdownSocket(socket.get());
+  socket.Reset();
+  if (callbacks_.OnHeldPhoneGone) {
+    callbacks_.OnHeldPhoneGone(hello.id);
+  }
+  LogWarn("ParlinoServer: not allowed " + hello.peer);
+  connection->MarkFinished();
+}
+
+void ParlinoServer::ConnectionLoop(std::shared_ptr<Connection> connection, Socket socket, std::string buffer,
+                              bool took_over) {
+  const std::string peer = connection->hello.peer;
+  ReplySender sender(socket.get(), send_stall_ms_);
+  const auto send = [&](std::string_view line) { sender.Send(line, connection->wake); };
+
+  if (callbacks_.OnPhoneActive) {
+    callbacks_.OnPhoneActive(connection->hello, took_over);
+  }
   if (callbacks_.OnClientConnected) {
     callbacks_.OnClientConnected(peer);
   }
   // Stop ends this thread as a replacement does, through the wake and with
   // its bye; a look at the running flag here instead would let the thread end
   // before Stop takes it out of the slot, and the phone would get no bye.
-  std::string buffer = std::move(leftover);
   bool go_on = DispatchLines(buffer, callbacks_, send);
   char chunk[kReceiveChunkBytes];
-  while (go_on) {
-    if (WaitForSocket(socket.get(), SocketDirection::Read, -1, wake) != SocketWait::Ready) {
+  while (go_on && !sender.stalled()) {
+    if (WaitForSocket(socket.get(), SocketDirection::Read, -1, connection->wake) != SocketWait::Ready) {
       break;
     }
     const long received = ReceiveSome(socket.get(), chunk, sizeof chunk);
@@ -356,6 +613,9 @@ void ParlinoServer::ConnectionLoop(std::shared_ptr<Connection> connection, std::
     }
     go_on = DispatchLines(buffer, callbacks_, send);
   }
+  if (sender.stalled()) {
+    LogWarn("ParlinoServer: " + peer + " stopped reading");
+  }
 
   std::string bye;
   {
@@ -368,17 +628,17 @@ void ParlinoServer::ConnectionLoop(std::shared_ptr<Connection> connection, std::
   }
   // One send, and only if the socket can take it now: a phone that stopped
   // reading goes without its bye rather than holding Stop or the next phone.
-  if (!bye.empty() &&
+  if (!bye.empty() && !sender.stalled() &&
       PollSocket(socket.get(), SocketDirection::Write, kInvalidSocket, 0) == SocketPoll::Ready) {
     SendSome(socket.get(), bye.data(), bye.size());
   }
   ShutdownSocket(socket.get());
   socket.Reset();
-  connection.reset();
   if (callbacks_.OnClientDisconnected) {
     callbacks_.OnClientDisconnected();
   }
   LogWarn("ParlinoServer: client disconnected " + peer);
+  connection->MarkFinished();
 }
 
 }  // namespace lumora

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -9,15 +11,36 @@
 #include <string_view>
 #include <thread>
 #include <utility>
+#include <vector>
 
+#include "net/protocol.h"
 #include "net/socket_platform.h"
 
 namespace lumora {
 
-// How the server reports phone events to its owner. Every callback runs on the
-// active phone's connection thread, between OnClientConnected (first) and
-// OnClientDisconnected (last); an unset one is skipped. Callbacks must return
-// promptly and must not throw.
+// What the PC learns of a phone at its handshake.
+struct PhoneHello {
+  std::uint64_t id = 0;      // the connection's number, unique for the server's life
+  std::string peer;          // "a.b.c.d:port"
+  std::uint32_t address = 0; // IPv4, host byte order
+  std::string client;        // the hello's "client" as received: any UTF-8, never trusted
+  std::string version;
+  // From the PC's neighbour table, "aa:bb:cc:dd:ee:ff"; empty when the PC has
+  // none (loopback, a phone behind a router) or nobody admits phones.
+  std::string hardware_address;
+};
+
+// What becomes of a phone that said hello.
+enum class Admission {
+  Serve,  // it becomes the active phone now
+  Hold,   // it waits, unheard, until the owner answers (AnswerHeldPhone)
+  Refuse, // bye "refused", then the connection closes
+};
+
+// How the server reports phone events to its owner. Every phone callback runs
+// on the active phone's connection thread, between OnClientConnected (first)
+// and OnClientDisconnected (last); an unset one is skipped. Callbacks must
+// return promptly and must not throw.
 struct ServerCallbacks {
   std::function<void(const std::string& peer)> OnClientConnected;
   std::function<void()> OnClientDisconnected;
@@ -26,28 +49,60 @@ struct ServerCallbacks {
   std::function<void()> OnClear;
   std::function<void(const std::string& name)> OnKey;
   std::function<void(const std::string& code, const std::string& message)> OnError;
+
+  // Who may type is the owner's policy, not the server's: without these every
+  // phone that says hello is served at once.
+  //
+  // On the accept thread, before the welcome: false closes the connection.
+  std::function<bool(std::uint32_t address)> AcceptSource;
+  // On the accept thread, after the hello.
+  std::function<Admission(const PhoneHello& hello)> AdmitPhone;
+  // On the accept thread: the phone is held now; the owner asks the user and
+  // answers with AnswerHeldPhone. At most one phone is held; a newer one
+  // takes the older one's place (bye "replaced").
+  std::function<void(const PhoneHello& hello)> OnPhoneHeld;
+  // A held phone is gone without having been allowed: refused, not answered
+  // in time, hung up, replaced by a newer held phone, or the server stopped.
+  std::function<void(std::uint64_t id)> OnHeldPhoneGone;
+  // On the phone's connection thread, right before its OnClientConnected;
+  // `took_over` when it replaced a phone that was active.
+  std::function<void(const PhoneHello& hello, bool took_over)> OnPhoneActive;
 };
 
 inline constexpr unsigned kHelloTimeoutMs = 1000;
 inline constexpr std::size_t kReceiveChunkBytes = 4096;
 inline constexpr std::size_t kMaxBufferedBytes = 65536;
 inline constexpr int kListenBacklog = 4;
+// How long a held phone waits for the user's answer before it is refused.
+inline constexpr unsigned kHoldTimeoutMs = 60000;
+// A reply that makes no progress for this long ends the connection: the
+// phone stopped reading, and nothing may wait on it for good.
+inline constexpr unsigned kSendStallMs = 5000;
 
 // Writes every byte of `line`; best effort, failures are not reported (a broken
 // connection shows up as a failed receive).
 void SendLine(SocketHandle socket, std::string_view line);
+
+// How the lines of a connection are taken: served, or, while the phone waits
+// for the user, only kept alive (pings answered, bye and bad lines honoured,
+// everything it says dropped without a reply, so that no ack claims what was
+// not taken).
+enum class DispatchMode { Serve, Hold };
 
 // Consumes every complete line at the front of `buffer`, calls the callbacks
 // and sends the replies through `send`. False when the connection must end
 // (a bye, or a rejected line after its error and bye replies); a partial last
 // line stays in the buffer.
 bool DispatchLines(std::string& buffer, const ServerCallbacks& callbacks,
-                   const std::function<void(std::string_view line)>& send);
+                   const std::function<void(std::string_view line)>& send,
+                   DispatchMode mode = DispatchMode::Serve);
 
 // The TCP server the phone connects to: listens on every IPv4 interface,
 // greets each connection, requires a hello within a second, and serves one
-// phone at a time; a newer phone replaces the active one. Started once; the
-// owner makes a new object to serve again.
+// phone at a time; a newer phone replaces the active one. The owner may hold a
+// phone until the user allows it (ServerCallbacks::AdmitPhone); a held phone
+// has a thread of its own and does not disturb the active one. Started once;
+// the owner makes a new object to serve again.
 class ParlinoServer {
  public:
   ParlinoServer();
@@ -73,39 +128,90 @@ class ParlinoServer {
   // thread that cannot be created.
   using ThreadStarter = std::function<std::thread(std::function<void()>)>;
   void SetThreadStarterForTest(ThreadStarter starter) { start_thread_ = std::move(starter); }
+  // Shorter waits for tests; set before Start.
+  void SetTimeoutsForTest(unsigned hold_ms, unsigned send_stall_ms) {
+    hold_timeout_ms_ = hold_ms;
+    send_stall_ms_ = send_stall_ms;
+  }
+
+  // The user's answer for the held phone `id`, from any thread but the
+  // server's own. Allowed, it becomes the active phone on its connection as it
+  // is; refused, it gets bye "refused". False when that phone is no longer
+  // waiting (it left, was replaced, timed out, or was answered already).
+  bool AnswerHeldPhone(std::uint64_t id, bool allow);
 
  private:
-  // What a connection thread shares with whoever may end it (replacement or
-  // Stop). Not the socket: the connection thread takes that over when it
-  // starts and is the only thread that sends on it, receives from it and
-  // closes it. Whoever ends the connection leaves the bye and wakes the thread,
-  // which then sends the bye, closes the socket and reports the disconnect.
+  enum class Answer { None, Allowed, Refused };
+
+  // What a connection thread shares with whoever may end it (replacement,
+  // the user's answer or Stop). Not the socket: the connection thread takes
+  // that over when it starts and is the only thread that sends on it,
+  // receives from it and closes it. Whoever ends the connection leaves the bye
+  // and wakes the thread, which then sends the bye, closes the socket and
+  // reports the end.
   struct Connection {
-    explicit Connection(Socket s) : socket(std::move(s)) {}
+    Connection(Socket s, PhoneHello h) : socket(std::move(s)), hello(std::move(h)) {}
+
+    // The thread has reported everything it will (its disconnect, or that
+    // the held phone is gone); a phone activated later may begin.
+    void MarkFinished();
+    void WaitFinished();
+    bool finished();
 
     // Held until the connection thread starts and takes it; the accept thread
     // closes it when no thread could be started.
     Socket socket;
-    SocketWake wake;
-    // The bye line for the phone; written and read under the server's mutex.
+    const PhoneHello hello;
+    SocketWake wake;     // ends the active connection
+    SocketWake decided;  // ends a held phone's wait
+    // Written and read under the server's mutex.
     std::string bye;
+    Answer answer = Answer::None;
+
+   private:
+    std::mutex finished_mutex_;
+    std::condition_variable finished_changed_;
+    bool finished_ = false;
+  };
+
+  struct Worker {
+    std::thread thread;
+    std::shared_ptr<Connection> connection;
   };
 
   void AcceptLoop(Socket listener);
-  void HandleAccepted(Socket socket, const std::string& peer);
-  bool WaitForHello(SocketHandle socket, unsigned timeout_ms, std::string& leftover);
+  void HandleAccepted(Socket socket, const sockaddr_in& address);
+  bool WaitForHello(SocketHandle socket, unsigned timeout_ms, std::string& leftover, ClientMessage& hello);
+  std::shared_ptr<Connection> TakeActive(std::string_view reason);
   void CloseActiveClient(std::string_view reason);
-  void ConnectionLoop(std::shared_ptr<Connection> connection, std::string peer, std::string leftover);
+  // Makes `connection` the active phone once the one before it has ended;
+  // false when the server is stopping. `took_over` tells whether one was
+  // active.
+  bool Activate(const std::shared_ptr<Connection>& connection, bool& took_over);
+  bool StartWorker(const std::shared_ptr<Connection>& connection, std::function<void()> body);
+  void ReapWorkers();
+  // Thread bodies.
+  void HoldLoop(std::shared_ptr<Connection> connection, std::string leftover);
+  void ConnectionLoop(std::shared_ptr<Connection> connection, Socket socket, std::string buffer, bool took_over);
 
   std::atomic<bool> running_{false};
   unsigned port_ = 0;
   unsigned bound_port_ = 0;
+  unsigned hold_timeout_ms_ = kHoldTimeoutMs;
+  unsigned send_stall_ms_ = kSendStallMs;
+  std::uint64_t next_id_ = 0;  // accept thread
   // Owns the listening socket from Start on, and closes it when it ends.
   std::thread accept_thread_;
   SocketWake stop_wake_;  // ends the accept thread's waits
-  std::mutex mutex_;      // guards active_ and the bye of the connection in it
+  std::mutex mutex_;      // guards active_, held_, and the bye and answer of the connections in them
   std::shared_ptr<Connection> active_;
-  std::thread connection_thread_;
+  std::shared_ptr<Connection> held_;
+  // One phone becomes active at a time, after the one before it has ended.
+  std::mutex activation_mutex_;
+  std::shared_ptr<Connection> last_active_;  // under activation_mutex_
+  // The connection threads: touched by the accept thread, then by Stop once
+  // the accept thread has ended.
+  std::vector<Worker> workers_;
   ServerCallbacks callbacks_;
   ThreadStarter start_thread_;
 };
