@@ -10,7 +10,7 @@ namespace lumora::testing {
 
 TestPhone::~TestPhone() { Close(); }
 
-bool TestPhone::Connect(unsigned port) {
+bool TestPhone::Connect(unsigned port, int receive_buffer) {
   Close();
   if (!EnsureWinsock()) {
     return false;
@@ -18,6 +18,11 @@ bool TestPhone::Connect(unsigned port) {
   socket_.Reset(OpenTcpSocket());
   if (!socket_.valid()) {
     return false;
+  }
+  if (receive_buffer > 0) {
+    // Before connecting, so that the window the server sees is small.
+    ::setsockopt(socket_.get(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receive_buffer),
+                 sizeof receive_buffer);
   }
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -51,7 +56,14 @@ bool TestPhone::SendWhenWritable(const std::string& bytes, milliseconds timeout)
       SocketPoll::Ready) {
     return false;
   }
-  SendLine(socket_.get(), bytes);
+  std::string_view rest(bytes);
+  while (!rest.empty()) {
+    const long sent = SendSome(socket_.get(), rest.data(), rest.size());
+    if (sent <= 0) {
+      return false;  // the server closed the connection
+    }
+    rest.remove_prefix(static_cast<std::size_t>(sent));
+  }
   return true;
 }
 
@@ -125,6 +137,20 @@ ServerCallbacks EventRecorder::Callbacks() {
   callbacks.OnKey = [this](const std::string& name) { Add("key " + name); };
   callbacks.OnError = [this](const std::string& code, const std::string& message) {
     Add("error " + code + " " + message);
+  };
+  return callbacks;
+}
+
+ServerCallbacks EventRecorder::GatedCallbacks(std::function<Admission(const PhoneHello&)> admit) {
+  ServerCallbacks callbacks = Callbacks();
+  callbacks.AdmitPhone = std::move(admit);
+  callbacks.OnPhoneHeld = [this](const PhoneHello& hello) {
+    held_id_.store(hello.id);
+    Add("held " + hello.client);
+  };
+  callbacks.OnHeldPhoneGone = [this](std::uint64_t) { Add("gone"); };
+  callbacks.OnPhoneActive = [this](const PhoneHello& hello, bool took_over) {
+    Add("active " + hello.client + (took_over ? " took over" : ""));
   };
   return callbacks;
 }
