@@ -2,7 +2,9 @@
 // whole and cut into pieces, and checks that the cut never matters and that
 // every reply is one whole line. This is the suite's one check that cutting
 // never changes the outcome; its seeds (corpus/dispatch) hold the lines a
-// phone sends, well-formed and not, for it to cut and recombine.
+// phone sends, well-formed and not, for it to cut and recombine. A phone that
+// waits for the user's consent goes through the same framing: it must end where
+// a served phone would, and nothing it says may get through or be acked.
 
 #include <cstdint>
 #include <cstdlib>
@@ -26,7 +28,8 @@ struct Outcome {
   std::string left;
 };
 
-Outcome Feed(std::string_view stream, std::uint8_t cut_seed) {
+Outcome Feed(std::string_view stream, std::uint8_t cut_seed,
+             lumora::DispatchMode mode = lumora::DispatchMode::Serve) {
   Outcome out;
   lumora::ServerCallbacks callbacks;
   callbacks.OnClientConnected = [](const std::string&) { Check(false); };
@@ -56,7 +59,7 @@ Outcome Feed(std::string_view stream, std::uint8_t cut_seed) {
     piece = std::min(piece, stream.size() - at);
     buffer.append(stream.substr(at, piece));
     at += piece;
-    if (!lumora::DispatchLines(buffer, callbacks, send)) {
+    if (!lumora::DispatchLines(buffer, callbacks, send, mode)) {
       out.ended = true;
       return out;
     }
@@ -78,6 +81,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(whole.trace == cut.trace);
   Check(whole.ended == cut.ended);
   Check(whole.left == cut.left);
+  // Held: what a served phone would get, less everything it says and the acks.
+  const Outcome held = Feed(stream, static_cast<std::uint8_t>(data[0] | 1), lumora::DispatchMode::Hold);
+  std::vector<std::string> expected;
+  for (const std::string& event : whole.trace) {
+    if (event[0] == 'e' || (event[0] == 'r' && event.find("\"ack\"") == std::string::npos)) {
+      expected.push_back(event);
+    }
+  }
+  Check(held.trace == expected);
+  Check(held.ended == whole.ended);
+  Check(held.left == whole.left);
   // A rejected line is answered with its error and then bye, last.
   for (std::size_t i = 0; i < whole.trace.size(); ++i) {
     if (whole.trace[i][0] == 'e') {

@@ -17,7 +17,7 @@ struct Outcome {
   std::string left;
 };
 
-Outcome Feed(const std::string& stream) {
+Outcome Feed(const std::string& stream, DispatchMode mode) {
   Outcome out;
   ServerCallbacks callbacks;
   callbacks.OnText = [&](const std::string& c) { out.trace.push_back("text " + c); };
@@ -30,7 +30,7 @@ Outcome Feed(const std::string& stream) {
   const auto send = [&](std::string_view line) { out.trace.push_back("reply " + std::string(line)); };
 
   std::string buffer = stream;
-  out.ended = !DispatchLines(buffer, callbacks, send);
+  out.ended = !DispatchLines(buffer, callbacks, send, mode);
   if (!out.ended) {
     EXPECT_EQ(buffer.find('\n'), std::string::npos) << "a complete line was left behind";
     out.left = buffer;
@@ -45,6 +45,7 @@ TEST(DispatchLinesTest, Table) {
     std::vector<std::string> trace;
     bool ended;
     std::string left;
+    DispatchMode mode = DispatchMode::Serve;
   };
   const Case cases[] = {
       {"partial line waits",
@@ -64,10 +65,24 @@ TEST(DispatchLinesTest, Table) {
        {"reply {\"type\":\"pong\",\"ts\":-3}\n"},
        false,
        ""},
+      {"held: only pings answered, nothing taken or acked",
+       "{\"type\":\"text\",\"content\":\"a\"}\n{\"type\":\"commit\"}\n{\"type\":\"clear\"}\n"
+       "{\"type\":\"key\",\"name\":\"enter\"}\n{\"type\":\"ping\",\"ts\":1}\n{\"type\":\"te",
+       {"reply {\"type\":\"pong\",\"ts\":1}\n"},
+       false,
+       "{\"type\":\"te",
+       DispatchMode::Hold},
+      {"held: a bad line still ends it",
+       " \n",
+       {"error bad_frame invalid json", "reply {\"type\":\"error\",\"code\":\"bad_frame\",\"message\":\"invalid json\"}\n",
+        "reply {\"type\":\"bye\",\"reason\":\"protocol_error\"}\n"},
+       true,
+       "",
+       DispatchMode::Hold},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const Outcome out = Feed(c.stream);
+    const Outcome out = Feed(c.stream, c.mode);
     EXPECT_EQ(out.trace, c.trace);
     EXPECT_EQ(out.ended, c.ended);
     EXPECT_EQ(out.left, c.left);
