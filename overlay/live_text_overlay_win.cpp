@@ -83,6 +83,7 @@ void LiveTextOverlay::ShowText(const std::string& text) {
   LayoutAndRender();
   if (window() != nullptr) {
     SetTimer(window(), kOverlayTimerId, kOverlayTimerMs, nullptr);
+    SetTimer(window(), kOverlayStaleTimerId, stale_ms_, nullptr);  // restarts it
     ShowWindow(window(), SW_SHOWNOACTIVATE);
   }
 }
@@ -90,6 +91,7 @@ void LiveTextOverlay::ShowText(const std::string& text) {
 void LiveTextOverlay::Hide() {
   if (window() != nullptr) {
     KillTimer(window(), kOverlayTimerId);
+    KillTimer(window(), kOverlayStaleTimerId);
   }
   visible_ = false;
   text_.clear();
@@ -131,6 +133,8 @@ LRESULT LiveTextOverlay::HandleMessage(UINT message, WPARAM wparam, LPARAM lpara
       if (wparam == kOverlayTimerId && visible_) {
         ++frame_;
         RenderAnimationFrame();
+      } else if (wparam == kOverlayStaleTimerId) {
+        Hide();
       }
       return 0;
     case WM_DPICHANGED: {

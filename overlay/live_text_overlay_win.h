@@ -24,6 +24,11 @@ class PanelFrame;
 
 inline constexpr UINT_PTR kOverlayTimerId = 60;
 inline constexpr UINT kOverlayTimerMs = 33;
+// Text that has not changed for this long is taken off the screen: a phone
+// that vanished mid-utterance must not leave a topmost window behind. The
+// text itself stays with the coordinator, so a later commit still types it.
+inline constexpr UINT_PTR kOverlayStaleTimerId = 62;
+inline constexpr UINT kOverlayStaleMs = 30000;
 inline constexpr const wchar_t* kOverlayClassName = L"Lumora.LiveTextOverlay";
 
 // The floating window that shows the text being dictated: topmost, never
@@ -62,6 +67,7 @@ class LiveTextOverlay final : public LiveTextView, public WindowOwner<LiveTextOv
   // display scale can be played where the real one cannot be changed.
   using DpiQuery = std::uint32_t (*)(HWND);
   void SetDpiQueryForTest(DpiQuery query) { dpi_query_ = query; }
+  void SetStaleTimeoutForTest(UINT milliseconds) { stale_ms_ = milliseconds; }
 
  private:
   friend class WindowOwner<LiveTextOverlay>;
@@ -90,6 +96,7 @@ class LiveTextOverlay final : public LiveTextView, public WindowOwner<LiveTextOv
   std::uint32_t frame_ = 0;
   OverlayLayout layout_;
   DpiQuery dpi_query_;
+  UINT stale_ms_ = kOverlayStaleMs;
   // The shadowed panel, drawn once per DPI and theme.
   std::unique_ptr<PanelFrame> panel_;
 

@@ -335,6 +335,21 @@ TEST_F(LiveTextOverlayTest, TimerRunsOnlyWhileVisible) {
   EXPECT_TRUE(KillTimer(overlay.window(), kOverlayTimerId)) << "timer 60 was running";
 }
 
+TEST_F(LiveTextOverlayTest, TextWithoutUpdatesLeavesTheScreen) {
+  LiveTextOverlay overlay(GetModuleHandleW(nullptr), owner_);
+  overlay.SetStaleTimeoutForTest(600);
+  overlay.ShowText(kHello);
+  // Each update starts the wait afresh: shown well past one wait.
+  for (int i = 0; i < 6; ++i) {
+    PumpFor(std::chrono::milliseconds(150));
+    EXPECT_TRUE(overlay.visible()) << "after " << (i + 1) * 150 << " ms";
+    overlay.ShowText(i % 2 == 0 ? kSentence : kHello);
+  }
+  ASSERT_TRUE(PumpUntil([&] { return !overlay.visible(); }, kPatience));
+  EXPECT_FALSE(IsWindowVisible(overlay.window()));
+  EXPECT_FALSE(KillTimer(overlay.window(), kOverlayTimerId)) << "the animation stopped with it";
+}
+
 TEST_F(LiveTextOverlayTest, ThemeAndPositionWhileHiddenDoNotShowIt) {
   LiveTextOverlay overlay(GetModuleHandleW(nullptr), owner_);
   overlay.SetThemeColor(OverlayThemeColor::Pink);
