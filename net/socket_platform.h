@@ -140,7 +140,13 @@ bool SetSocketBlocking(SocketHandle socket, bool blocking);
 
 // SO_RCVTIMEO in milliseconds; 0 waits without limit.
 bool SetReceiveTimeout(SocketHandle socket, unsigned milliseconds);
-bool SetReuseAddress(SocketHandle socket);
+
+// Before bind on a listening socket: the bind fails while another socket
+// listens on the port, and no other socket can bind it while this one
+// listens. Windows: SO_EXCLUSIVEADDRUSE. Elsewhere: SO_REUSEADDR, which still
+// refuses a second listener but lets a restart bind a port that the last
+// run's connections hold in TIME_WAIT.
+bool ClaimListenAddress(SocketHandle socket);
 
 // The last socket error of this thread (WSAGetLastError or errno).
 int LastSocketError();

@@ -81,9 +81,19 @@ bool SetReceiveTimeout(SocketHandle socket, unsigned milliseconds) {
   return ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
 }
 
-bool SetReuseAddress(SocketHandle socket) {
-  int one = 1;
-  return ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0;
+namespace {
+
+bool SetIntOption(SocketHandle socket, int level, int option, int value) {
+  return ::setsockopt(socket, level, option, &value, sizeof value) == 0;
+}
+
+}  // namespace
+
+bool ClaimListenAddress(SocketHandle socket) {
+  // Linux never lets a second socket listen on a port, SO_REUSEADDR or not;
+  // the option only lets a restarted program bind while the connections of
+  // the one before linger in TIME_WAIT.
+  return SetIntOption(socket, SOL_SOCKET, SO_REUSEADDR, 1);
 }
 
 int LastSocketError() { return errno; }

@@ -88,9 +88,14 @@ bool SetReceiveTimeout(SocketHandle socket, unsigned milliseconds) {
                       sizeof timeout) == 0;
 }
 
-bool SetReuseAddress(SocketHandle socket) {
+bool ClaimListenAddress(SocketHandle socket) {
+  // Not SO_REUSEADDR: on Windows it lets a socket bind a port that another
+  // socket of the same user listens on, so our bind would "succeed" on a port
+  // another program serves, or another program could take our port while we
+  // listen. With SO_EXCLUSIVEADDRUSE either bind fails.
   const BOOL one = TRUE;
-  return ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one) == 0;
+  return ::setsockopt(socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one),
+                      sizeof one) == 0;
 }
 
 int LastSocketError() { return WSAGetLastError(); }
