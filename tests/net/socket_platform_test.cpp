@@ -88,5 +88,31 @@ TEST(ClaimListenAddressTest, PortThatIsListenedOnIsNeverShared) {
   }
 }
 
+TEST(SetKeepAliveTest, TurnsKeepAliveOnForAnAcceptedConnection) {
+  ASSERT_TRUE(EnsureWinsock());
+  Socket listener(OpenTcpSocket());
+  ASSERT_TRUE(listener.valid());
+  ASSERT_TRUE(Bind(listener, 0));
+  ASSERT_EQ(::listen(listener.get(), 1), 0);
+  Socket client(OpenTcpSocket());
+  ASSERT_TRUE(client.valid());
+  ASSERT_EQ(ConnectWithTimeout(client.get(), Loopback(LocalPort(listener)), 5000), 0);
+  Socket accepted(::accept(listener.get(), nullptr, nullptr));
+  ASSERT_TRUE(accepted.valid());
+
+  ASSERT_TRUE(SetKeepAlive(accepted.get()));
+  // Zero first: Wine 8 fills in a single byte for SO_KEEPALIVE.
+  int on = 0;
+  SockLen size = sizeof on;
+  ASSERT_EQ(::getsockopt(accepted.get(), SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<char*>(&on), &size), 0);
+  EXPECT_NE(on, 0);
+
+  // Still a working connection afterwards.
+  ASSERT_EQ(SendSome(client.get(), "x", 1), 1);
+  char byte = 0;
+  EXPECT_EQ(ReceiveSome(accepted.get(), &byte, 1), 1);
+  EXPECT_EQ(byte, 'x');
+}
+
 }  // namespace
 }  // namespace lumora
