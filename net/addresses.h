@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace lumora {
@@ -21,6 +23,11 @@ struct AdapterAddresses {
 // that are up and not loopback, minus any 127.x address; no sorting, no
 // removal of duplicates.
 std::vector<std::string> SelectReachableAddresses(const std::vector<AdapterAddresses>& adapters);
+
+// Strict dotted decimal ("192.168.1.20": four numbers 0 to 255, no leading
+// zeros, which some parsers read as octal, nothing around them) to host byte
+// order. `address` is left alone when `text` is not one.
+bool ParseIpv4(std::string_view text, std::uint32_t& address);
 
 namespace detail {
 // The platform's adapter list; false when it cannot be read.
