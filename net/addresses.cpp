@@ -3,6 +3,43 @@
 #include "net/socket_platform.h"
 
 namespace lumora {
+namespace {
+
+bool InPrefix(std::uint32_t address, std::uint32_t network, int prefix_length) {
+  const std::uint32_t mask = prefix_length == 0 ? 0 : ~std::uint32_t{0} << (32 - prefix_length);
+  return (address & mask) == (network & mask);
+}
+
+constexpr std::uint32_t Ipv4(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d) {
+  return a << 24 | b << 16 | c << 8 | d;
+}
+
+struct Range {
+  std::uint32_t network;
+  int prefix_length;
+};
+
+// The ranges a phone on the same Wi-Fi can come from, whatever the PC's own
+// subnets: loopback, RFC 1918, link-local, and carrier-grade NAT (which some
+// routers and hotspots use for the LAN).
+constexpr Range kLocalRanges[] = {
+    {Ipv4(127, 0, 0, 0), 8},    {Ipv4(10, 0, 0, 0), 8},     {Ipv4(172, 16, 0, 0), 12},
+    {Ipv4(192, 168, 0, 0), 16}, {Ipv4(169, 254, 0, 0), 16}, {Ipv4(100, 64, 0, 0), 10},
+};
+
+// Never a phone, even inside a subnet the adapters report: "this network",
+// multicast, and the reserved block with the broadcast address.
+constexpr Range kNeverSources[] = {
+    {Ipv4(0, 0, 0, 0), 8},
+    {Ipv4(224, 0, 0, 0), 4},
+    {Ipv4(240, 0, 0, 0), 4},
+};
+
+// No adapter's own link is wider than a /8; a shorter prefix (a /0 from a
+// VPN or a misreporting driver, say) would let the whole internet in.
+constexpr int kShortestOwnPrefix = 8;
+
+}  // namespace
 
 std::vector<std::string> SelectReachableAddresses(const std::vector<AdapterAddresses>& adapters) {
   std::vector<std::string> result;
@@ -20,6 +57,21 @@ std::vector<std::string> SelectReachableAddresses(const std::vector<AdapterAddre
   return result;
 }
 
+std::vector<Ipv4Subnet> SelectReachableSubnets(const std::vector<AdapterAddresses>& adapters) {
+  std::vector<Ipv4Subnet> result;
+  for (const AdapterAddresses& adapter : adapters) {
+    if (!adapter.up || adapter.loopback) {
+      continue;
+    }
+    for (const Ipv4Subnet& subnet : adapter.subnets) {
+      if (!InPrefix(subnet.address, Ipv4(127, 0, 0, 0), 8)) {
+        result.push_back(subnet);
+      }
+    }
+  }
+  return result;
+}
+
 std::vector<std::string> GetLocalIPv4Addresses() {
   if (!EnsureWinsock()) {
     return {};
@@ -29,6 +81,37 @@ std::vector<std::string> GetLocalIPv4Addresses() {
     return {};
   }
   return SelectReachableAddresses(adapters);
+}
+
+std::vector<Ipv4Subnet> GetLocalIPv4Subnets() {
+  if (!EnsureWinsock()) {
+    return {};
+  }
+  std::vector<AdapterAddresses> adapters;
+  if (!detail::ListAdapters(adapters)) {
+    return {};
+  }
+  return SelectReachableSubnets(adapters);
+}
+
+bool IsLocalNetworkSource(std::uint32_t address, const std::vector<Ipv4Subnet>& own_subnets) {
+  for (const Range& range : kNeverSources) {
+    if (InPrefix(address, range.network, range.prefix_length)) {
+      return false;
+    }
+  }
+  for (const Range& range : kLocalRanges) {
+    if (InPrefix(address, range.network, range.prefix_length)) {
+      return true;
+    }
+  }
+  for (const Ipv4Subnet& subnet : own_subnets) {
+    if (subnet.prefix_length >= kShortestOwnPrefix && subnet.prefix_length <= 32 &&
+        InPrefix(address, subnet.address, subnet.prefix_length)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 bool ParseIpv4(std::string_view text, std::uint32_t& address) {

@@ -7,7 +7,8 @@
 
 #include "net/addresses.h"
 
-namespace lumora::detail {
+namespace lumora {
+namespace detail {
 
 bool ListAdapters(std::vector<AdapterAddresses>& adapters) {
   adapters.clear();
@@ -43,6 +44,7 @@ bool ListAdapters(std::vector<AdapterAddresses>& adapters) {
       const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(address);
       if (inet_ntop(AF_INET, &ipv4->sin_addr, text, sizeof text) != nullptr) {
         entry.ipv4.emplace_back(text);
+        entry.subnets.push_back({ntohl(ipv4->sin_addr.s_addr), unicast->OnLinkPrefixLength});
       }
     }
     adapters.push_back(std::move(entry));
@@ -50,4 +52,6 @@ bool ListAdapters(std::vector<AdapterAddresses>& adapters) {
   return true;
 }
 
-}  // namespace lumora::detail
+}  // namespace detail
+
+}  // namespace lumora
