@@ -1,5 +1,8 @@
 #include "net/addresses.h"
 
+#include <algorithm>
+#include <charconv>
+
 #include "net/socket_platform.h"
 
 namespace lumora {
@@ -142,5 +145,94 @@ bool ParseIpv4(std::string_view text, std::uint32_t& address) {
   address = result;
   return true;
 }
+
+namespace detail {
+
+std::string FormatHardwareAddress(const std::uint8_t (&bytes)[6]) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  bool any = false;
+  for (const std::uint8_t byte : bytes) {
+    if (!text.empty()) {
+      text += ':';
+    }
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 0x0f];
+    any = any || byte != 0;
+  }
+  return any ? text : std::string();
+}
+
+namespace {
+
+// The fields of one line, split at blanks; at most `count`.
+std::vector<std::string_view> SplitFields(std::string_view line, std::size_t count) {
+  std::vector<std::string_view> fields;
+  std::size_t pos = 0;
+  while (fields.size() < count) {
+    pos = line.find_first_not_of(" \t\r", pos);
+    if (pos == std::string_view::npos) {
+      break;
+    }
+    const std::size_t end = std::min(line.find_first_of(" \t\r", pos), line.size());
+    fields.push_back(line.substr(pos, end - pos));
+    pos = end;
+  }
+  return fields;
+}
+
+bool ParseHex(std::string_view text, unsigned& value) {
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value, 16);
+  return !text.empty() && error == std::errc() && stop == end;
+}
+
+// "AA:bb:0c:..." to six bytes: exactly two hex digits per byte.
+bool ParseHardwareAddress(std::string_view text, std::uint8_t (&bytes)[6]) {
+  if (text.size() != 17) {
+    return false;
+  }
+  for (std::size_t i = 0; i < 6; ++i) {
+    unsigned value = 0;
+    if ((i > 0 && text[i * 3 - 1] != ':') || !ParseHex(text.substr(i * 3, 2), value)) {
+      return false;
+    }
+    bytes[i] = static_cast<std::uint8_t>(value);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string FindHardwareAddressInArpTable(std::string_view table_text, std::uint32_t address) {
+  // Each line after the heading: "IP address  HW type  Flags  HW address
+  // Mask  Device". Flag 0x2 (ATF_COM) marks an entry that is resolved; an
+  // entry still waiting for its answer has flags 0x0 and a zero address.
+  constexpr unsigned kComplete = 0x2;
+  while (!table_text.empty()) {
+    const std::size_t end = std::min(table_text.find('\n'), table_text.size());
+    const std::string_view line = table_text.substr(0, end);
+    table_text.remove_prefix(std::min(end + 1, table_text.size()));
+
+    const std::vector<std::string_view> fields = SplitFields(line, 4);
+    std::uint32_t entry = 0;
+    unsigned flags = 0;
+    std::uint8_t bytes[6] = {};
+    if (fields.size() < 4 || !ParseIpv4(fields[0], entry) || entry != address ||
+        fields[2].substr(0, 2) != "0x" || !ParseHex(fields[2].substr(2), flags) || (flags & kComplete) == 0 ||
+        !ParseHardwareAddress(fields[3], bytes)) {
+      continue;
+    }
+    // The same address can be listed once per interface; the first usable
+    // entry answers.
+    std::string text = FormatHardwareAddress(bytes);
+    if (!text.empty()) {
+      return text;
+    }
+  }
+  return {};
+}
+
+}  // namespace detail
 
 }  // namespace lumora

@@ -59,9 +59,23 @@ bool IsLocalNetworkSource(std::uint32_t address, const std::vector<Ipv4Subnet>& 
 // order. `address` is left alone when `text` is not one.
 bool ParseIpv4(std::string_view text, std::uint32_t& address);
 
+// The hardware address that the PC's neighbour (ARP) table holds for
+// `address` (host byte order), as "aa:bb:cc:dd:ee:ff", or empty when there
+// is none: not on the link, not resolved yet, loopback, or the table could not
+// be read. Only reads the table; never sends an ARP request.
+std::string LookupHardwareAddress(std::uint32_t address);
+
 namespace detail {
 // The platform's adapter list; false when it cannot be read.
 bool ListAdapters(std::vector<AdapterAddresses>& adapters);
+
+// Six bytes as "aa:bb:cc:dd:ee:ff"; empty when all are zero, which is no
+// address.
+std::string FormatHardwareAddress(const std::uint8_t (&bytes)[6]);
+
+// The hardware address of `address` in the text of Linux's /proc/net/arp;
+// empty when the table has no complete entry with a six-byte address for it.
+std::string FindHardwareAddressInArpTable(std::string_view table_text, std::uint32_t address);
 }  // namespace detail
 
 }  // namespace lumora

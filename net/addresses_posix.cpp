@@ -4,6 +4,9 @@
 #include <netinet/in.h>
 
 #include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "net/addresses.h"
@@ -58,5 +61,16 @@ bool ListAdapters(std::vector<AdapterAddresses>& adapters) {
 }
 
 }  // namespace detail
+
+std::string LookupHardwareAddress(std::uint32_t address) {
+  // The kernel's neighbour table as text; its size reads as 0, so it is read
+  // to its end rather than by size.
+  std::ifstream file("/proc/net/arp");
+  if (!file) {
+    return {};
+  }
+  const std::string table((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  return detail::FindHardwareAddressInArpTable(table, address);
+}
 
 }  // namespace lumora

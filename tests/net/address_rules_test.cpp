@@ -98,6 +98,57 @@ TEST(ParseIpv4NetTest, Table) {
   }
 }
 
+TEST(FindHardwareAddressInArpTableTest, Table) {
+  const std::string table =
+      "IP address       HW type     Flags       HW address            Mask     Device\n"
+      "192.168.1.1      0x1         0x2         a4:2b:b0:01:02:03     *        wlan0\n"
+      "192.168.1.30     0x1         0x0         00:00:00:00:00:00     *        wlan0\n"
+      "192.168.1.31     0x1         0x2         00:00:00:00:00:00     *        wlan0\n"
+      "192.168.1.40     0x1         0x2         3C:A9:F4:0E:1D:AB     *        wlan0\n"
+      "192.168.1.50     0x1         0x6         02:00:5e:10:00:01     *        eth0\n"
+      "192.168.1.60     0x1         0x2         a4:2b:b0:01:02        *        wlan0\n"
+      "192.168.1.61     0x1         0x2         a4:2b:b0:01:02:03:04  *        wlan0\n"
+      "192.168.1.62     0x1         0x2         a4-2b-b0-01-02-03     *        wlan0\n"
+      "192.168.1.63     0x1         zz          a4:2b:b0:01:02:03     *        wlan0\n"
+      "192.168.1.64     0x1         0x2\n"
+      "garbage that is not a table line\n"
+      "\n"
+      "10.0.0.7         0x1         0x0         00:00:00:00:00:00     *        eth1\n"
+      "10.0.0.7         0x1         0x2         de:ad:be:ef:00:07     *        wlan0\n"
+      "10.0.0.8\t0x1\t0x2\t5c:e9:1e:00:00:08\t*\teth0\r\n"
+      "10.0.0.9         0x1         0x2         5c:e9:1e:00:00:09     *        eth0";
+  struct Case {
+    const char* name;
+    std::uint32_t address;
+    const char* want;
+  };
+  const Case cases[] = {
+      {"complete entry", Ip(192, 168, 1, 1), "a4:2b:b0:01:02:03"},
+      {"incomplete entry", Ip(192, 168, 1, 30), ""},
+      {"zero hardware address", Ip(192, 168, 1, 31), ""},
+      {"upper case normalised", Ip(192, 168, 1, 40), "3c:a9:f4:0e:1d:ab"},
+      {"permanent entry", Ip(192, 168, 1, 50), "02:00:5e:10:00:01"},
+      {"five bytes", Ip(192, 168, 1, 60), ""},
+      {"seven bytes", Ip(192, 168, 1, 61), ""},
+      {"wrong separator", Ip(192, 168, 1, 62), ""},
+      {"flags not hex", Ip(192, 168, 1, 63), ""},
+      {"line cut short", Ip(192, 168, 1, 64), ""},
+      {"incomplete on one interface, complete on another", Ip(10, 0, 0, 7), "de:ad:be:ef:00:07"},
+      {"tabs and CR LF", Ip(10, 0, 0, 8), "5c:e9:1e:00:00:08"},
+      {"last line without a line feed", Ip(10, 0, 0, 9), "5c:e9:1e:00:00:09"},
+      {"not in the table", Ip(192, 168, 1, 2), ""},
+      {"192.168.1.4 is not 192.168.1.40", Ip(192, 168, 1, 4), ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(detail::FindHardwareAddressInArpTable(table, c.address), c.want) << c.name;
+  }
+  EXPECT_EQ(detail::FindHardwareAddressInArpTable("", Ip(192, 168, 1, 1)), "");
+  EXPECT_EQ(detail::FindHardwareAddressInArpTable(
+                "IP address       HW type     Flags       HW address            Mask     Device\n",
+                Ip(192, 168, 1, 1)),
+            "");
+}
+
 TEST(SelectReachableSubnetsTest, Table) {
   struct Case {
     const char* name;

@@ -100,5 +100,13 @@ TEST(GetLocalIPv4SubnetsTest, MatchesTheAddressListWithoutLoopback) {
   }
 }
 
+TEST(LookupHardwareAddressTest, NoneForAddressesThatHaveNoNeighbourEntry) {
+  // Loopback and the unspecified address never sit in the neighbour table;
+  // the answer must be empty, not a zero address or garbage.
+  ASSERT_TRUE(EnsureWinsock());
+  EXPECT_EQ(LookupHardwareAddress(0x7F000001), "");
+  EXPECT_EQ(LookupHardwareAddress(0), "");
+}
+
 }  // namespace
 }  // namespace lumora
