@@ -3,11 +3,16 @@
 // iphlpapi.h needs the Winsock headers first.
 #include <iphlpapi.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "net/addresses.h"
 
-namespace lumora::detail {
+namespace lumora {
+namespace detail {
 
 bool ListAdapters(std::vector<AdapterAddresses>& adapters) {
   adapters.clear();
@@ -43,6 +48,7 @@ bool ListAdapters(std::vector<AdapterAddresses>& adapters) {
       const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(address);
       if (inet_ntop(AF_INET, &ipv4->sin_addr, text, sizeof text) != nullptr) {
         entry.ipv4.emplace_back(text);
+        entry.subnets.push_back({ntohl(ipv4->sin_addr.s_addr), unicast->OnLinkPrefixLength});
       }
     }
     adapters.push_back(std::move(entry));
@@ -50,4 +56,50 @@ bool ListAdapters(std::vector<AdapterAddresses>& adapters) {
   return true;
 }
 
-}  // namespace lumora::detail
+}  // namespace detail
+
+namespace {
+
+// Owns a table from GetIpNetTable2, which only FreeMibTable may free.
+struct MibTableFree {
+  void operator()(MIB_IPNET_TABLE2* table) const { FreeMibTable(table); }
+};
+using MibNeighbourTable = std::unique_ptr<MIB_IPNET_TABLE2, MibTableFree>;
+
+// States in which the entry holds the neighbour's address; an incomplete or
+// unreachable entry holds none worth reporting.
+bool HoldsHardwareAddress(NL_NEIGHBOR_STATE state) {
+  return state == NlnsProbe || state == NlnsDelay || state == NlnsStale || state == NlnsReachable ||
+         state == NlnsPermanent;
+}
+
+}  // namespace
+
+std::string LookupHardwareAddress(std::uint32_t address) {
+  // The table as it stands: ResolveIpNetEntry2 would send ARP requests and
+  // block until they are answered or time out.
+  MIB_IPNET_TABLE2* raw = nullptr;
+  if (GetIpNetTable2(AF_INET, &raw) != NO_ERROR) {
+    return {};
+  }
+  const MibNeighbourTable table(raw);
+  const ULONG wanted = htonl(address);
+  for (ULONG i = 0; i < table->NumEntries; ++i) {
+    const MIB_IPNET_ROW2& row = table->Table[i];
+    if (row.Address.si_family != AF_INET || row.Address.Ipv4.sin_addr.s_addr != wanted ||
+        !HoldsHardwareAddress(row.State) || row.PhysicalAddressLength != 6) {
+      continue;
+    }
+    std::uint8_t bytes[6] = {};
+    std::copy(row.PhysicalAddress, row.PhysicalAddress + 6, bytes);
+    // The same address can be listed once per interface; the first usable
+    // entry answers.
+    std::string text = detail::FormatHardwareAddress(bytes);
+    if (!text.empty()) {
+      return text;
+    }
+  }
+  return {};
+}
+
+}  // namespace lumora

@@ -138,7 +138,7 @@ bool ParlinoServer::Start(unsigned port, ServerCallbacks callbacks) {
     LogError("ParlinoServer: socket() failed");
     return false;
   }
-  SetReuseAddress(listener.get());
+  ClaimListenAddress(listener.get());
 
   // A port beyond 16 bits would silently wrap to another port; refuse it as
   // the bind failure it is.

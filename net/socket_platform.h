@@ -140,7 +140,30 @@ bool SetSocketBlocking(SocketHandle socket, bool blocking);
 
 // SO_RCVTIMEO in milliseconds; 0 waits without limit.
 bool SetReceiveTimeout(SocketHandle socket, unsigned milliseconds);
-bool SetReuseAddress(SocketHandle socket);
+
+// When a quiet connection is probed, and how often. A phone that leaves the
+// Wi-Fi without closing its connection sends nothing more, and without probes
+// its connection would stay open for hours; with these it ends after
+// idle + interval * probes unanswered, 30 s.
+struct KeepAliveTiming {
+  unsigned idle_ms = 10000;
+  unsigned interval_ms = 2000;
+  unsigned probes = 10;
+};
+
+// Turns on TCP keep-alive with `timing`. Linux counts whole seconds: each time
+// is rounded up, to at least 1 s, and there is at least one probe. Windows
+// takes the times in milliseconds; its number of probes is the system's (10
+// since Vista) unless the system takes TCP_KEEPCNT and the headers name it.
+// False when keep-alive or its timing could not be set.
+bool SetKeepAlive(SocketHandle socket, const KeepAliveTiming& timing = {});
+
+// Before bind on a listening socket: the bind fails while another socket
+// listens on the port, and no other socket can bind it while this one
+// listens. Windows: SO_EXCLUSIVEADDRUSE. Elsewhere: SO_REUSEADDR, which still
+// refuses a second listener but lets a restart bind a port that the last
+// run's connections hold in TIME_WAIT.
+bool ClaimListenAddress(SocketHandle socket);
 
 // The last socket error of this thread (WSAGetLastError or errno).
 int LastSocketError();

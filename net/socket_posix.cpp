@@ -1,12 +1,15 @@
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <string>
 #include <system_error>
 
@@ -81,9 +84,35 @@ bool SetReceiveTimeout(SocketHandle socket, unsigned milliseconds) {
   return ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
 }
 
-bool SetReuseAddress(SocketHandle socket) {
-  int one = 1;
-  return ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0;
+namespace {
+
+// The kernel counts keep-alive times in whole seconds and refuses 0.
+int KeepAliveSeconds(unsigned milliseconds) {
+  const unsigned seconds = milliseconds / 1000 + (milliseconds % 1000 != 0 ? 1 : 0);
+  return seconds == 0 ? 1 : static_cast<int>(std::min<unsigned>(seconds, INT_MAX));
+}
+
+bool SetIntOption(SocketHandle socket, int level, int option, int value) {
+  return ::setsockopt(socket, level, option, &value, sizeof value) == 0;
+}
+
+}  // namespace
+
+bool SetKeepAlive(SocketHandle socket, const KeepAliveTiming& timing) {
+  // The timing first, so that false means keep-alive is off, never on at the
+  // system's default of two hours.
+  const int probes = static_cast<int>(std::clamp<unsigned>(timing.probes, 1, INT_MAX));
+  return SetIntOption(socket, IPPROTO_TCP, TCP_KEEPIDLE, KeepAliveSeconds(timing.idle_ms)) &&
+         SetIntOption(socket, IPPROTO_TCP, TCP_KEEPINTVL, KeepAliveSeconds(timing.interval_ms)) &&
+         SetIntOption(socket, IPPROTO_TCP, TCP_KEEPCNT, probes) &&
+         SetIntOption(socket, SOL_SOCKET, SO_KEEPALIVE, 1);
+}
+
+bool ClaimListenAddress(SocketHandle socket) {
+  // Linux never lets a second socket listen on a port, SO_REUSEADDR or not;
+  // the option only lets a restarted program bind while the connections of
+  // the one before linger in TIME_WAIT.
+  return SetIntOption(socket, SOL_SOCKET, SO_REUSEADDR, 1);
 }
 
 int LastSocketError() { return errno; }

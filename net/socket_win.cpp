@@ -1,5 +1,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
+// mstcpip.h needs the Winsock headers first.
+#include <mstcpip.h>
 
 #include <climits>
 #include <mutex>
@@ -88,9 +90,34 @@ bool SetReceiveTimeout(SocketHandle socket, unsigned milliseconds) {
                       sizeof timeout) == 0;
 }
 
-bool SetReuseAddress(SocketHandle socket) {
+bool SetKeepAlive(SocketHandle socket, const KeepAliveTiming& timing) {
+  tcp_keepalive values{};
+  values.onoff = 1;
+  values.keepalivetime = timing.idle_ms;
+  values.keepaliveinterval = timing.interval_ms;
+  DWORD returned = 0;
+  if (::WSAIoctl(socket, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr,
+                 nullptr) != 0) {
+    return false;
+  }
+#ifdef TCP_KEEPCNT
+  // Windows 10 1703 and later take a probe count; earlier versions refuse the
+  // option and send their fixed 10 probes, which the default timing is made
+  // for. Keep-alive is on either way, so a refusal is no failure.
+  const DWORD probes = timing.probes;
+  ::setsockopt(socket, IPPROTO_TCP, TCP_KEEPCNT, reinterpret_cast<const char*>(&probes), sizeof probes);
+#endif
+  return true;
+}
+
+bool ClaimListenAddress(SocketHandle socket) {
+  // Not SO_REUSEADDR: on Windows it lets a socket bind a port that another
+  // socket of the same user listens on, so our bind would "succeed" on a port
+  // another program serves, or another program could take our port while we
+  // listen. With SO_EXCLUSIVEADDRUSE either bind fails.
   const BOOL one = TRUE;
-  return ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one) == 0;
+  return ::setsockopt(socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one),
+                      sizeof one) == 0;
 }
 
 int LastSocketError() { return WSAGetLastError(); }

@@ -62,5 +62,51 @@ TEST(GetLocalIPv4AddressesTest, PlatformListIncludesTheLoopbackAdapter) {
   EXPECT_TRUE(saw_loopback);
 }
 
+TEST(GetLocalIPv4AddressesTest, PlatformListGivesEachAddressItsSubnet) {
+  std::vector<AdapterAddresses> adapters;
+  ASSERT_TRUE(EnsureWinsock());
+  ASSERT_TRUE(detail::ListAdapters(adapters));
+  bool saw_loopback = false;
+  for (const AdapterAddresses& adapter : adapters) {
+    ASSERT_EQ(adapter.subnets.size(), adapter.ipv4.size());
+    for (std::size_t i = 0; i < adapter.ipv4.size(); ++i) {
+      SCOPED_TRACE(adapter.ipv4[i]);
+      in_addr parsed{};
+      ASSERT_EQ(inet_pton(AF_INET, adapter.ipv4[i].c_str(), &parsed), 1);
+      EXPECT_EQ(adapter.subnets[i].address, ntohl(parsed.s_addr));
+      EXPECT_GE(adapter.subnets[i].prefix_length, 1);
+      EXPECT_LE(adapter.subnets[i].prefix_length, 32);
+      if (adapter.loopback && adapter.ipv4[i] == "127.0.0.1") {
+        saw_loopback = true;
+        EXPECT_EQ(adapter.subnets[i].prefix_length, 8);
+      }
+    }
+  }
+  EXPECT_TRUE(saw_loopback);
+}
+
+TEST(GetLocalIPv4SubnetsTest, MatchesTheAddressListWithoutLoopback) {
+  const std::vector<std::string> addresses = GetLocalIPv4Addresses();
+  const std::vector<Ipv4Subnet> subnets = GetLocalIPv4Subnets();
+  ASSERT_EQ(subnets.size(), addresses.size());
+  for (std::size_t i = 0; i < subnets.size(); ++i) {
+    SCOPED_TRACE(addresses[i]);
+    std::uint32_t address = 0;
+    ASSERT_TRUE(ParseIpv4(addresses[i], address));
+    EXPECT_EQ(subnets[i].address, address);
+    EXPECT_NE(subnets[i].address >> 24, 127u);
+    EXPECT_GE(subnets[i].prefix_length, 1);
+    EXPECT_LE(subnets[i].prefix_length, 32);
+  }
+}
+
+TEST(LookupHardwareAddressTest, NoneForAddressesThatHaveNoNeighbourEntry) {
+  // Loopback and the unspecified address never sit in the neighbour table;
+  // the answer must be empty, not a zero address or garbage.
+  ASSERT_TRUE(EnsureWinsock());
+  EXPECT_EQ(LookupHardwareAddress(0x7F000001), "");
+  EXPECT_EQ(LookupHardwareAddress(0), "");
+}
+
 }  // namespace
 }  // namespace lumora

@@ -1,5 +1,6 @@
 #include "tools/phone_sim/options.h"
 
+#include "net/addresses.h"
 #include "net/protocol.h"
 #include "tools/phone_sim/script.h"
 #include "tools/phone_sim/text.h"
@@ -36,31 +37,13 @@ std::optional<std::array<std::uint8_t, 4>> ParseIpv4(std::string_view host) {
   if (host == "localhost") {
     return std::array<std::uint8_t, 4>{127, 0, 0, 1};
   }
-  std::array<std::uint8_t, 4> address{};
-  std::size_t pos = 0;
-  for (std::size_t part = 0; part < address.size(); ++part) {
-    if (part > 0) {
-      if (pos >= host.size() || host[pos] != '.') {
-        return std::nullopt;
-      }
-      ++pos;
-    }
-    const std::size_t start = pos;
-    unsigned value = 0;
-    while (pos < host.size() && host[pos] >= '0' && host[pos] <= '9' && pos - start < 3) {
-      value = value * 10 + static_cast<unsigned>(host[pos] - '0');
-      ++pos;
-    }
-    const std::size_t digits = pos - start;
-    if (digits == 0 || value > 255 || (digits > 1 && host[start] == '0')) {
-      return std::nullopt;
-    }
-    address[part] = static_cast<std::uint8_t>(value);
-  }
-  if (pos != host.size()) {
+  std::uint32_t address = 0;
+  if (!ParseIpv4(host, address)) {
     return std::nullopt;
   }
-  return address;
+  return std::array<std::uint8_t, 4>{
+      static_cast<std::uint8_t>(address >> 24), static_cast<std::uint8_t>(address >> 16),
+      static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)};
 }
 
 bool ParseSimArguments(const std::vector<std::string>& args, SimOptions& options, std::string& error) {
