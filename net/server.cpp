@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "app/log.h"
+#include "net/addresses.h"
 #include "net/protocol.h"
 
 namespace lumora {
@@ -254,6 +255,10 @@ void ParlinoServer::AcceptLoop(Socket listener) {
     if (!SetSocketBlocking(socket.get(), true)) {
       continue;
     }
+    // A phone that drops off the Wi-Fi sends nothing more, not even a close:
+    // keep-alive probes end such a connection within about 30 s, so that
+    // its text leaves the screen and a held phone's prompt goes away.
+    SetKeepAlive(socket.get());
     HandleAccepted(std::move(socket), peer);
   }
 }
@@ -283,6 +288,7 @@ void ParlinoServer::HandleAccepted(Socket socket, const sockaddr_in& address) {
   hello.version = std::move(message.version);
   Admission admission = Admission::Serve;
   if (callbacks_.AdmitPhone) {
+    hello.hardware_address = LookupHardwareAddress(source);
     admission = callbacks_.AdmitPhone(hello);
   }
   const std::string who = peer + " (" + LogSafeText(hello.client) + ")";
