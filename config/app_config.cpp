@@ -12,6 +12,7 @@
 #include <cmath>
 #include <system_error>
 
+#include "base/utf8.h"
 #include "config/app_config_platform.h"
 
 namespace lumora {
@@ -73,11 +74,43 @@ bool HitsTomlWhitespaceFault(char32_t c) {
          (c >= 0xFB26 && c <= 0xFEFE);
 }
 
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// The code point of the well-formed sequence of `length` bytes at `pos`.
+char32_t DecodeUtf8(std::string_view text, size_t pos, size_t length) {
+  static constexpr unsigned char kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+  char32_t c = static_cast<unsigned char>(text[pos]) & kLeadBits[length];
+  for (size_t i = 1; i < length; ++i) {
+    c = c << 6 | (static_cast<unsigned char>(text[pos + i]) & 0x3F);
+  }
+  return c;
+}
+
+constexpr char32_t kFaultMove = 0xF0000;
+
 // Moves every such character, where well-formed UTF-8 encodes it, to the same
 // offset in plane 15 (private use), beyond the lookup's reach. TOML accepts both
-// in the same places (strings and comments) and no key or value of ours holds
-// one, and the move is one to one, so the settings read are the same.
-std::string AvoidTomlWhitespaceFault(std::string_view text) {
+// in the same places (strings and comments), and the move is one to one: of our
+// values only phone names can hold such characters, and they are moved back
+// (RestoreTomlWhitespaceFault) when anything was moved.
+std::string AvoidTomlWhitespaceFault(std::string_view text, bool& moved_any) {
+  moved_any = false;
   std::string out;
   out.reserve(text.size());
   const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
@@ -98,11 +131,28 @@ std::string AvoidTomlWhitespaceFault(std::string_view text) {
       i += keep;
       continue;
     }
-    const char32_t moved = c + 0xF0000;
-    out += static_cast<char>(0xF0 | (moved >> 18));
-    out += static_cast<char>(0x80 | ((moved >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((moved >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (moved & 0x3F));
+    AppendUtf8(out, c + kFaultMove);
+    moved_any = true;
+    i += length;
+  }
+  return out;
+}
+
+// Undoes AvoidTomlWhitespaceFault in a string value. Only called for a file in
+// which something was moved: there a plane-15 character at a moved offset
+// cannot be told from a moved one, and is taken for one. The program's own
+// files never need it, as FormatAppConfig escapes every such character.
+std::string RestoreTomlWhitespaceFault(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const size_t length = std::max<size_t>(Utf8SequenceLength(text, i), 1);
+    const char32_t c = length == 4 ? DecodeUtf8(text, i, length) : 0;
+    if (c >= kFaultMove && HitsTomlWhitespaceFault(c - kFaultMove)) {
+      AppendUtf8(out, c - kFaultMove);
+    } else {
+      out.append(text.substr(i, length));
+    }
     i += length;
   }
   return out;
@@ -135,6 +185,173 @@ bool SwitchFrom(const toml::node& node, bool fallback) {
   return fallback;
 }
 
+// Well-formed UTF-8 of at most kMaxPhoneNameBytes: each byte that does not
+// begin a well-formed sequence becomes U+FFFD, and the text ends before the
+// first character that would not fit whole.
+std::string SanitizedPhoneName(std::string_view name) {
+  static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+  std::string out;
+  for (size_t i = 0; i < name.size();) {
+    const size_t length = Utf8SequenceLength(name, i);
+    const std::string_view character = length == 0 ? kReplacement : name.substr(i, length);
+    if (out.size() + character.size() > kMaxPhoneNameBytes) {
+      break;
+    }
+    out += character;
+    i += std::max<size_t>(length, 1);
+  }
+  return out;
+}
+
+bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
+
+// "aa:bb:cc:dd:ee:ff" in any letter case, lower-cased; anything else is empty.
+std::string NormalizedHardwareAddress(std::string_view text) {
+  if (text.size() != 17) {
+    return {};
+  }
+  std::string lowered(text);
+  for (size_t i = 0; i < lowered.size(); ++i) {
+    char& c = lowered[i];
+    if (c >= 'A' && c <= 'F') {
+      c = static_cast<char>(c - 'A' + 'a');
+    }
+    const bool ok = i % 3 == 2 ? c == ':' : IsHexDigit(c);
+    if (!ok) {
+      return {};
+    }
+  }
+  return lowered;
+}
+
+// Four decimal numbers 0..255 joined by dots, without signs, blanks or leading
+// zeros: "010" means 8 to some readers and 10 to others.
+bool IsDottedIpv4(std::string_view text) {
+  int parts = 0;
+  size_t i = 0;
+  while (true) {
+    size_t digits = 0;
+    int value = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 4) {
+      value = value * 10 + (text[i] - '0');
+      ++digits;
+      ++i;
+    }
+    if (digits == 0 || digits > 3 || value > 255 || (digits > 1 && text[i - digits] == '0')) {
+      return false;
+    }
+    if (++parts == 4) {
+      return i == text.size();
+    }
+    if (i == text.size() || text[i] != '.') {
+      return false;
+    }
+    ++i;
+  }
+}
+
+// Adds the phone in the file's form unless the file cannot keep it, keeps it
+// already, or is full. False once it is full.
+bool KeepPhone(std::vector<KnownPhone>& kept, const KnownPhone& phone) {
+  if (kept.size() >= kMaxKnownPhones) {
+    return false;
+  }
+  std::optional<KnownPhone> normal = NormalizedKnownPhone(phone);
+  if (normal && std::find(kept.begin(), kept.end(), *normal) == kept.end()) {
+    kept.push_back(std::move(*normal));
+  }
+  return kept.size() < kMaxKnownPhones;
+}
+
+// A field of a known_phones entry: absent is empty; a value that is not a
+// string spoils the entry.
+bool PhoneFieldFrom(const toml::table& entry, std::string_view key, std::string& out) {
+  const toml::node* node = entry.get(key);
+  if (node == nullptr) {
+    out.clear();
+    return true;
+  }
+  const auto* text = node->as_string();
+  if (text == nullptr) {
+    return false;
+  }
+  out = text->get();
+  return true;
+}
+
+std::vector<KnownPhone> KnownPhonesFrom(const toml::node& node, bool restore_moved) {
+  std::vector<KnownPhone> kept;
+  const toml::array* entries = node.as_array();
+  if (entries == nullptr) {
+    return kept;
+  }
+  for (const toml::node& item : *entries) {
+    const toml::table* entry = item.as_table();
+    KnownPhone phone;
+    if (entry == nullptr || !PhoneFieldFrom(*entry, "name", phone.name) ||
+        !PhoneFieldFrom(*entry, "hardware_address", phone.hardware_address) ||
+        !PhoneFieldFrom(*entry, "address", phone.address)) {
+      continue;
+    }
+    if (restore_moved) {
+      phone.name = RestoreTomlWhitespaceFault(phone.name);
+    }
+    if (!KeepPhone(kept, phone)) {
+      break;
+    }
+  }
+  return kept;
+}
+
+// A TOML basic string. Besides the quote and the backslash, every control
+// character is escaped (TOML forbids them raw), and so is every character of
+// the ranges above: otherwise reading the file would move them, and a name
+// that holds their plane-15 images as well could not be read back exactly.
+std::string TomlBasicString(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out = "\"";
+  for (size_t i = 0; i < text.size();) {
+    const size_t length = std::max<size_t>(Utf8SequenceLength(text, i), 1);
+    // Names reach here well-formed; a stray byte would make the file unreadable.
+    const char32_t c = Utf8SequenceLength(text, i) == 0 ? 0xFFFD : DecodeUtf8(text, i, length);
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        if (c < 0x20 || c == 0x7F || HitsTomlWhitespaceFault(c)) {
+          out += "\\u";
+          for (int shift = 12; shift >= 0; shift -= 4) {
+            out += kHex[(c >> shift) & 0xF];
+          }
+        } else {
+          out.append(text.substr(i, length));
+        }
+    }
+    i += length;
+  }
+  out += '"';
+  return out;
+}
+
 }  // namespace
 
 std::string_view ThemeColorDisplayName(OverlayThemeColor color) {
@@ -161,11 +378,37 @@ OverlayPosition ParsePosition(std::string_view text) {
   return static_cast<OverlayPosition>(IndexOfName(text, kPositionNames));
 }
 
+std::string KnownPhoneLabel(const KnownPhone& phone) {
+  const auto shown = [](std::string_view text) {
+    std::string out = SanitizedPhoneName(text);
+    for (char& c : out) {
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+        c = ' ';
+      }
+    }
+    return out;
+  };
+  std::string name = shown(phone.name);
+  if (name.find_first_not_of(' ') == std::string::npos) {
+    name = "未命名手机";
+  }
+  return name + "（" + shown(phone.address) + "）";
+}
+
+std::optional<KnownPhone> NormalizedKnownPhone(const KnownPhone& phone) {
+  if (!IsDottedIpv4(phone.address)) {
+    return std::nullopt;
+  }
+  return KnownPhone{SanitizedPhoneName(phone.name), NormalizedHardwareAddress(phone.hardware_address),
+                    phone.address};
+}
+
 std::filesystem::path ConfigFilePath() { return ConfigDirectory() / kConfigFileName; }
 
 AppConfig ParseAppConfig(std::string_view text) noexcept {
   try {
-    const toml::parse_result parsed = toml::parse(AvoidTomlWhitespaceFault(text));
+    bool moved = false;
+    const toml::parse_result parsed = toml::parse(AvoidTomlWhitespaceFault(text, moved));
     if (!parsed) {
       // Nothing of a malformed file is trusted, not even the keys before the fault.
       return AppConfig{};
@@ -190,6 +433,12 @@ AppConfig ParseAppConfig(std::string_view text) noexcept {
     if (const auto* text_value = table.get_as<std::string>("overlay_position")) {
       config.overlay_position = ParsePosition(text_value->get());
     }
+    if (const toml::node* node = table.get("confirm_new_phones")) {
+      config.confirm_new_phones = SwitchFrom(*node, config.confirm_new_phones);
+    }
+    if (const toml::node* node = table.get("known_phones")) {
+      config.known_phones = KnownPhonesFrom(*node, moved);
+    }
     return config;
   } catch (...) {
     return AppConfig{};  // out of memory
@@ -202,7 +451,7 @@ std::string FormatAppConfig(const AppConfig& config) {
   // The names are lower-case letters and underscores: nothing in them needs
   // escaping inside a TOML string.
   std::string text;
-  text.reserve(256);
+  text.reserve(320);
   text += "# Parlino config\r\n";
   text += "listen_port = " + std::to_string(port) + "\r\n";
   text += std::string("press_enter_on_commit = ") + flag(config.press_enter_on_commit) + "\r\n";
@@ -214,6 +463,27 @@ std::string FormatAppConfig(const AppConfig& config) {
   text += "overlay_position = \"";
   text += PositionFileName(config.overlay_position);
   text += "\"\r\n";
+  // The six lines above are all that older versions read: what follows they
+  // skip as unknown keys.
+  text += std::string("confirm_new_phones = ") + flag(config.confirm_new_phones) + "\r\n";
+  std::vector<KnownPhone> phones;
+  for (const KnownPhone& phone : config.known_phones) {
+    if (!KeepPhone(phones, phone)) {
+      break;
+    }
+  }
+  if (phones.empty()) {
+    text += "known_phones = []\r\n";
+    return text;
+  }
+  text += "known_phones = [\r\n";
+  for (const KnownPhone& phone : phones) {
+    // The hardware address and the address are hex digits, colons, digits and
+    // dots once normalised: nothing in them needs escaping.
+    text += "  { name = " + TomlBasicString(phone.name) + ", hardware_address = \"" + phone.hardware_address +
+            "\", address = \"" + phone.address + "\" },\r\n";
+  }
+  text += "]\r\n";
   return text;
 }
 

@@ -3,8 +3,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace lumora {
 
@@ -34,6 +36,12 @@ inline constexpr std::int32_t kMaxListenPort = 65535;
 
 inline constexpr std::string_view kConfigFileName = "config.toml";
 
+// What config.toml holds of the allowed phones: the first kMaxKnownPhones
+// distinct ones, each name at most kMaxPhoneNameBytes of UTF-8. Names come
+// from the network, so the file bounds them.
+inline constexpr std::size_t kMaxKnownPhones = 32;
+inline constexpr std::size_t kMaxPhoneNameBytes = 120;
+
 // The user's settings. A default-constructed record holds every default.
 struct AppConfig {
   std::int32_t listen_port = kDefaultListenPort;
@@ -43,12 +51,43 @@ struct AppConfig {
   bool use_clipboard_paste = false;
   bool auto_start = true;
 
+  // A phone the user allowed. Identified by what the PC could learn of it: the
+  // hello's client name, the hardware address from the neighbour table (empty
+  // when the PC could not learn it) and the IPv4 address it was allowed from.
+  // (The empty braces, here and on known_phones, spare designated
+  // initializers that leave these out GCC's missing-initializer warning.)
+  struct KnownPhone {
+    std::string name{};
+    std::string hardware_address{};  // "aa:bb:cc:dd:ee:ff" or empty
+    std::string address{};           // dotted decimal
+    friend bool operator==(const KnownPhone&, const KnownPhone&) = default;
+  };
+  bool confirm_new_phones = true;          // false: every phone on the LAN is served at once, as before
+  std::vector<KnownPhone> known_phones{};  // in the order they were allowed
+
   friend bool operator==(const AppConfig&, const AppConfig&) = default;
 };
+
+using KnownPhone = AppConfig::KnownPhone;
 
 // UTF-8 names for menus. Values outside the enumeration give the default's name.
 std::string_view ThemeColorDisplayName(OverlayThemeColor color);
 std::string_view PositionDisplayName(OverlayPosition position);
+
+// The settings dialog's line for a phone: "name（address）", with "未命名手机"
+// for a name that shows nothing. Control characters show as blanks, so that a
+// name from the network cannot break or cut the line.
+std::string KnownPhoneLabel(const KnownPhone& phone);
+
+// The phone as config.toml keeps it, or nothing when the file cannot keep it
+// because its address is not strict dotted-decimal IPv4 (four numbers 0..255,
+// no leading zeros, nothing else). The name becomes well-formed UTF-8 (each
+// byte that does not begin a well-formed sequence is replaced by U+FFFD), cut
+// at a character boundary to at most kMaxPhoneNameBytes; the hardware address
+// is lower-cased, and emptied unless it is six hex pairs joined by colons.
+// Saving and loading keep exactly these forms, so a record that is to be
+// compared with a loaded one should hold them too.
+std::optional<KnownPhone> NormalizedKnownPhone(const KnownPhone& phone);
 
 // The names used in config.toml. Values outside the enumeration give the
 // default's name.
@@ -68,7 +107,11 @@ std::filesystem::path ConfigFilePath();
 
 // Reads config.toml. A missing, unreadable or malformed file gives every
 // default; otherwise each setting that is absent or unusable gives its own
-// default. Never throws and never logs.
+// default. Of known_phones, an entry that is not a table, that has a field
+// that is not a string, or whose address NormalizedKnownPhone refuses is
+// skipped; the others are kept in NormalizedKnownPhone's form, in file order,
+// a repeated one once, the first kMaxKnownPhones of them. Never throws and
+// never logs.
 AppConfig LoadAppConfig() noexcept;
 
 // Replaces config.toml whole with the settings, creating its folder. The old
@@ -80,8 +123,12 @@ void SaveAppConfig(const AppConfig& config) noexcept;
 // The settings that TOML text holds, read by the rules of LoadAppConfig.
 AppConfig ParseAppConfig(std::string_view text) noexcept;
 
-// The bytes SaveAppConfig writes: seven lines ending in CR LF on every platform.
-// Out-of-range values are written as their defaults.
+// The bytes SaveAppConfig writes, every line ending in CR LF on every platform:
+// the comment line and the six settings that every version of the program
+// reads, then confirm_new_phones and known_phones, an array of one inline
+// table a line ("known_phones = []" when empty), which older versions skip as
+// unknown keys. Out-of-range values are written as their defaults; of the
+// phones, exactly what loading the file gives back (see LoadAppConfig).
 std::string FormatAppConfig(const AppConfig& config);
 
 namespace detail {

@@ -9,7 +9,7 @@ namespace lumora {
 
 namespace {
 
-constexpr DialogFrame kFrame{kSettingsDialogClass, L"Lumora语音输入 - 设置", 380, 270};
+constexpr DialogFrame kFrame{kSettingsDialogClass, L"Lumora语音输入 - 设置", 380, 398};
 
 // In design pixels. None of the controls is a tab stop: the dialog is made
 // for the mouse. A drop-down list's height is that of its list when dropped.
@@ -27,8 +27,17 @@ constexpr ControlDesign kThemeList{L"COMBOBOX", kSettingsThemeListId, L"", 180, 
 constexpr ControlDesign kPositionLabel{L"STATIC", 0, L"悬浮窗位置：", 16, 150, 160, 20, 0};
 constexpr ControlDesign kPositionList{L"COMBOBOX", kSettingsPositionListId, L"", 180, 148, 160, 220,
                                       CBS_DROPDOWNLIST | WS_VSCROLL};
-constexpr ControlDesign kOk{L"BUTTON", kSettingsOkId, L"确定", 180, 198, 70, 28, BS_DEFPUSHBUTTON};
-constexpr ControlDesign kCancel{L"BUTTON", kSettingsCancelId, L"取消", 260, 198, 80, 28, BS_PUSHBUTTON};
+constexpr ControlDesign kConfirmPhones{L"BUTTON", kSettingsConfirmPhonesId, L"新手机连接前先询问我", 16, 184, 280,
+                                       22, BS_AUTOCHECKBOX};
+constexpr ControlDesign kPhoneLabel{L"STATIC", 0, L"已允许的手机：", 16, 214, 160, 20, 0};
+// Four rows; unsorted, so that a row is the phone at that place in the record.
+constexpr ControlDesign kPhoneList{L"LISTBOX", kSettingsPhoneListId, L"", 16, 236, 244, 76,
+                                   WS_BORDER | WS_VSCROLL | LBS_NOTIFY};
+// Nothing is selected at first.
+constexpr ControlDesign kForgetPhone{L"BUTTON", kSettingsForgetPhoneId, L"忘记", 268, 236, 72, 28,
+                                     BS_PUSHBUTTON | WS_DISABLED};
+constexpr ControlDesign kOk{L"BUTTON", kSettingsOkId, L"确定", 180, 326, 70, 28, BS_DEFPUSHBUTTON};
+constexpr ControlDesign kCancel{L"BUTTON", kSettingsCancelId, L"取消", 260, 326, 80, 28, BS_PUSHBUTTON};
 // clang-format on
 
 // Fills a drop-down list with `count` names in enumeration order, so that a
@@ -52,7 +61,8 @@ Enum SelectedValue(HWND list, std::int32_t count, Enum fallback) {
 }  // namespace
 
 SettingsDialog::SettingsDialog(HINSTANCE instance, HWND owner, const AppConfig& current)
-    : ConfigDialog(instance, owner, current, {kSettingsPortEditId, kSettingsOkId, kSettingsCancelId}) {}
+    : ConfigDialog(instance, owner, current, {kSettingsPortEditId, kSettingsOkId, kSettingsCancelId}),
+      phones_(current.known_phones) {}
 
 bool SettingsDialog::Run(HWND owner, HINSTANCE instance, const AppConfig& current, AppConfig* result) {
   static std::atomic<bool> registered{false};
@@ -77,8 +87,79 @@ void SettingsDialog::CreateControls(std::uint32_t dpi, HFONT font) {
   CreateDialogControl(dialog, instance(), kPositionLabel, dpi, font);
   FillList(CreateDialogControl(dialog, instance(), kPositionList, dpi, font), kOverlayPositionCount,
            record.overlay_position, PositionDisplayName);
+  HWND confirm = CreateDialogControl(dialog, instance(), kConfirmPhones, dpi, font);
+  SendMessageW(confirm, BM_SETCHECK, record.confirm_new_phones ? BST_CHECKED : BST_UNCHECKED, 0);
+  CreateDialogControl(dialog, instance(), kPhoneLabel, dpi, font);
+  HWND list = CreateDialogControl(dialog, instance(), kPhoneList, dpi, font);
+  for (const KnownPhone& phone : phones_) {
+    const std::wstring label = Utf8ToWide(KnownPhoneLabel(phone));
+    SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label.c_str()));
+  }
+  CreateDialogControl(dialog, instance(), kForgetPhone, dpi, font);
   CreateDialogControl(dialog, instance(), kOk, dpi, font);
   CreateDialogControl(dialog, instance(), kCancel, dpi, font);
+
+  // The frame answers the commands of the controls every config dialog has
+  // and drops the others, so the phone list's are taken in front of it: the
+  // window is subclassed for the rest of its life. Installed at WM_CREATE,
+  // before any command can come.
+  SetWindowLongPtrW(dialog, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&SettingsDialog::PhoneCommandProc));
+}
+
+LRESULT CALLBACK SettingsDialog::PhoneCommandProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_COMMAND) {
+    // The frame keeps its object in the window, as a ConfigDialog; this
+    // procedure is only ever installed on a settings dialog's window.
+    auto* frame = reinterpret_cast<ConfigDialog*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (frame != nullptr &&
+        static_cast<SettingsDialog*>(frame)->HandlePhoneCommand(LOWORD(wparam), HIWORD(wparam))) {
+      return 0;
+    }
+  }
+  return CallWindowProcW(&ConfigDialog::WindowProc, window, message, wparam, lparam);
+}
+
+bool SettingsDialog::HandlePhoneCommand(int id, int code) {
+  if (id == kSettingsPhoneListId) {
+    if (code == LBN_SELCHANGE) {
+      UpdateForgetButton();
+    }
+    return true;
+  }
+  if (id == kSettingsForgetPhoneId) {
+    if (code == BN_CLICKED) {
+      ForgetSelectedPhone();
+    }
+    return true;
+  }
+  return false;
+}
+
+void SettingsDialog::ForgetSelectedPhone() {
+  HWND list = GetDlgItem(window(), kSettingsPhoneListId);
+  const LRESULT row = SendMessageW(list, LB_GETCURSEL, 0, 0);
+  if (row < 0 || static_cast<std::size_t>(row) >= phones_.size()) {
+    return;
+  }
+  phones_.erase(phones_.begin() + row);
+  SendMessageW(list, LB_DELETESTRING, static_cast<WPARAM>(row), 0);
+  // The next phone has moved up into the row: selecting the row again lets
+  // the user forget several in turn. After the last row nothing is selected.
+  const bool next = static_cast<std::size_t>(row) < phones_.size();
+  SendMessageW(list, LB_SETCURSEL, next ? static_cast<WPARAM>(row) : static_cast<WPARAM>(-1), 0);
+  UpdateForgetButton();
+}
+
+void SettingsDialog::UpdateForgetButton() {
+  HWND list = GetDlgItem(window(), kSettingsPhoneListId);
+  HWND forget = GetDlgItem(window(), kSettingsForgetPhoneId);
+  const bool selected = SendMessageW(list, LB_GETCURSEL, 0, 0) >= 0;
+  // A disabled window keeps the focus it had, and keys would go nowhere: the
+  // list takes it.
+  if (!selected && GetFocus() == forget) {
+    SetFocus(list);
+  }
+  EnableWindow(forget, selected ? TRUE : FALSE);
 }
 
 void SettingsDialog::TakeControls(std::int32_t port, AppConfig& working) {
@@ -90,6 +171,8 @@ void SettingsDialog::TakeControls(std::int32_t port, AppConfig& working) {
                                               kOverlayThemeColorCount, OverlayThemeColor::White);
   working.overlay_position = SelectedValue(GetDlgItem(dialog, kSettingsPositionListId), kOverlayPositionCount,
                                            OverlayPosition::Center);
+  working.confirm_new_phones = IsChecked(GetDlgItem(dialog, kSettingsConfirmPhonesId));
+  working.known_phones = phones_;
 }
 
 }  // namespace lumora

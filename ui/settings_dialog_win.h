@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "config/app_config.h"
 #include "ui/dialog_frame_win.h"
 
@@ -17,22 +19,36 @@ inline constexpr int kSettingsPositionListId = 1004;
 inline constexpr int kSettingsOkId = 1005;
 inline constexpr int kSettingsCancelId = 1006;
 inline constexpr int kSettingsAutoStartId = 1007;
+inline constexpr int kSettingsConfirmPhonesId = 1008;
+inline constexpr int kSettingsPhoneListId = 1009;
+inline constexpr int kSettingsForgetPhoneId = 1010;
 
 // The port, Enter on commit, start with Windows, overlay theme and position,
-// edited in one window on a copy of the live settings.
+// whether a new phone must be allowed first, and the allowed phones, which
+// can be forgotten here, edited in one window on a copy of the live settings.
 class SettingsDialog final : public ConfigDialog {
  public:
   // Shows the dialog and returns when it is closed. True, with `result` set to
   // the whole edited record, when the user confirmed with a valid port and
   // `result` is not null; false when cancelled or closed, or when the window
   // could not be created, with `result` untouched. Applying and saving the
-  // record is the caller's job.
+  // record is the caller's job. Phones forgotten in the dialog are missing
+  // from `result`; a cancelled dialog forgets none.
   static bool Run(HWND owner, HINSTANCE instance, const AppConfig& current, AppConfig* result);
 
  private:
   SettingsDialog(HINSTANCE instance, HWND owner, const AppConfig& current);
   void CreateControls(std::uint32_t dpi, HFONT font) override;
   void TakeControls(std::int32_t port, AppConfig& working) override;
+
+  static LRESULT CALLBACK PhoneCommandProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+  bool HandlePhoneCommand(int id, int code);
+  void ForgetSelectedPhone();
+  // The forget button works only while a phone is selected.
+  void UpdateForgetButton();
+
+  // The phones as the list shows them, row for row; the result's at OK.
+  std::vector<KnownPhone> phones_;
 };
 
 }  // namespace lumora

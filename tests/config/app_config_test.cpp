@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,8 @@ using test::FolderEntries;
 using test::ReadBytes;
 using test::WriteBytes;
 
-constexpr std::string_view kDefaultFile =
+// What versions before the known phones wrote, and still the start of every file.
+constexpr std::string_view kSevenLineFile =
     "# Parlino config\r\n"
     "listen_port = 47823\r\n"
     "press_enter_on_commit = true\r\n"
@@ -25,6 +27,23 @@ constexpr std::string_view kDefaultFile =
     "auto_start = true\r\n"
     "overlay_theme_color = \"white\"\r\n"
     "overlay_position = \"center\"\r\n";
+
+constexpr std::string_view kDefaultFile =
+    "# Parlino config\r\n"
+    "listen_port = 47823\r\n"
+    "press_enter_on_commit = true\r\n"
+    "use_clipboard_paste = false\r\n"
+    "auto_start = true\r\n"
+    "overlay_theme_color = \"white\"\r\n"
+    "overlay_position = \"center\"\r\n"
+    "confirm_new_phones = true\r\n"
+    "known_phones = []\r\n";
+
+AppConfig WithPhones(std::vector<KnownPhone> phones) {
+  AppConfig config;
+  config.known_phones = std::move(phones);
+  return config;
+}
 
 // Lines of a file that must end every line in CR LF; fails on a bare LF.
 std::vector<std::string> CrLfLines(const std::string& bytes) {
@@ -94,6 +113,9 @@ TEST_F(ConfigFileTest, SettingsComeFromTheTextKeyByKey) {
       {"auto_start = 0", {.auto_start = false}},
       {"auto_start = 0x0", {.auto_start = false}},
       {"auto_start = \"no\"", defaults},
+      {"confirm_new_phones = false", {.confirm_new_phones = false}},
+      {"confirm_new_phones = 0", {.confirm_new_phones = false}},
+      {"confirm_new_phones = \"false\"", defaults},
       // Names as ParseThemeColor and ParsePosition read them (their own table
       // below), from any form of TOML string and from nothing else.
       {"overlay_theme_color = \"Purple\"", {.overlay_theme_color = OverlayThemeColor::Purple}},
@@ -234,12 +256,16 @@ TEST(ConfigNamesTest, ParseMatchesWholeNamesInAnyAsciiCase) {
   }
 }
 
-TEST_F(ConfigFileTest, DefaultFileIsSevenCrLfLines) {
+TEST_F(ConfigFileTest, DefaultFileIsNineCrLfLines) {
   SaveAppConfig(AppConfig{});
   const std::string bytes = ReadBytes(ConfigFilePath());
   EXPECT_EQ(bytes, kDefaultFile);
-  EXPECT_EQ(CrLfLines(bytes).size(), 7u);
+  EXPECT_EQ(CrLfLines(bytes).size(), 9u);
   EXPECT_EQ(FormatAppConfig(AppConfig{}), kDefaultFile);
+  EXPECT_EQ(LoadAppConfig(), AppConfig{});
+
+  // A file of an earlier version: asking first, and nobody allowed yet.
+  WriteBytes(ConfigFilePath(), kSevenLineFile);
   EXPECT_EQ(LoadAppConfig(), AppConfig{});
 }
 
@@ -264,6 +290,7 @@ TEST_F(ConfigFileTest, OutOfRangeValuesAreSavedAsDefaults) {
       {{.press_enter_on_commit = false}, "press_enter_on_commit = false"},
       {{.use_clipboard_paste = true}, "use_clipboard_paste = true"},
       {{.auto_start = false}, "auto_start = false"},
+      {{.confirm_new_phones = false}, "confirm_new_phones = false"},
   };
   for (const Case& c : cases) {
     std::string expected(kDefaultFile);
@@ -278,7 +305,7 @@ TEST_F(ConfigFileTest, OutOfRangeValuesAreSavedAsDefaults) {
   }
 }
 
-TEST_F(ConfigFileTest, SaveAfterHandEditKeepsOnlyTheSevenLines) {
+TEST_F(ConfigFileTest, SaveAfterHandEditKeepsOnlyItsOwnLines) {
   const std::string edited =
       "# my settings, do not lose\n"
       "auto_start = false\n"
@@ -286,11 +313,16 @@ TEST_F(ConfigFileTest, SaveAfterHandEditKeepsOnlyTheSevenLines) {
       "window_width = 800\n"
       "overlay_position = \"Top_Right\"\n"
       "[extra]\n"
-      "note = \"hello\"\n";
+      "note = \"hello\"\n"
+      "[[known_phones]]\n"
+      "name = \"Café 的手机\"  # raw, as an editor saves it\n"
+      "address = \"192.168.1.23\"\n";
   WriteBytes(ConfigFilePath(), edited);
   const AppConfig loaded = LoadAppConfig();
-  const AppConfig expected{
-      .listen_port = 50123, .overlay_position = OverlayPosition::TopRight, .auto_start = false};
+  const AppConfig expected{.listen_port = 50123,
+                           .overlay_position = OverlayPosition::TopRight,
+                           .auto_start = false,
+                           .known_phones = {{"Café 的手机", "", "192.168.1.23"}}};
   ASSERT_EQ(loaded, expected);
 
   SaveAppConfig(loaded);
@@ -302,9 +334,283 @@ TEST_F(ConfigFileTest, SaveAfterHandEditKeepsOnlyTheSevenLines) {
             "use_clipboard_paste = false\r\n"
             "auto_start = false\r\n"
             "overlay_theme_color = \"white\"\r\n"
-            "overlay_position = \"top_right\"\r\n");
-  EXPECT_EQ(CrLfLines(bytes).size(), 7u);
+            "overlay_position = \"top_right\"\r\n"
+            "confirm_new_phones = true\r\n"
+            "known_phones = [\r\n"
+            "  { name = \"Caf\\u00E9 的手机\", hardware_address = \"\", address = \"192.168.1.23\" },\r\n"
+            "]\r\n");
+  EXPECT_EQ(CrLfLines(bytes).size(), 11u);
   EXPECT_EQ(LoadAppConfig(), expected);
+}
+
+// After the six settings every version reads: the switch, then one inline
+// table a line, in the order the phones were allowed, in the form a load gives.
+TEST(ConfigPhonesTest, PhonesAreWrittenOneInlineTableALine) {
+  struct Case {
+    const char* what;
+    std::vector<KnownPhone> phones;
+    std::string tail;  // the lines after "confirm_new_phones = true"
+  };
+  const Case cases[] = {
+      {"none", {}, "known_phones = []\r\n"},
+      {"one",
+       {{"Pixel 8", "aa:bb:cc:dd:ee:ff", "192.168.1.23"}},
+       "known_phones = [\r\n"
+       "  { name = \"Pixel 8\", hardware_address = \"aa:bb:cc:dd:ee:ff\", address = \"192.168.1.23\" },\r\n"
+       "]\r\n"},
+      {"escapes",
+       {{std::string("say \"hi\"\\\b\t\n\f\r\x01\x1F\x7F\0.", 19), "AA:BB:CC:DD:EE:0F", "10.0.0.1"}},
+       "known_phones = [\r\n"
+       "  { name = \"say \\\"hi\\\"\\\\\\b\\t\\n\\f\\r\\u0001\\u001F\\u007F\\u0000.\", "
+       "hardware_address = \"aa:bb:cc:dd:ee:0f\", address = \"10.0.0.1\" },\r\n"
+       "]\r\n"},
+      // Chinese and emoji as they are; what toml++ trips over escaped.
+      {"beyond ASCII",
+       {{"张三 é、😀", "", "10.0.0.1"}},
+       "known_phones = [\r\n"
+       "  { name = \"张三 \\u00E9\\u3001😀\", hardware_address = \"\", address = \"10.0.0.1\" },\r\n"
+       "]\r\n"},
+      {"not UTF-8",
+       {{"ab\xFF", "", "10.0.0.1"}},
+       "known_phones = [\r\n"
+       "  { name = \"ab\xEF\xBF\xBD\", hardware_address = \"\", address = \"10.0.0.1\" },\r\n"
+       "]\r\n"},
+      {"only what a load keeps",
+       {{"A", "AA:BB:CC:DD:EE:FF", "10.0.0.1"},
+        {"bad address", "", "10.0.0.256"},
+        {"A", "aa:bb:cc:dd:ee:ff", "10.0.0.1"},
+        {"B", "aa-bb-cc-dd-ee-ff", "10.0.0.2"}},
+       "known_phones = [\r\n"
+       "  { name = \"A\", hardware_address = \"aa:bb:cc:dd:ee:ff\", address = \"10.0.0.1\" },\r\n"
+       "  { name = \"B\", hardware_address = \"\", address = \"10.0.0.2\" },\r\n"
+       "]\r\n"},
+      {"none the file can keep", {{"bad address", "", "localhost"}}, "known_phones = []\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string bytes = FormatAppConfig(WithPhones(c.phones));
+    EXPECT_EQ(bytes, std::string(kSevenLineFile) + "confirm_new_phones = true\r\n" + c.tail);
+    CrLfLines(bytes);
+  }
+}
+
+// Names come from the network: any bytes save and load back as they were,
+// or, where a file cannot hold them, as well-formed UTF-8 of at most 120 bytes.
+TEST_F(ConfigFileTest, AnyPhoneNameSavesAndLoadsBack) {
+  std::string controls;
+  for (char c = 0; c < 0x20; ++c) {
+    controls += c;
+  }
+  controls += '\x7F';
+  const std::string fffd = "\xEF\xBF\xBD";
+  struct Case {
+    const char* what;
+    std::string name;
+    std::string loaded;
+  };
+  const Case cases[] = {
+      {"plain", "Pixel 8", "Pixel 8"},
+      {"empty", "", ""},
+      {"quotes and backslashes", "say \"hi\" \\ C:\\phone\\", "say \"hi\" \\ C:\\phone\\"},
+      {"line breaks and tabs", "one\r\ntwo\tthree\n", "one\r\ntwo\tthree\n"},
+      {"every control character", controls, controls},
+      {"Chinese and emoji", "张三的手机 📱😀", "张三的手机 📱😀"},
+      {"what toml++ trips over", "Café «Ω» 、ぁ ﹏ Жизнь", "Café «Ω» 、ぁ ﹏ Жизнь"},
+      // U+F00E9, where a read moves an é out of toml++'s way.
+      {"plane 15 beside what is moved there", "é\xF3\xB0\x83\xA9", "é\xF3\xB0\x83\xA9"},
+      {"not UTF-8", "ab\xFF\xC0\xE4\xB8", "ab" + fffd + fffd + fffd + fffd},
+      {"200 bytes", std::string(200, 'x'), std::string(120, 'x')},
+      {"120 bytes ending in an emoji", std::string(116, 'x') + "😀", std::string(116, 'x') + "😀"},
+      {"a character across byte 120", std::string(118, 'x') + "😀", std::string(118, 'x')},
+      {"Chinese across byte 120", std::string(119, 'x') + "张", std::string(119, 'x')},
+      {"a bad byte at 120", std::string(119, 'x') + "\xFF", std::string(119, 'x')},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    AppConfig config{.listen_port = 5000, .confirm_new_phones = false};
+    config.known_phones = {{c.name, "AA:bb:CC:dd:EE:ff", "10.0.0.7"}, {"other", "", "10.0.0.8"}};
+    SaveAppConfig(config);
+    AppConfig want = config;
+    want.known_phones = {{c.loaded, "aa:bb:cc:dd:ee:ff", "10.0.0.7"}, {"other", "", "10.0.0.8"}};
+    const AppConfig loaded = LoadAppConfig();
+    EXPECT_EQ(loaded, want);
+    // Saved again, the same bytes.
+    const std::string bytes = ReadBytes(ConfigFilePath());
+    EXPECT_EQ(FormatAppConfig(loaded), bytes);
+    EXPECT_EQ(CrLfLines(bytes).size(), 12u);
+  }
+}
+
+TEST(ConfigPhonesTest, EntriesComeFromTheFileOneByOne) {
+  struct Case {
+    const char* what;
+    std::string text;
+    std::vector<KnownPhone> phones;
+  };
+  const Case cases[] = {
+      {"empty", "known_phones = []", {}},
+      {"not a list", "known_phones = \"10.0.0.1\"", {}},
+      {"a table, not a list", "known_phones = { name = \"A\", address = \"10.0.0.1\" }", {}},
+      {"entries that are not tables",
+       "known_phones = [ \"A\", 5, [\"10.0.0.1\"], { name = \"A\", address = \"10.0.0.1\" } ]",
+       {{"A", "", "10.0.0.1"}}},
+      {"fields that are not strings",
+       "known_phones = [ { name = 5, address = \"10.0.0.1\" },\n"
+       "  { name = \"A\", hardware_address = false, address = \"10.0.0.1\" },\n"
+       "  { name = \"A\", address = 167772161 },\n"
+       "  { name = [\"A\"], address = \"10.0.0.1\" },\n"
+       "  { name = \"B\", address = \"10.0.0.2\" } ]",
+       {{"B", "", "10.0.0.2"}}},
+      {"a missing name or hardware address is empty, a missing address spoils",
+       "known_phones = [ { address = \"10.0.0.1\" }, { name = \"B\" } ]",
+       {{"", "", "10.0.0.1"}}},
+      {"keys of later versions",
+       "known_phones = [ { name = \"A\", address = \"10.0.0.1\", since = 1979-05-27 } ]",
+       {{"A", "", "10.0.0.1"}}},
+      {"a repeated phone once, in its first place",
+       "known_phones = [ { name = \"A\", hardware_address = \"AA:BB:CC:DD:EE:FF\", address = \"10.0.0.1\" "
+       "},\n"
+       "  { name = \"B\", address = \"10.0.0.2\" },\n"
+       "  { name = \"A\", hardware_address = \"aa:bb:cc:dd:ee:ff\", address = \"10.0.0.1\" },\n"
+       "  { name = \"a\", hardware_address = \"aa:bb:cc:dd:ee:ff\", address = \"10.0.0.1\" },\n"
+       "  { name = \"A\", address = \"10.0.0.1\" } ]",
+       {{"A", "aa:bb:cc:dd:ee:ff", "10.0.0.1"},
+        {"B", "", "10.0.0.2"},
+        {"a", "aa:bb:cc:dd:ee:ff", "10.0.0.1"},
+        {"A", "", "10.0.0.1"}}},
+      {"as an array of tables",
+       "[[known_phones]]\nname = \"A\"\naddress = \"10.0.0.1\"\n[[known_phones]]\nname = 'C:\\phone'\n"
+       "address = \"10.0.0.2\"",
+       {{"A", "", "10.0.0.1"}, {"C:\\phone", "", "10.0.0.2"}}},
+      {"inside a table", "[phones]\nknown_phones = [ { name = \"A\", address = \"10.0.0.1\" } ]", {}},
+      {"escapes",
+       "known_phones = [ { name = \"a\\u0000b\\U0001F600\", address = \"10.0.0.1\" } ]",
+       {{std::string("a\0b😀", 7), "", "10.0.0.1"}}},
+      {"what toml++ trips over, written by hand",
+       "# 设置、说明\nknown_phones = [ { name = \"Café、\", address = \"10.0.0.1\" } ]",
+       {{"Café、", "", "10.0.0.1"}}},
+      {"a long name",
+       "known_phones = [ { name = \"" + std::string(130, 'x') + "\", address = \"10.0.0.1\" } ]",
+       {{std::string(120, 'x'), "", "10.0.0.1"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(ParseAppConfig(c.text).known_phones, c.phones) << c.text;
+  }
+}
+
+TEST(ConfigPhonesTest, AFileHoldsTheFirst32DistinctPhones) {
+  const auto phone = [](int i) {
+    return KnownPhone{"phone " + std::to_string(i), "", "10.0.0." + std::to_string(i)};
+  };
+  const auto entry = [](const KnownPhone& p) {
+    return "  { name = \"" + p.name + "\", address = \"" + p.address + "\" },\n";
+  };
+  std::vector<KnownPhone> first32;
+  std::string text = "known_phones = [\n";
+  for (int i = 1; i <= 40; ++i) {
+    text += entry(phone(i));
+    if (i <= 10) {
+      // Neither counts.
+      text += entry(phone(i));
+      text += entry({"bad", "", "10.0.0." + std::to_string(255 + i)});
+    }
+    if (i <= 32) {
+      first32.push_back(phone(i));
+    }
+  }
+  text += "]\n";
+  EXPECT_EQ(ParseAppConfig(text).known_phones, first32);
+
+  // A record with more saves only those that a load would keep.
+  std::vector<KnownPhone> forty;
+  for (int i = 1; i <= 40; ++i) {
+    forty.push_back(phone(i));
+  }
+  const std::string bytes = FormatAppConfig(WithPhones(forty));
+  EXPECT_EQ(CrLfLines(bytes).size(), 9u + 32u + 1u);
+  EXPECT_EQ(ParseAppConfig(bytes).known_phones, first32);
+}
+
+TEST(ConfigPhonesTest, TheFileKeepsAStrictIpv4AddressAndAHardwareAddressOrNone) {
+  const char* const kept[] = {"192.168.1.23", "10.0.0.1", "0.0.0.0", "255.255.255.255", "1.22.255.0"};
+  const std::string refused[] = {
+      "",
+      "256.1.1.1",
+      "1.2.3.256",
+      "01.2.3.4",
+      "1.2.3.04",
+      "1.2.3",
+      "1.2.3.4.5",
+      "1..3.4",
+      "1.2.3.4.",
+      ".1.2.3.4",
+      " 1.2.3.4",
+      "1.2.3.4 ",
+      "+1.2.3.4",
+      "1.2.3.-4",
+      "0x1.2.3.4",
+      "1.2.3.4:47823",
+      "１.2.3.4",
+      "1000.2.3.4",
+      "localhost",
+      "::1",
+      std::string("1.2.3.4\0", 8),
+      "1.2.3.4/24",
+  };
+  for (const char* address : kept) {
+    const std::optional<KnownPhone> phone = NormalizedKnownPhone({"A", "", address});
+    ASSERT_TRUE(phone.has_value()) << address;
+    EXPECT_EQ(phone->address, address);
+  }
+  for (const std::string& address : refused) {
+    EXPECT_FALSE(NormalizedKnownPhone({"A", "", address}).has_value()) << address;
+  }
+
+  struct Hardware {
+    const char* given;
+    const char* kept;
+  };
+  const Hardware hardware[] = {
+      {"aa:bb:cc:dd:ee:ff", "aa:bb:cc:dd:ee:ff"},
+      {"AA:BB:CC:DD:EE:0F", "aa:bb:cc:dd:ee:0f"},
+      {"00:1A:2b:3C:4d:5E", "00:1a:2b:3c:4d:5e"},
+      {"", ""},
+      {"aa-bb-cc-dd-ee-ff", ""},
+      {"aa:bb:cc:dd:ee", ""},
+      {"aa:bb:cc:dd:ee:ff:00", ""},
+      {"aa:bb:cc:dd:ee:f", ""},
+      {"ag:bb:cc:dd:ee:ff", ""},
+      {" aa:bb:cc:dd:ee:ff", ""},
+      {"aabb:cc:dd:ee:ff:", ""},
+      {"aabbccddeeff", ""},
+  };
+  for (const Hardware& h : hardware) {
+    const std::optional<KnownPhone> phone = NormalizedKnownPhone({"A", h.given, "10.0.0.1"});
+    ASSERT_TRUE(phone.has_value()) << h.given;
+    EXPECT_EQ(phone->hardware_address, h.kept) << h.given;
+  }
+}
+
+TEST(ConfigPhonesTest, LabelShowsTheNameAndTheAddress) {
+  struct Case {
+    std::string name;
+    std::string label;
+  };
+  const Case cases[] = {
+      {"Pixel 8", "Pixel 8（192.168.1.23）"},
+      {"张三的手机", "张三的手机（192.168.1.23）"},
+      {"", "未命名手机（192.168.1.23）"},
+      {"  ", "未命名手机（192.168.1.23）"},
+      {"\r\n", "未命名手机（192.168.1.23）"},
+      {"a\r\nb", "a  b（192.168.1.23）"},
+      {std::string("a\0b", 3), "a b（192.168.1.23）"},
+      {"ab\xFF", "ab\xEF\xBF\xBD（192.168.1.23）"},
+      {std::string(200, 'x'), std::string(120, 'x') + "（192.168.1.23）"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(KnownPhoneLabel({c.name, "aa:bb:cc:dd:ee:ff", "192.168.1.23"}), c.label) << c.name;
+  }
 }
 
 TEST_F(ConfigFileTest, EveryThemeAndPositionSurvivesSaveAndLoad) {
@@ -318,6 +624,7 @@ TEST_F(ConfigFileTest, EveryThemeAndPositionSurvivesSaveAndLoad) {
           .press_enter_on_commit = (round & 1) != 0,
           .use_clipboard_paste = (round & 2) != 0,
           .auto_start = (round & 4) != 0,
+          .confirm_new_phones = (round & 8) != 0,
       };
       SaveAppConfig(config);
       EXPECT_EQ(LoadAppConfig(), config);

@@ -13,12 +13,31 @@
 
 namespace lumora {
 
-// Failure messages show the record field by field.
+// Failure messages show the record field by field, and a phone's name byte by
+// byte where it is not printable ASCII.
+inline void PrintTo(const KnownPhone& phone, std::ostream* out) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  *out << "{\"";
+  for (const char c : phone.name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7F && c != '\\') {
+      *out << c;
+    } else {
+      *out << "\\x" << kHex[byte >> 4] << kHex[byte & 0xF];
+    }
+  }
+  *out << "\" " << phone.hardware_address << " " << phone.address << "}";
+}
+
 inline void PrintTo(const AppConfig& config, std::ostream* out) {
   *out << "{port " << config.listen_port << ", theme " << static_cast<int>(config.overlay_theme_color)
        << ", position " << static_cast<int>(config.overlay_position) << ", enter "
        << config.press_enter_on_commit << ", paste " << config.use_clipboard_paste << ", auto start "
-       << config.auto_start << "}";
+       << config.auto_start << ", confirm " << config.confirm_new_phones << ", phones [";
+  for (const KnownPhone& phone : config.known_phones) {
+    PrintTo(phone, out);
+  }
+  *out << "]}";
 }
 
 namespace test {

@@ -1,12 +1,17 @@
 // Feeds arbitrary bytes as config.toml and checks what the rest of the program
 // relies on: every setting comes out in range whatever the file holds, and
-// what a save writes reads back to the same settings.
+// what a save writes reads back to the same settings, byte for byte when saved
+// again. The same bytes also serve as a phone's name from the network, which
+// a save must turn into a file that reads back.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "base/utf8.h"
 #include "config/app_config.h"
 
 namespace {
@@ -17,17 +22,38 @@ void Check(bool condition) {
   }
 }
 
+bool IsWellFormedUtf8(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    const size_t length = lumora::Utf8SequenceLength(text, i);
+    if (length == 0) {
+      return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
 void CheckInRange(const lumora::AppConfig& config) {
   Check(config.listen_port >= lumora::kMinListenPort && config.listen_port <= lumora::kMaxListenPort);
   const auto color = static_cast<std::int32_t>(config.overlay_theme_color);
   const auto position = static_cast<std::int32_t>(config.overlay_position);
   Check(color >= 0 && color < lumora::kOverlayThemeColorCount);
   Check(position >= 0 && position < lumora::kOverlayPositionCount);
+  // Phones: at most the file's share, each in the file's form, none twice.
+  const auto& phones = config.known_phones;
+  Check(phones.size() <= lumora::kMaxKnownPhones);
+  for (auto it = phones.begin(); it != phones.end(); ++it) {
+    Check(lumora::NormalizedKnownPhone(*it) == *it);
+    Check(it->name.size() <= lumora::kMaxPhoneNameBytes && IsWellFormedUtf8(it->name));
+    Check(std::find(phones.begin(), it, *it) == it);
+  }
 }
 
-// Seven lines, each ending in CR LF, and no other CR or LF.
-void CheckSavedLayout(const std::string& text) {
-  int lines = 0;
+// The settings lines, confirm_new_phones, then known_phones on one line when
+// empty, else its opening line, one line a phone and the closing line; each
+// line ends in CR LF, and there is no other CR or LF.
+void CheckSavedLayout(const std::string& text, size_t phones) {
+  size_t lines = 0;
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '\n') {
       Check(i > 0 && text[i - 1] == '\r');
@@ -36,7 +62,16 @@ void CheckSavedLayout(const std::string& text) {
       Check(i + 1 < text.size() && text[i + 1] == '\n');
     }
   }
-  Check(lines == 7 && !text.empty() && text.back() == '\n');
+  Check(lines == (phones == 0 ? 9 : 10 + phones) && !text.empty() && text.back() == '\n');
+}
+
+// Saved, read back and saved again: the same record and the same bytes.
+void CheckRoundTrip(const lumora::AppConfig& config, const lumora::AppConfig& expected) {
+  const std::string saved = lumora::FormatAppConfig(config);
+  CheckSavedLayout(saved, expected.known_phones.size());
+  const lumora::AppConfig reread = lumora::ParseAppConfig(saved);
+  Check(reread == expected);
+  Check(lumora::FormatAppConfig(reread) == saved);
 }
 
 }  // namespace
@@ -46,9 +81,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const lumora::AppConfig parsed = lumora::ParseAppConfig(input);
   CheckInRange(parsed);
-  const std::string saved = lumora::FormatAppConfig(parsed);
-  CheckSavedLayout(saved);
-  Check(lumora::ParseAppConfig(saved) == parsed);
+  CheckRoundTrip(parsed, parsed);
+
+  // The input as what a phone says of itself, beside a phone the file keeps as
+  // it is. The address decides whether the file keeps the phone at all.
+  const lumora::KnownPhone plain{"plain", "aa:bb:cc:dd:ee:ff", "10.0.0.1"};
+  lumora::AppConfig from_network;
+  from_network.known_phones = {
+      {std::string(input), std::string(input), "192.168.1.23"}, {"", "", std::string(input)}, plain};
+  lumora::AppConfig expected;
+  for (const lumora::KnownPhone& phone : from_network.known_phones) {
+    const std::optional<lumora::KnownPhone> kept = lumora::NormalizedKnownPhone(phone);
+    if (kept && std::find(expected.known_phones.begin(), expected.known_phones.end(), *kept) ==
+                    expected.known_phones.end()) {
+      expected.known_phones.push_back(*kept);
+    }
+  }
+  Check(expected.known_phones.size() >= 2 && expected.known_phones.back() == plain);
+  CheckInRange(expected);
+  CheckRoundTrip(from_network, expected);
+  const std::string label = lumora::KnownPhoneLabel(from_network.known_phones.front());
+  Check(IsWellFormedUtf8(label) && label.find_first_of(std::string_view("\0\r\n", 3)) == std::string::npos);
 
   // Names: any text gives a value in range, and only text as long as that value's name does.
   const auto color = static_cast<std::int32_t>(lumora::ParseThemeColor(input));

@@ -22,7 +22,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   const std::wstring which = argc > 1 ? argv[1] : L"settings";
   LocalFree(argv);
-  const lumora::AppConfig config;
+  // Two allowed phones, so that the settings show their list as a user sees it.
+  lumora::AppConfig config;
+  config.known_phones = {{"我的手机", "aa:bb:cc:dd:ee:01", "192.168.1.23"}, {"", "", "192.168.1.40"}};
   lumora::AppConfig result;
   if (which == L"onboarding") {
     lumora::OnboardingDialog::Run(nullptr, instance, config, &result);

@@ -115,6 +115,21 @@ DialogScript& DialogScript::PickEntry(int id, int index) {
   });
 }
 
+DialogScript& DialogScript::ClickRow(int id, int row) {
+  return Then("click a row", [this, id, row] {
+    HWND list = Control(id);
+    RECT item{};
+    if (SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item)) ==
+        LB_ERR) {
+      return false;
+    }
+    const LPARAM at = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
+    PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(list, WM_LBUTTONUP, 0, at);
+    return true;
+  });
+}
+
 DialogScript& DialogScript::PressKey(WPARAM virtual_key) {
   return Then("key", [this, virtual_key] {
     const UINT scan = MapVirtualKeyW(static_cast<UINT>(virtual_key), MAPVK_VK_TO_VSC);

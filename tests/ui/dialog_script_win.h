@@ -48,6 +48,9 @@ class DialogScript {
   DialogScript& Click(int id);
   DialogScript& SetChecked(int id, bool checked);
   DialogScript& PickEntry(int id, int index);
+  // A mouse click on row `row` of the list box `id`: the list selects it and
+  // tells the dialog, as for the user's click.
+  DialogScript& ClickRow(int id, int row);
   // A key press arriving at the dialog window, as the keyboard's would.
   DialogScript& PressKey(WPARAM virtual_key);
   // Puts the focus in the control `id`, then presses Enter there.

@@ -40,6 +40,10 @@ AppConfig Unusual() {
   config.press_enter_on_commit = false;
   config.use_clipboard_paste = true;
   config.auto_start = false;
+  config.confirm_new_phones = false;
+  config.known_phones = {{"张三的手机", "aa:bb:cc:dd:ee:01", "192.168.1.23"},
+                         {"", "", "192.168.1.40"},
+                         {"Pixel 8", "", "10.0.0.5"}};
   return config;
 }
 
@@ -72,7 +76,7 @@ struct DialogKind {
 };
 
 const DialogKind kDialogs[] = {
-    {"settings", L"Parlino.SettingsDialog", L"Lumora语音输入 - 设置", 380, 270, kSettingsCancelId,
+    {"settings", L"Parlino.SettingsDialog", L"Lumora语音输入 - 设置", 380, 398, kSettingsCancelId,
      kSettingsPortEditId, false,
      [](HWND owner, AppConfig* result) { return SettingsDialog::Run(owner, kInstance, Unusual(), result); }},
     {"welcome", L"Parlino.OnboardingDialog", L"Lumora语音输入 - 欢迎", 470, 380, kOnboardingSkipId,
@@ -242,7 +246,7 @@ using SettingsDialogTest = DialogTest;
 
 TEST_F(SettingsDialogTest, ControlsReadAsDesignedAndScaleWithTheDpi) {
   // Label and field share a row, OK sits left of Cancel.
-  const std::vector<std::pair<int, int>> rows = {{0, 1}, {4, 5}, {6, 7}, {8, 9}};
+  const std::vector<std::pair<int, int>> rows = {{0, 1}, {4, 5}, {6, 7}, {12, 13}};
   std::vector<RECT> at96;
   for (const std::uint32_t dpi : {96u, 144u}) {
     SCOPED_TRACE(dpi);
@@ -260,6 +264,10 @@ TEST_F(SettingsDialogTest, ControlsReadAsDesignedAndScaleWithTheDpi) {
                                               {L"ComboBox", kSettingsThemeListId, nullptr},
                                               {L"Static", 0, L"悬浮窗位置："},
                                               {L"ComboBox", kSettingsPositionListId, nullptr},
+                                              {L"Button", kSettingsConfirmPhonesId, L"新手机连接前先询问我"},
+                                              {L"Static", 0, L"已允许的手机："},
+                                              {L"ListBox", kSettingsPhoneListId, nullptr},
+                                              {L"Button", kSettingsForgetPhoneId, L"忘记"},
                                               {L"Button", kSettingsOkId, L"确定"},
                                               {L"Button", kSettingsCancelId, L"取消"},
                                           });
@@ -269,11 +277,14 @@ TEST_F(SettingsDialogTest, ControlsReadAsDesignedAndScaleWithTheDpi) {
           } else {
             testing::ExpectScaledFrom96(dialog, at96, dpi);
           }
-          // The two switches are check boxes, the lists cannot be typed into.
-          EXPECT_EQ(GetWindowLongPtrW(script.Control(kSettingsPressEnterId), GWL_STYLE) & BS_TYPEMASK,
-                    BS_AUTOCHECKBOX);
-          EXPECT_EQ(GetWindowLongPtrW(script.Control(kSettingsAutoStartId), GWL_STYLE) & BS_TYPEMASK,
-                    BS_AUTOCHECKBOX);
+          // The three switches are check boxes, the lists cannot be typed into.
+          for (const int box : {kSettingsPressEnterId, kSettingsAutoStartId, kSettingsConfirmPhonesId}) {
+            EXPECT_EQ(GetWindowLongPtrW(script.Control(box), GWL_STYLE) & BS_TYPEMASK, BS_AUTOCHECKBOX);
+          }
+          // The phone list tells of a new selection and keeps the record's
+          // order. (Its scroll bar shows only when the rows overflow.)
+          const auto list_style = GetWindowLongPtrW(script.Control(kSettingsPhoneListId), GWL_STYLE);
+          EXPECT_EQ(list_style & (LBS_NOTIFY | LBS_SORT), LBS_NOTIFY);
           for (const int list : {kSettingsThemeListId, kSettingsPositionListId}) {
             EXPECT_EQ(FindWindowExW(script.Control(list), nullptr, L"Edit", nullptr), nullptr);
           }
@@ -298,15 +309,16 @@ TEST_F(SettingsDialogTest, ControlsShowTheRecordAndOkReturnsWhatTheyShowThen) {
     // What the user then picks.
     bool press_enter;
     bool auto_start;
+    bool confirm_phones;
     int theme_index;
     int position_index;
   };
   AppConfig pink;
   pink.overlay_theme_color = OverlayThemeColor::Pink;
   const Case cases[] = {
-      {AppConfig{}, 0, 0, false, false, 4, 4},
-      {Unusual(), 3, 2, true, true, 5, 4},  // the last entries: purple, bottom_right
-      {pink, 1, 0, false, true, 0, 1},
+      {AppConfig{}, 0, 0, false, false, false, 4, 4},
+      {Unusual(), 3, 2, true, true, true, 5, 4},  // the last entries: purple, bottom_right
+      {pink, 1, 0, false, true, true, 0, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.shown_theme);
@@ -318,6 +330,8 @@ TEST_F(SettingsDialogTest, ControlsShowTheRecordAndOkReturnsWhatTheyShowThen) {
                     c.current.press_enter_on_commit ? BST_CHECKED : BST_UNCHECKED);
           EXPECT_EQ(SendMessageW(script.Control(kSettingsAutoStartId), BM_GETCHECK, 0, 0),
                     c.current.auto_start ? BST_CHECKED : BST_UNCHECKED);
+          EXPECT_EQ(SendMessageW(script.Control(kSettingsConfirmPhonesId), BM_GETCHECK, 0, 0),
+                    c.current.confirm_new_phones ? BST_CHECKED : BST_UNCHECKED);
           EXPECT_EQ(SendMessageW(script.Control(kSettingsThemeListId), CB_GETCURSEL, 0, 0), c.shown_theme);
           EXPECT_EQ(SendMessageW(script.Control(kSettingsPositionListId), CB_GETCURSEL, 0, 0),
                     c.shown_position);
@@ -330,6 +344,7 @@ TEST_F(SettingsDialogTest, ControlsShowTheRecordAndOkReturnsWhatTheyShowThen) {
         .SetText(kSettingsPortEditId, L"40000")
         .SetChecked(kSettingsPressEnterId, c.press_enter)
         .SetChecked(kSettingsAutoStartId, c.auto_start)
+        .SetChecked(kSettingsConfirmPhonesId, c.confirm_phones)
         .PickEntry(kSettingsThemeListId, c.theme_index)
         .PickEntry(kSettingsPositionListId, c.position_index)
         .Click(kSettingsOkId);
@@ -338,6 +353,7 @@ TEST_F(SettingsDialogTest, ControlsShowTheRecordAndOkReturnsWhatTheyShowThen) {
     EXPECT_EQ(outcome.result.listen_port, 40000);
     EXPECT_EQ(outcome.result.press_enter_on_commit, c.press_enter);
     EXPECT_EQ(outcome.result.auto_start, c.auto_start);
+    EXPECT_EQ(outcome.result.confirm_new_phones, c.confirm_phones);
     EXPECT_EQ(outcome.result.overlay_theme_color, static_cast<OverlayThemeColor>(c.theme_index));
     EXPECT_EQ(outcome.result.overlay_position, static_cast<OverlayPosition>(c.position_index));
     // No control for it: exactly as it went in.
@@ -394,6 +410,68 @@ TEST_F(SettingsDialogTest, OkTakesAPortFrom1024To65535) {
       EXPECT_FALSE(outcome.returned);
       EXPECT_EQ(outcome.result, Sentinel());
     }
+  }
+}
+
+// The phones of Unusual(), one a row, and forgetting them: only OK gives the
+// record without them.
+TEST_F(SettingsDialogTest, ForgottenPhonesAreGoneFromTheRecordOnlyAtOk) {
+  const std::vector<KnownPhone> phones = Unusual().known_phones;
+  const std::wstring zhang = L"张三的手机（192.168.1.23）";
+  const std::wstring unnamed = L"未命名手机（192.168.1.40）";
+  const std::wstring pixel = L"Pixel 8（10.0.0.5）";
+  struct Case {
+    const char* what;
+    int row;  // clicked, then the forget button, `forgets` times
+    int forgets;
+    std::vector<std::wstring> lines;  // what the list shows then
+    int selected;                     // the row selected then, LB_ERR for none
+    int close_with;
+    std::vector<KnownPhone> returned;  // at OK
+  };
+  // clang-format off
+  const Case cases[] = {
+      {"the middle one: the next moves up and is selected", 1, 1, {zhang, pixel}, 1, kSettingsOkId,
+       {phones[0], phones[2]}},
+      {"twice from the middle: after the last row nothing is selected", 1, 2, {zhang}, LB_ERR, kSettingsOkId,
+       {phones[0]}},
+      {"the first, then Cancel", 0, 1, {unnamed, pixel}, 0, kSettingsCancelId, {}},
+      {"a row only clicked", 2, 0, {zhang, unnamed, pixel}, 2, kSettingsOkId, phones},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    DialogScript script;
+    script.WaitForDialog(kSettingsDialogClass).Check([&] {
+      EXPECT_EQ(testing::ListBoxLines(script.Control(kSettingsPhoneListId)),
+                (std::vector<std::wstring>{zhang, unnamed, pixel}));
+      EXPECT_EQ(SendMessageW(script.Control(kSettingsPhoneListId), LB_GETCURSEL, 0, 0), LB_ERR);
+      EXPECT_FALSE(IsWindowEnabled(script.Control(kSettingsForgetPhoneId))) << "nothing is selected yet";
+    });
+    script.ClickRow(kSettingsPhoneListId, c.row).Check([&] {
+      EXPECT_EQ(SendMessageW(script.Control(kSettingsPhoneListId), LB_GETCURSEL, 0, 0), c.row);
+      EXPECT_TRUE(IsWindowEnabled(script.Control(kSettingsForgetPhoneId)));
+    });
+    for (int i = 0; i < c.forgets; ++i) {
+      script.Click(kSettingsForgetPhoneId);
+    }
+    script
+        .Check([&] {
+          EXPECT_EQ(testing::ListBoxLines(script.Control(kSettingsPhoneListId)), c.lines);
+          EXPECT_EQ(SendMessageW(script.Control(kSettingsPhoneListId), LB_GETCURSEL, 0, 0), c.selected);
+          EXPECT_EQ(IsWindowEnabled(script.Control(kSettingsForgetPhoneId)) != FALSE, c.selected != LB_ERR);
+        })
+        .Click(c.close_with);
+    const Outcome outcome = RunSettings(script);
+    if (c.close_with == kSettingsCancelId) {
+      EXPECT_FALSE(outcome.returned);
+      EXPECT_EQ(outcome.result, Sentinel());
+      continue;
+    }
+    ASSERT_TRUE(outcome.returned);
+    AppConfig want = Unusual();
+    want.known_phones = c.returned;
+    EXPECT_EQ(outcome.result, want);
   }
 }
 

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/log.h"
 #include "app/tray_menu_win.h"
@@ -37,6 +38,7 @@ class SettingsFlowTest : public ::testing::Test {
     AppConfig written;
     written.listen_port = static_cast<std::int32_t>(first_port_);
     written.auto_start = false;
+    written.known_phones = {kFirstPhone, kSecondPhone};
     SaveAppConfig(written);
     ASSERT_TRUE(app_.InitHostWindow());
     app_.StartComponents();
@@ -65,6 +67,8 @@ class SettingsFlowTest : public ::testing::Test {
     return icon != nullptr ? testing::ShellTipOf(icon) : std::nullopt;
   }
 
+  const KnownPhone kFirstPhone{"张三的手机", "aa:bb:cc:dd:ee:01", "192.168.1.23"};
+  const KnownPhone kSecondPhone{"Pixel 8", "", "192.168.1.40"};
   unsigned first_port_ = 0;
   Win32App app_{GetModuleHandleW(nullptr)};
 };
@@ -83,6 +87,21 @@ TEST_F(SettingsFlowTest, NewFreePortMovesTheServerAndTheTip) {
   EXPECT_TRUE(phone.Handshake(next));
   testing::TestPhone old_port;
   EXPECT_FALSE(old_port.Connect(first_port_));
+}
+
+TEST_F(SettingsFlowTest, AForgottenPhoneIsGoneFromTheLiveSettingsAndTheFile) {
+  ASSERT_EQ(app_.config().known_phones, (std::vector<KnownPhone>{kFirstPhone, kSecondPhone}));
+  DialogScript script;
+  script.WaitForDialog(kSettingsDialogClass)
+      .ClickRow(kSettingsPhoneListId, 0)
+      .Click(kSettingsForgetPhoneId)
+      .Click(kSettingsOkId);
+  script.Start();
+  app_.ExecuteTrayCommand(IDM_SETTINGS);
+  EXPECT_TRUE(script.finished()) << script.failure();
+  EXPECT_EQ(app_.config().known_phones, std::vector<KnownPhone>{kSecondPhone});
+  EXPECT_EQ(LoadAppConfig().known_phones, std::vector<KnownPhone>{kSecondPhone});
+  EXPECT_EQ(FileText().find("aa:bb:cc:dd:ee:01"), std::string::npos);
 }
 
 TEST_F(SettingsFlowTest, TakenPortWarnsAndShowsTheStoppedStateButIsKept) {
