@@ -6,6 +6,7 @@
 
 #include "app/log.h"
 #include "core/coordinator.h"
+#include "core/phone_gate.h"
 
 namespace lumora {
 namespace {
@@ -56,7 +57,28 @@ ServerCallbacks WireServerCallbacks(ServerWiringHost host) {
     // Nowhere to send the events: the server skips unset callbacks.
     return callbacks;
   }
+  if (const PhoneGate* gate = host.gate) {
+    callbacks.AcceptSource = [gate](std::uint32_t address) { return gate->AcceptSource(address); };
+    callbacks.AdmitPhone = [gate](const PhoneHello& hello) { return gate->Admit(hello); };
+  }
   const auto shared = std::make_shared<const ServerWiringHost>(std::move(host));
+  // Posted in the same queue as the coordinator's tasks, so that the phone
+  // that became active is known before its connect is handled.
+  if (shared->phone_held) {
+    callbacks.OnPhoneHeld = [shared](const PhoneHello& hello) {
+      shared->post_ui_task([shared, hello] { shared->phone_held(hello); });
+    };
+  }
+  if (shared->held_phone_gone) {
+    callbacks.OnHeldPhoneGone = [shared](std::uint64_t id) {
+      shared->post_ui_task([shared, id] { shared->held_phone_gone(id); });
+    };
+  }
+  if (shared->phone_active) {
+    callbacks.OnPhoneActive = [shared](const PhoneHello& hello, bool took_over) {
+      shared->post_ui_task([shared, hello, took_over] { shared->phone_active(hello, took_over); });
+    };
+  }
   callbacks.OnClientConnected = Relay(shared, &Coordinator::HandleClientConnected, true);
   callbacks.OnClientDisconnected = Relay(shared, &Coordinator::HandleClientDisconnected, true);
   callbacks.OnText = Relay(shared, &Coordinator::HandleText);

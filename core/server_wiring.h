@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 
 #include "net/server.h"
@@ -7,6 +8,7 @@
 namespace lumora {
 
 class Coordinator;
+class PhoneGate;
 
 // What the wiring needs from the program that hosts it.
 struct ServerWiringHost {
@@ -17,13 +19,24 @@ struct ServerWiringHost {
   // Runs on the UI thread after each connect and disconnect, with or without
   // a coordinator: the tray tip shows the link's state.
   std::function<void()> link_changed;
+
+  // Optional: which phones may type. Without it every phone is served at once.
+  // Asked on the accept thread; must outlive the server.
+  const PhoneGate* gate = nullptr;
+  // On the UI thread: a phone waits for the user's answer; a waiting phone
+  // is gone without having been allowed; a phone became the active one, just
+  // before the coordinator hears of its connect.
+  std::function<void(const PhoneHello& hello)> phone_held;
+  std::function<void(std::uint64_t id)> held_phone_gone;
+  std::function<void(const PhoneHello& hello, bool took_over)> phone_active;
 };
 
 // The server's callbacks, each carrying its event over to the UI thread,
 // where the coordinator handles it: the connection thread only moves the
 // event into a task and posts it, so the server's replies never wait for the
 // UI. Tasks run in posting order, which is the order of the phone's lines.
-// OnError writes one log line on the calling thread and posts nothing.
+// OnError writes one log line on the calling thread and posts nothing. With a
+// gate, it decides on the accept thread who is served, held or refused.
 ServerCallbacks WireServerCallbacks(ServerWiringHost host);
 
 }  // namespace lumora

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/log.h"
+#include "core/phone_gate.h"
 #include "core/server_wiring.h"
 
 namespace lumora {
@@ -233,6 +234,12 @@ struct WiredHost {
     host.post_ui_task = [this](std::function<void()> task) { queue.push_back(std::move(task)); };
     host.coordinator = [this] { return current; };
     host.link_changed = [this] { recorder.calls.push_back("tip"); };
+    host.gate = &gate;
+    host.phone_held = [this](const PhoneHello& hello) { recorder.calls.push_back("held " + hello.client); };
+    host.held_phone_gone = [this](std::uint64_t id) { recorder.calls.push_back("gone " + std::to_string(id)); };
+    host.phone_active = [this](const PhoneHello& hello, bool took_over) {
+      recorder.calls.push_back("active " + hello.client + (took_over ? " took over" : ""));
+    };
     callbacks = WireServerCallbacks(std::move(host));
   }
   void Drain() {
@@ -245,6 +252,7 @@ struct WiredHost {
 
   Recorder recorder;
   AppConfig config;
+  PhoneGate gate{nullptr};
   Coordinator coordinator{&recorder, &recorder, &config};
   Coordinator* current = &coordinator;
   std::vector<std::function<void()>> queue;
@@ -280,6 +288,18 @@ TEST(ServerWiringTest, EventsReachTheCoordinatorOnlyThroughTheQueueInOrder) {
          cb.OnKey("enter");
        },
        {"show a", "hide", "key backspace", "key enter"}},
+      {"the gate's events: a phone's activity before its connect",
+       [](const ServerCallbacks& cb) {
+         PhoneHello hello;
+         hello.id = 7;
+         hello.client = "new";
+         cb.OnPhoneHeld(hello);
+         cb.OnHeldPhoneGone(7);
+         hello.client = "mine";
+         cb.OnPhoneActive(hello, true);
+         cb.OnClientConnected("192.168.1.7:40000");
+       },
+       {"held new", "gone 7", "active mine took over", "hide", "tip"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -308,13 +328,21 @@ TEST(ServerWiringTest, TheCoordinatorIsLookedUpWhenTheTaskRuns) {
   EXPECT_EQ(host.coordinator.live_text(), "fresh");
 }
 
-TEST(ServerWiringTest, ErrorsAreLoggedAtOnceAndPostNothing) {
+TEST(ServerWiringTest, ErrorsAndGateDecisionsHappenAtOnceAndPostNothing) {
   std::error_code ec;
   std::filesystem::remove(LogDirectory() / kLogFileName, ec);
   WiredHost host;
   host.callbacks.OnError("bad_frame", "not an object");
   EXPECT_TRUE(host.queue.empty());
   EXPECT_EQ(LogLinesOf("server error "), std::vector<std::string>{"server error bad_frame: not an object"});
+
+  // The gate decides on the calling thread.
+  PhoneHello stranger;
+  stranger.client = "stranger";
+  stranger.address = 0xC0A80105;
+  EXPECT_EQ(host.callbacks.AdmitPhone(stranger), Admission::Hold);
+  EXPECT_FALSE(host.callbacks.AcceptSource(0x08080808));
+  EXPECT_TRUE(host.queue.empty());
 
   // Without a UI queue there is nowhere to send events; errors still log.
   const ServerCallbacks bare = WireServerCallbacks(ServerWiringHost{});

@@ -1,0 +1,121 @@
+#include "core/phone_gate.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+namespace lumora {
+namespace {
+
+constexpr std::uint32_t Ip(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d) {
+  return a << 24 | b << 16 | c << 8 | d;
+}
+
+PhoneHello Hello(std::string client, std::uint32_t address, std::string hardware = "") {
+  PhoneHello hello;
+  hello.client = std::move(client);
+  hello.address = address;
+  hello.hardware_address = std::move(hardware);
+  return hello;
+}
+
+const KnownPhone kPixel{"Pixel 8", "aa:bb:cc:dd:ee:01", "192.168.1.23"};
+const KnownPhone kNoHardware{"Mi 13", "", "10.0.0.7"};
+
+TEST(PhoneGateTest, AdmissionTable) {
+  struct Case {
+    const char* name;
+    bool confirm;
+    PhoneHello hello;
+    Admission expected;
+  };
+  const Case cases[] = {
+      {"asking is off", false, Hello("stranger", Ip(192, 168, 1, 99)), Admission::Serve},
+      {"known phone", true, Hello("Pixel 8", Ip(192, 168, 1, 23), "aa:bb:cc:dd:ee:01"), Admission::Serve},
+      {"known phone at a new address", true, Hello("Pixel 8", Ip(192, 168, 1, 50), "aa:bb:cc:dd:ee:01"),
+       Admission::Serve},
+      {"its address, another device", true, Hello("Pixel 8", Ip(192, 168, 1, 23), "aa:bb:cc:dd:ee:02"),
+       Admission::Hold},
+      {"its hardware, another name", true, Hello("Pixel 9", Ip(192, 168, 1, 23), "aa:bb:cc:dd:ee:01"),
+       Admission::Hold},
+      {"known without hardware, same address", true, Hello("Mi 13", Ip(10, 0, 0, 7), "aa:bb:cc:dd:ee:77"),
+       Admission::Serve},
+      {"known without hardware, other address", true, Hello("Mi 13", Ip(10, 0, 0, 8)), Admission::Hold},
+      {"hardware unknown now, same address", true, Hello("Pixel 8", Ip(192, 168, 1, 23)), Admission::Serve},
+      {"stranger", true, Hello("stranger", Ip(192, 168, 1, 99)), Admission::Hold},
+      {"no name", true, Hello("", Ip(192, 168, 1, 23), "aa:bb:cc:dd:ee:01"), Admission::Hold},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PhoneGate gate(nullptr);
+    AppConfig config;
+    config.confirm_new_phones = c.confirm;
+    config.known_phones = {kPixel, kNoHardware};
+    gate.Configure(config);
+    EXPECT_EQ(gate.Admit(c.hello), c.expected);
+  }
+}
+
+TEST(PhoneGateTest, OwnSubnetsAreAskedOnlyForSourcesOutsideThePrivateRanges) {
+  std::atomic<int> asked{0};
+  PhoneGate gate([&asked] {
+    ++asked;
+    return std::vector<Ipv4Subnet>{{Ip(141, 30, 0, 0), 16}};
+  });
+  EXPECT_TRUE(gate.AcceptSource(Ip(192, 168, 0, 5)));
+  EXPECT_TRUE(gate.AcceptSource(Ip(127, 0, 0, 1)));
+  EXPECT_EQ(asked.load(), 0);
+  EXPECT_TRUE(gate.AcceptSource(Ip(141, 30, 7, 9))) << "a campus LAN with public addresses";
+  EXPECT_FALSE(gate.AcceptSource(Ip(141, 31, 7, 9)));
+  EXPECT_FALSE(gate.AcceptSource(Ip(8, 8, 8, 8)));
+  EXPECT_EQ(asked.load(), 3);
+  EXPECT_FALSE(PhoneGate(nullptr).AcceptSource(Ip(8, 8, 8, 8)));
+}
+
+TEST(PhoneGateTest, RememberingReplacesTheSamePhoneAndKeepsTheNewest) {
+  std::vector<KnownPhone> known = {kPixel, kNoHardware};
+  RememberPhone(known, KnownPhone{"Pixel 8", "aa:bb:cc:dd:ee:01", "192.168.1.60"});
+  ASSERT_EQ(known.size(), 2u);
+  EXPECT_EQ(known[0], kNoHardware);
+  EXPECT_EQ(known[1].address, "192.168.1.60");
+
+  for (std::size_t i = 0; i < kMaxKnownPhones + 3; ++i) {
+    RememberPhone(known, KnownPhone{"phone " + std::to_string(i), "", "10.1.0.1"});
+  }
+  ASSERT_EQ(known.size(), kMaxKnownPhones);
+  EXPECT_EQ(known.front().name, "phone 3");
+  EXPECT_EQ(known.back().name, "phone " + std::to_string(kMaxKnownPhones + 2));
+}
+
+TEST(PhoneGateTest, IdentityAndLabel) {
+  const KnownPhone identity = IdentifyPhone(Hello(std::string(300, 'x'), Ip(192, 168, 1, 2), "aa:bb:cc:dd:ee:ff"));
+  EXPECT_EQ(identity.name.size(), kMaxPhoneNameBytes);
+  // As the settings file gives it back: invalid UTF-8 replaced, not kept.
+  EXPECT_EQ(IdentifyPhone(Hello("a\xFF", 1)).name, "a\xEF\xBF\xBD");
+  EXPECT_EQ(identity.address, "192.168.1.2");
+  EXPECT_EQ(identity.hardware_address, "aa:bb:cc:dd:ee:ff");
+
+  struct Case {
+    std::string client;
+    std::string label;
+  };
+  const Case cases[] = {
+      {"Pixel 8", "Pixel 8 (1.2.3.4:5)"},
+      {"", "未命名手机 (1.2.3.4:5)"},
+      {"\r\n\t\x7f", "未命名手机 (1.2.3.4:5)"},
+      // A name may not break the line or pretend to be something else.
+      {"我的\r\n允许\xE2\x80\xA8手机\xC2\x85", "我的允许手机 (1.2.3.4:5)"},
+      {std::string(41, 'a'), std::string(40, 'a') + "… (1.2.3.4:5)"},
+      {std::string(40, 'a'), std::string(40, 'a') + " (1.2.3.4:5)"},
+      {"bad\xFF\xFE" "utf8", "badutf8 (1.2.3.4:5)"},
+      {"\xE2\x80\xAE" "evil\xE2\x81\xA6" "x\xE2\x80\x8F", "evilx (1.2.3.4:5)"},  // bidirectional marks
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(PhoneLabel(c.client, "1.2.3.4:5"), c.label) << c.client;
+  }
+}
+
+}  // namespace
+}  // namespace lumora
