@@ -12,6 +12,14 @@ namespace lumora {
 namespace {
 
 void LogWarn(const std::string& message) { Log(LogLevel::Warn, "APP", message); }
+
+// Unique in the process, not only in one server: an answer meant for a phone
+// of a server since replaced (a change of port) must not reach a phone of the
+// new one.
+std::uint64_t NextPhoneId() {
+  static std::atomic<std::uint64_t> last{0};
+  return ++last;
+}
 void LogError(const std::string& message) { Log(LogLevel::Error, "APP", message); }
 
 }  // namespace
@@ -281,7 +289,7 @@ void ParlinoServer::HandleAccepted(Socket socket, const sockaddr_in& address) {
   }
 
   PhoneHello hello;
-  hello.id = ++next_id_;
+  hello.id = NextPhoneId();
   hello.peer = peer;
   hello.address = source;
   hello.client = std::move(message.client);

@@ -20,7 +20,7 @@ namespace lumora {
 
 // What the PC learns of a phone at its handshake.
 struct PhoneHello {
-  std::uint64_t id = 0;      // the connection's number, unique for the server's life
+  std::uint64_t id = 0;      // the connection's number, unique in the process
   std::string peer;          // "a.b.c.d:port"
   std::uint32_t address = 0; // IPv4, host byte order
   std::string client;        // the hello's "client" as received: any UTF-8, never trusted
@@ -199,7 +199,6 @@ class ParlinoServer {
   unsigned bound_port_ = 0;
   unsigned hold_timeout_ms_ = kHoldTimeoutMs;
   unsigned send_stall_ms_ = kSendStallMs;
-  std::uint64_t next_id_ = 0;  // accept thread
   // Owns the listening socket from Start on, and closes it when it ends.
   std::thread accept_thread_;
   SocketWake stop_wake_;  // ends the accept thread's waits
