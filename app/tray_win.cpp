@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include <cwchar>
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -93,6 +94,34 @@ void Win32App::SetTrayPhone(std::wstring phone) {
   // Pushes the icon with the tip when the shell has the icon; otherwise
   // AddTrayIcon shows both when it installs it.
   UpdateTrayTip();
+}
+
+void Win32App::ShowTrayNotice(const std::wstring& title, const std::wstring& text) {
+  if (!tray_installed_) {
+    return;
+  }
+  // A record of its own: NIF_INFO left in the icon's record would show the
+  // notice again at every tip update and every re-add after Explorer
+  // restarts.
+  NOTIFYICONDATAW notice{};
+  notice.cbSize = sizeof notice;
+  notice.hWnd = tray_icon_data_.hWnd;
+  notice.uID = tray_icon_data_.uID;
+  // NIF_REALTIME: a notice the shell cannot show now (quiet hours, a full
+  // screen program) is dropped rather than shown late, when the phone it
+  // speaks of may be long gone.
+  notice.uFlags = NIF_INFO | NIF_REALTIME;
+  notice.dwInfoFlags = NIIF_INFO;
+  const auto copy = [](const std::wstring& from, wchar_t* to, std::size_t capacity) {
+    const std::wstring cut = CutDisplayText(from, capacity - 1);
+    std::wmemcpy(to, cut.c_str(), cut.size() + 1);
+  };
+  copy(title, notice.szInfoTitle, std::size(notice.szInfoTitle));
+  copy(text, notice.szInfo, std::size(notice.szInfo));
+  if (!Shell_NotifyIconW(NIM_MODIFY, &notice)) {
+    Log(LogLevel::Error, "APP",
+        "Win32App: Shell_NotifyIcon notice failed, GetLastError=" + std::to_string(GetLastError()));
+  }
 }
 
 void Win32App::ShowConnectionInfo() {

@@ -57,6 +57,9 @@ class Win32App : public WindowOwner<Win32App> {
   // The phone the tray shows: empty when none is connected; otherwise its
   // client name and address, e.g. "Pixel 8 (192.168.1.23)".
   void SetTrayPhone(std::wstring phone);
+  // A notification from the tray icon (NIF_INFO balloon / toast); silently
+  // nothing when the icon is not installed.
+  void ShowTrayNotice(const std::wstring& title, const std::wstring& text);
 
   const AppConfig& config() const { return config_; }
   const ParlinoServer* server() const { return server_.get(); }
