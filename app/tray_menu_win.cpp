@@ -4,6 +4,7 @@
 
 #include "base/product.h"
 #include "base/win32_util_win.h"
+#include "ui/phone_prompt_win.h"
 
 namespace lumora {
 
@@ -19,9 +20,20 @@ void AppendSubmenu(HMENU menu, ScopedMenu submenu, const wchar_t* text) {
 
 }  // namespace
 
-std::wstring TrayTipText(int listen_port, bool server_running) {
-  return std::wstring(kProductName) + L" " + Utf8ToWide(kProductVersion) + L"\n监听端口 " + std::to_wstring(listen_port) +
-         (server_running ? L"\n状态：运行中" : L"\n状态：已停止");
+std::wstring TrayTipText(int listen_port, bool server_running, std::wstring_view phone) {
+  std::wstring tip = std::wstring(kProductName) + L" " + Utf8ToWide(kProductVersion) + L"\n监听端口 " +
+                     std::to_wstring(listen_port) + (server_running ? L"\n状态：运行中" : L"\n状态：已停止") +
+                     L"\n手机：";
+  if (phone.empty()) {
+    tip += L"未连接";
+    return tip;
+  }
+  // The phone's name comes from the phone: a line break in it must not make
+  // a line of its own.
+  const std::size_t room = tip.size() < kTrayTipMaxUnits ? kTrayTipMaxUnits - tip.size() : 0;
+  const std::wstring shown = PhoneDisplayText(phone, room);
+  tip += shown.empty() ? L"未命名手机" : shown;
+  return CutDisplayText(tip, kTrayTipMaxUnits);
 }
 
 ScopedMenu BuildTrayMenu(const AppConfig& config) {

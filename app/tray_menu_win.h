@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/scoped_win.h"
@@ -23,8 +25,14 @@ inline constexpr UINT IDM_POSITION_BASE = 1200;
 
 inline constexpr UINT kTrayIconId = 1;
 
-// The tray tip: product and version, the listening port, the server's state.
-std::wstring TrayTipText(int listen_port, bool server_running);
+// The most a tray tip holds, in UTF-16 units, its terminating zero aside.
+inline constexpr std::size_t kTrayTipMaxUnits = 127;
+
+// The tray tip: product and version, the listening port, the server's state,
+// and the phone: "手机：未连接" when `phone` is empty, else "手机：" and the
+// phone as plain text on one line, cut with "…" so that the whole tip fits in
+// kTrayTipMaxUnits and the lines above it are never lost.
+std::wstring TrayTipText(int listen_port, bool server_running, std::wstring_view phone);
 
 // The popup menu for the current settings, with its submenus.
 ScopedMenu BuildTrayMenu(const AppConfig& config);

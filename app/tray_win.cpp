@@ -3,7 +3,9 @@
 #include <shellapi.h>
 
 #include <cwchar>
+#include <iterator>
 #include <string>
+#include <utility>
 
 #include "app/auto_start_win.h"
 #include "app/log.h"
@@ -12,6 +14,7 @@
 #include "base/resource.h"
 #include "net/addresses.h"
 #include "ui/contact_feedback_dialog_win.h"
+#include "ui/phone_prompt_win.h"
 #include "ui/settings_dialog_win.h"
 
 namespace lumora {
@@ -28,13 +31,9 @@ void Win32App::AddTrayIcon() {
   // asked, and the tip is where the user sees the port and the state.
   tray_icon_data_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP;
   tray_icon_data_.uCallbackMessage = kTrayCallbackMessage;
-  tray_icon_data_.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(IDI_APP_SMALL));
-  if (tray_icon_data_.hIcon == nullptr) {
-    tray_icon_data_.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(IDI_APP));
-  }
-  if (tray_icon_data_.hIcon == nullptr) {
-    tray_icon_data_.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-  }
+  // Also after the taskbar was created again: the icon and the tip show the
+  // phone that is connected now.
+  tray_icon_data_.hIcon = TrayIcon();
   UpdateTrayTip();
 
   if (!Shell_NotifyIconW(NIM_ADD, &tray_icon_data_)) {
@@ -54,7 +53,7 @@ void Win32App::AddTrayIcon() {
 }
 
 void Win32App::UpdateTrayTip() {
-  const std::wstring tip = TrayTipText(config_.listen_port, server_ && server_->IsRunning());
+  const std::wstring tip = TrayTipText(config_.listen_port, server_ && server_->IsRunning(), tray_phone_);
   const std::size_t room = sizeof tray_icon_data_.szTip / sizeof tray_icon_data_.szTip[0] - 1;
   const std::size_t length = tip.size() < room ? tip.size() : room;
   std::wmemcpy(tray_icon_data_.szTip, tip.c_str(), length);
@@ -62,6 +61,66 @@ void Win32App::UpdateTrayTip() {
   tray_icon_data_.uFlags |= NIF_TIP;
   if (tray_installed_) {
     Shell_NotifyIconW(NIM_MODIFY, &tray_icon_data_);
+  }
+}
+
+HICON Win32App::TrayIcon() {
+  if (tray_icon_idle_ == nullptr) {
+    // At the small-icon size the shell draws, rather than the large icon
+    // scaled down.
+    const int width = GetSystemMetrics(SM_CXSMICON);
+    const int height = GetSystemMetrics(SM_CYSMICON);
+    const auto load = [&](HINSTANCE module, const wchar_t* id) {
+      return static_cast<HICON>(LoadImageW(module, id, IMAGE_ICON, width, height, LR_SHARED));
+    };
+    tray_icon_idle_ = load(instance_, MAKEINTRESOURCEW(IDI_APP_SMALL));
+    if (tray_icon_idle_ == nullptr) {
+      tray_icon_idle_ = load(instance_, MAKEINTRESOURCEW(IDI_APP));
+    }
+    if (tray_icon_idle_ == nullptr) {
+      tray_icon_idle_ = load(nullptr, IDI_APPLICATION);
+    }
+    tray_icon_connected_ = load(instance_, MAKEINTRESOURCEW(IDI_TRAY_CONNECTED));
+    if (tray_icon_connected_ == nullptr) {
+      tray_icon_connected_ = tray_icon_idle_;
+    }
+  }
+  return tray_phone_.empty() ? tray_icon_idle_ : tray_icon_connected_;
+}
+
+void Win32App::SetTrayPhone(std::wstring phone) {
+  tray_phone_ = std::move(phone);
+  tray_icon_data_.hIcon = TrayIcon();
+  // Pushes the icon with the tip when the shell has the icon; otherwise
+  // AddTrayIcon shows both when it installs it.
+  UpdateTrayTip();
+}
+
+void Win32App::ShowTrayNotice(const std::wstring& title, const std::wstring& text) {
+  if (!tray_installed_) {
+    return;
+  }
+  // A record of its own: NIF_INFO left in the icon's record would show the
+  // notice again at every tip update and every re-add after Explorer
+  // restarts.
+  NOTIFYICONDATAW notice{};
+  notice.cbSize = sizeof notice;
+  notice.hWnd = tray_icon_data_.hWnd;
+  notice.uID = tray_icon_data_.uID;
+  // NIF_REALTIME: a notice the shell cannot show now (quiet hours, a full
+  // screen program) is dropped rather than shown late, when the phone it
+  // speaks of may be long gone.
+  notice.uFlags = NIF_INFO | NIF_REALTIME;
+  notice.dwInfoFlags = NIIF_INFO;
+  const auto copy = [](const std::wstring& from, wchar_t* to, std::size_t capacity) {
+    const std::wstring cut = CutDisplayText(from, capacity - 1);
+    std::wmemcpy(to, cut.c_str(), cut.size() + 1);
+  };
+  copy(title, notice.szInfoTitle, std::size(notice.szInfoTitle));
+  copy(text, notice.szInfo, std::size(notice.szInfo));
+  if (!Shell_NotifyIconW(NIM_MODIFY, &notice)) {
+    Log(LogLevel::Error, "APP",
+        "Win32App: Shell_NotifyIcon notice failed, GetLastError=" + std::to_string(GetLastError()));
   }
 }
 

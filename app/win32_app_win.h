@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "base/gdiplus_win.h"
@@ -53,6 +54,13 @@ class Win32App : public WindowOwner<Win32App> {
   // without a mouse.
   void ExecuteTrayCommand(UINT command);
 
+  // The phone the tray shows: empty when none is connected; otherwise its
+  // client name and address, e.g. "Pixel 8 (192.168.1.23)".
+  void SetTrayPhone(std::wstring phone);
+  // A notification from the tray icon (NIF_INFO balloon / toast); silently
+  // nothing when the icon is not installed.
+  void ShowTrayNotice(const std::wstring& title, const std::wstring& text);
+
   const AppConfig& config() const { return config_; }
   const ParlinoServer* server() const { return server_.get(); }
 
@@ -65,6 +73,9 @@ class Win32App : public WindowOwner<Win32App> {
   // The tray icon, its tooltip and menu.
   void AddTrayIcon();
   void UpdateTrayTip();
+  // The icon for the current phone state: the plain one, or the one with the
+  // connected badge. Loaded on first use.
+  HICON TrayIcon();
   void ShowTrayMenu(int x, int y);
   void ShowConnectionInfo();
   void RunSettingsFlow();
@@ -80,6 +91,10 @@ class Win32App : public WindowOwner<Win32App> {
   std::atomic<HWND> task_window_{nullptr};
   NOTIFYICONDATAW tray_icon_data_{};
   bool tray_installed_ = false;
+  // Shared icons (LR_SHARED) of the module: the system frees them with it.
+  HICON tray_icon_idle_ = nullptr;
+  HICON tray_icon_connected_ = nullptr;
+  std::wstring tray_phone_;
   UINT taskbar_created_message_ = 0;
   AppConfig config_;
   std::unique_ptr<LiveTextOverlay> overlay_;

@@ -9,3 +9,6 @@
 #define IDI_APP_SMALL 102
 // The contact dialog's picture, a square PNG (RCDATA).
 #define IDR_CONTACT_IMAGE 103
+// The tray's icon while a phone is connected: the small icon's drawing with
+// a green dot.
+#define IDI_TRAY_CONNECTED 104

@@ -3,6 +3,9 @@
 #
 #   parlino.ico   icons 101 and 102: a white microphone on a teal-to-blue
 #                 rounded square, 16, 24, 32, 48, 64, 128 and 256 pixels, 32 bits
+#   parlino-connected.ico
+#                 icon 104, the tray's while a phone is connected: the same
+#                 drawing with a green dot in a white ring at the lower right
 #   contact.png   RCDATA 103 for the contact dialog: 820 x 820, 8-bit RGBA
 #
 # The files are committed; run this again after changing the drawing:
@@ -42,16 +45,30 @@ convert "$work/small-tile.png" -fill white -stroke none \
   -stroke none -fill white -draw "rectangle 460,740 564,850" \
   -draw "roundrectangle 320,824 704,920 40,40" "$work/small.png"
 
-sizes=()
-for n in 16 24 32; do
-  convert "$work/small.png" -filter Box -resize "${n}x${n}" -depth 8 PNG32:"$work/icon-$n.png"
-  sizes+=("$work/icon-$n.png")
-done
-for n in 48 64 128 256; do
-  convert "$work/large.png" -filter Lanczos -resize "${n}x${n}" -depth 8 PNG32:"$work/icon-$n.png"
-  sizes+=("$work/icon-$n.png")
-done
-convert "${sizes[@]}" "$here/parlino.ico"
+# One icon file from a small and a large drawing: $1 is the drawings' name
+# ("small" and "large" with this prefix), $2 the file.
+icon_file() {
+  local sizes=()
+  for n in 16 24 32; do
+    convert "$work/$1small.png" -filter Box -resize "${n}x${n}" -depth 8 PNG32:"$work/$1icon-$n.png"
+    sizes+=("$work/$1icon-$n.png")
+  done
+  for n in 48 64 128 256; do
+    convert "$work/$1large.png" -filter Lanczos -resize "${n}x${n}" -depth 8 PNG32:"$work/$1icon-$n.png"
+    sizes+=("$work/$1icon-$n.png")
+  done
+  convert "${sizes[@]}" "$2"
+}
+icon_file "" "$here/parlino.ico"
+
+# The connected badge. The small sizes get a larger dot: at 16 pixels it is
+# about 6 pixels across in a 1-pixel ring, which the tray still shows as a
+# dot; the ring keeps it apart from the tile and from a dark or light taskbar.
+convert "$work/small.png" -stroke none -fill white -draw "circle 760,760 1024,760" \
+  -fill '#22C55E' -draw "circle 760,760 960,760" "$work/connected-small.png"
+convert "$work/large.png" -stroke none -fill white -draw "circle 784,784 1016,784" \
+  -fill '#22C55E' -draw "circle 784,784 960,784" "$work/connected-large.png"
+icon_file "connected-" "$here/parlino-connected.ico"
 
 # The contact picture: the icon and the product's name on a white card in a
 # blue frame. The frame reaches the edges on every side, so that the dialog's

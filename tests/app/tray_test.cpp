@@ -1,14 +1,17 @@
 // The tray: its tip, its menu and what each command does to the live
-// settings, the file and the registry, on a real host under Wine; the icon
-// and its tip as the shell holds them.
+// settings, the file and the registry, on a real host under Wine; the icon,
+// its tip and its notices as the shell holds them.
 
 #include <windows.h>
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -18,6 +21,7 @@
 #include "app/log.h"
 #include "app/tray_menu_win.h"
 #include "app/win32_app_win.h"
+#include "base/scoped_win.h"
 #include "net/socket_platform.h"
 #include "tests/support/free_port.h"
 #include "tests/support/shell_tray_win.h"
@@ -25,14 +29,40 @@
 namespace lumora {
 namespace {
 
-TEST(TrayTextTest, TipAndConnectionInfo) {
-  EXPECT_EQ(TrayTipText(47823, true),
-            L"Lumora语音输入 1.0.0\n监听端口 "
-            L"47823\n状态：运行中");
-  EXPECT_EQ(TrayTipText(50000, false),
-            L"Lumora语音输入 1.0.0\n监听端口 "
-            L"50000\n状态：已停止");
+TEST(TrayTextTest, TipShowsThePortTheServerAndThePhone) {
+  const std::wstring running = L"Lumora语音输入 1.0.0\n监听端口 47823\n状态：运行中\n手机：";
+  const std::wstring stopped = L"Lumora语音输入 1.0.0\n监听端口 50000\n状态：已停止\n手机：";
+  const std::wstring smile = L"\xD83D\xDE00";  // U+1F600, a surrogate pair
+  // What is left of the tip for the phone on the running line, "…" included.
+  const std::size_t room = kTrayTipMaxUnits - running.size();
+  struct Case {
+    const char* what;
+    bool server_running;
+    std::wstring phone;
+    std::wstring want;
+  };
+  const Case cases[] = {
+      {"no phone", true, L"", running + L"未连接"},
+      {"a phone, the server stopped", false, L"Pixel 8 (192.168.1.23)", stopped + L"Pixel 8 (192.168.1.23)"},
+      {"a line break in the name makes no line", true, L"My\r\nPhone\t(10.0.0.2)",
+       running + L"My Phone (10.0.0.2)"},
+      {"a name of control characters only", true, L"\x01\r\n", running + L"未命名手机"},
+      {"exactly as long as the tip holds", true, std::wstring(room, L'x'),
+       running + std::wstring(room, L'x')},
+      {"too long: cut, the lines above kept", true, std::wstring(200, L'x'),
+       running + std::wstring(room - 1, L'x') + L"\x2026"},
+      {"a character of two units at the cut goes whole", true, std::wstring(room - 2, L'x') + smile + L"yz",
+       running + std::wstring(room - 2, L'x') + L"\x2026"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::wstring tip = TrayTipText(c.server_running ? 47823 : 50000, c.server_running, c.phone);
+    EXPECT_EQ(tip, c.want);
+    EXPECT_LE(tip.size(), kTrayTipMaxUnits);
+  }
+}
 
+TEST(TrayTextTest, ConnectionInfo) {
   const std::wstring head =
       L"Lumora语音输入正在监听端口 47823。\n\n本机 IPv4 "
       L"地址：\n";
@@ -156,6 +186,111 @@ bool RunValueExists() {
                       nullptr) == ERROR_SUCCESS;
 }
 
+// Whether the icon's square on the screen holds the connected badge: a few
+// pixels of its green (res/make_images.sh), which the plain icon's teal and
+// blue never come near.
+bool ShowsTheConnectedBadge(HWND icon_window) {
+  RECT rect{};
+  if (!GetWindowRect(icon_window, &rect)) {
+    return false;
+  }
+  const ScopedGetDC screen(nullptr);
+  int green = 0;
+  for (LONG y = rect.top; y < rect.bottom; ++y) {
+    for (LONG x = rect.left; x < rect.right; ++x) {
+      const COLORREF pixel = GetPixel(screen.get(), x, y);
+      const int r = GetRValue(pixel);
+      const int g = GetGValue(pixel);
+      const int b = GetBValue(pixel);
+      green += g > 150 && g > r + 80 && g > b + 60 ? 1 : 0;
+    }
+  }
+  return green >= 4;
+}
+
+// A tooltip of the shell that holds a tool for an icon: the icon's tip, or
+// under Wine 8 the balloon of a notice (a tooltip with TTS_BALLOON, made
+// about 2 s after the request and shown for at least 10 s; Windows shows a
+// toast instead, which no window of this kind holds).
+struct ShellTooltip {
+  HWND window;
+  bool balloon;
+  std::wstring text;
+};
+
+// The visible balloons and the tips the shell holds for the icon it draws in
+// `icon_window`. The tooltips are in the shell's process, so the requests and
+// the answers travel through memory reserved there.
+std::vector<ShellTooltip> ShellTooltipsOf(HWND icon_window) {
+  std::vector<ShellTooltip> found;
+  DWORD shell_process_id = 0;
+  GetWindowThreadProcessId(icon_window, &shell_process_id);
+  const ScopedHandle shell(
+      OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, shell_process_id));
+  if (!shell.valid()) {
+    return found;
+  }
+  constexpr std::size_t kUnits = 1024;
+  struct Remote {
+    TTTOOLINFOW tool;
+    wchar_t text[kUnits];
+  };
+  auto* remote =
+      static_cast<Remote*>(VirtualAllocEx(shell.get(), nullptr, sizeof(Remote), MEM_COMMIT, PAGE_READWRITE));
+  if (remote == nullptr) {
+    return found;
+  }
+  for (HWND tooltip = FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr); tooltip != nullptr;
+       tooltip = FindWindowExW(nullptr, tooltip, TOOLTIPS_CLASSW, nullptr)) {
+    DWORD process_id = 0;
+    GetWindowThreadProcessId(tooltip, &process_id);
+    const bool balloon = (GetWindowLongPtrW(tooltip, GWL_STYLE) & TTS_BALLOON) != 0;
+    if (process_id != shell_process_id || (balloon && !IsWindowVisible(tooltip))) {
+      continue;
+    }
+    const LRESULT tools = SendMessageW(tooltip, TTM_GETTOOLCOUNT, 0, 0);
+    for (LRESULT i = 0; i < tools; ++i) {
+      auto local = std::make_unique<Remote>();
+      local->tool.cbSize = sizeof local->tool;
+      local->tool.lpszText = remote->text;
+      SIZE_T moved = 0;
+      if (!WriteProcessMemory(shell.get(), remote, local.get(), sizeof(Remote), &moved) ||
+          !SendMessageW(tooltip, TTM_ENUMTOOLSW, static_cast<WPARAM>(i),
+                        reinterpret_cast<LPARAM>(&remote->tool))) {
+        continue;
+      }
+      if (!ReadProcessMemory(shell.get(), remote, local.get(), sizeof(Remote), &moved)) {
+        continue;
+      }
+      local->text[kUnits - 1] = L'\0';
+      if (local->tool.hwnd == icon_window || local->tool.uId == reinterpret_cast<UINT_PTR>(icon_window)) {
+        found.push_back({tooltip, balloon, local->text});
+      }
+    }
+  }
+  VirtualFreeEx(shell.get(), remote, 0, MEM_RELEASE);
+  return found;
+}
+
+std::optional<ShellTooltip> ShellBalloonOf(HWND icon_window) {
+  for (const ShellTooltip& tooltip : ShellTooltipsOf(icon_window)) {
+    if (tooltip.balloon) {
+      return tooltip;
+    }
+  }
+  return std::nullopt;
+}
+
+// The icon's tip while a balloon may be up as well.
+std::optional<std::wstring> ShellTipBesideBalloons(HWND icon_window) {
+  for (const ShellTooltip& tooltip : ShellTooltipsOf(icon_window)) {
+    if (!tooltip.balloon) {
+      return tooltip.text;
+    }
+  }
+  return std::nullopt;
+}
+
 // A whole host without its message loop: settings from a written file, the
 // overlay, the coordinator, the tray icon and a server on a free port.
 class TrayHostTest : public ::testing::Test {
@@ -168,12 +303,24 @@ class TrayHostTest : public ::testing::Test {
     SaveAppConfig(written_);
     app_.emplace(GetModuleHandleW(nullptr));
     ASSERT_TRUE(app_->InitHostWindow());
-    app_->StartComponents();
+    if (StartsComponents()) {
+      app_->StartComponents();
+    }
   }
 
+  // False: the test starts them itself.
+  virtual bool StartsComponents() const { return true; }
+
   // The tip for this host's port, as the user should read it.
-  std::wstring RunningTip() const {
-    return L"Lumora语音输入 1.0.0\n监听端口 " + std::to_wstring(written_.listen_port) + L"\n状态：运行中";
+  std::wstring RunningTip(const std::wstring& phone = L"未连接") const {
+    return L"Lumora语音输入 1.0.0\n监听端口 " + std::to_wstring(written_.listen_port) +
+           L"\n状态：运行中\n手机：" + phone;
+  }
+
+  // The shell's window for the host's icon.
+  HWND ShellIcon() {
+    testing::TrayCallbackRecorder recorder(app_->window(), kTrayCallbackMessage);
+    return testing::FindShellIcon(recorder, kTrayIconId);
   }
 
   AppConfig written_;
@@ -210,6 +357,7 @@ TEST_F(TrayHostTest, ShellShowsTheIconWithTheRunningTipUntilTheHostEnds) {
 
 TEST_F(TrayHostTest, IconAndTipComeBackWhenTheTaskbarIsCreatedAgain) {
   const HWND host = app_->window();
+  app_->SetTrayPhone(L"Pixel 8 (192.168.1.23)");
   // A restarted shell has forgotten every icon.
   NOTIFYICONDATAW forgotten{};
   forgotten.cbSize = sizeof forgotten;
@@ -220,10 +368,87 @@ TEST_F(TrayHostTest, IconAndTipComeBackWhenTheTaskbarIsCreatedAgain) {
 
   SendMessageW(host, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
   EXPECT_TRUE(testing::ShellHoldsIcon(host, kTrayIconId));
-  testing::TrayCallbackRecorder recorder(host, kTrayCallbackMessage);
-  const HWND icon = testing::FindShellIcon(recorder, kTrayIconId);
+  const HWND icon = ShellIcon();
   ASSERT_NE(icon, nullptr);
-  EXPECT_EQ(testing::ShellTipOf(icon), RunningTip());
+  // As it was: the phone is still connected.
+  EXPECT_EQ(testing::ShellTipOf(icon), RunningTip(L"Pixel 8 (192.168.1.23)"));
+  EXPECT_TRUE(testing::PumpShellUntil([&] { return ShowsTheConnectedBadge(icon); }));
+}
+
+TEST_F(TrayHostTest, IconAndTipFollowThePhone) {
+  const HWND icon = ShellIcon();
+  ASSERT_NE(icon, nullptr);
+  ASSERT_TRUE(testing::PumpShellUntil([&] { return testing::ShellShowsAPicture(icon); })) << "a blank icon";
+  const std::wstring long_phone = L"手机" + std::wstring(150, L'名') + L" (192.168.1.23)";
+  const std::wstring shown_long =
+      long_phone.substr(0, kTrayTipMaxUnits - RunningTip(L"").size() - 1) + L"\x2026";
+  struct Step {
+    const char* what;
+    std::wstring phone;
+    std::wstring tip_phone;
+    bool badge;
+  };
+  const Step steps[] = {
+      {"none yet", L"", L"未连接", false},
+      {"connected", L"Pixel 8 (192.168.1.23)", L"Pixel 8 (192.168.1.23)", true},
+      {"another phone, its name too long for the tip", long_phone, shown_long, true},
+      {"gone", L"", L"未连接", false},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    app_->SetTrayPhone(step.phone);
+    const std::wstring tip = RunningTip(step.tip_phone);
+    testing::PumpShellUntil([&] { return testing::ShellTipOf(icon) == tip; });
+    EXPECT_EQ(testing::ShellTipOf(icon), tip);
+    EXPECT_TRUE(testing::PumpShellUntil([&] { return ShowsTheConnectedBadge(icon) == step.badge; }))
+        << (step.badge ? "no green dot" : "a green dot");
+    EXPECT_TRUE(testing::ShellShowsAPicture(icon));
+  }
+}
+
+TEST_F(TrayHostTest, NoticeReachesTheShellAndLaterUpdatesDoNotRepeatIt) {
+  const HWND icon = ShellIcon();
+  ASSERT_NE(icon, nullptr);
+  ASSERT_FALSE(ShellBalloonOf(icon).has_value());
+  // Longer than the shell's fields (63 and 255 units): cut, not refused.
+  const std::wstring title = L"新手机" + std::wstring(100, L'题');
+  const std::wstring text = L"Pixel 8 (192.168.1.23) " + std::wstring(300, L'文');
+  app_->ShowTrayNotice(title, text);
+  std::optional<ShellTooltip> balloon;
+  EXPECT_TRUE(testing::PumpShellUntil([&] { return (balloon = ShellBalloonOf(icon)).has_value(); },
+                                      std::chrono::milliseconds(10000)))
+      << "no balloon from the icon";
+  ASSERT_TRUE(balloon.has_value());
+  // Its text as the shell holds it. (Its title cannot be checked here: Wine 8
+  // draws it but answers TTM_GETTITLE with an empty one.)
+  EXPECT_EQ(balloon->text, text.substr(0, 254) + L"\x2026");
+  // The notice leaves the tip as it was.
+  EXPECT_EQ(ShellTipBesideBalloons(icon), RunningTip());
+
+  // Were the notice still in the icon's record, the shell would take this
+  // update for a new notice and take the balloon down at once.
+  app_->SetTrayPhone(L"Pixel 8 (192.168.1.23)");
+  testing::PumpShellUntil([] { return false; }, std::chrono::milliseconds(500));
+  EXPECT_TRUE(IsWindowVisible(balloon->window)) << "the update took the notice down";
+  EXPECT_EQ(ShellTipBesideBalloons(icon), RunningTip(L"Pixel 8 (192.168.1.23)"));
+}
+
+class TrayBeforeStartTest : public TrayHostTest {
+ protected:
+  bool StartsComponents() const override { return false; }
+};
+
+TEST_F(TrayBeforeStartTest, PhoneSetBeforeTheIconExistsShowsWhenItIsAdded) {
+  const HWND host = app_->window();
+  app_->ShowTrayNotice(L"新手机", L"Pixel 8");  // no icon yet: nothing
+  app_->SetTrayPhone(L"Pixel 8 (192.168.1.23)");
+  EXPECT_FALSE(testing::ShellHoldsIcon(host, kTrayIconId));
+
+  app_->StartComponents();
+  const HWND icon = ShellIcon();
+  ASSERT_NE(icon, nullptr);
+  EXPECT_EQ(testing::ShellTipOf(icon), RunningTip(L"Pixel 8 (192.168.1.23)"));
+  EXPECT_TRUE(testing::PumpShellUntil([&] { return ShowsTheConnectedBadge(icon); }));
 }
 
 TEST_F(TrayHostTest, CommandsChangeTheLiveRecordAndTheFile) {

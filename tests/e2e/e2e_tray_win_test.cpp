@@ -53,8 +53,8 @@ TEST(EndToEndTrayTest, RightClickOpensTheMenuAndExitEndsTheProgram) {
 
   // The program's icon is the one whose tip names its port and the running
   // server.
-  const std::wstring tip =
-      L"Lumora语音输入 1.0.0\n监听端口 " + std::to_wstring(config.listen_port) + L"\n状态：运行中";
+  const std::wstring tip = L"Lumora语音输入 1.0.0\n监听端口 " + std::to_wstring(config.listen_port) +
+                           L"\n状态：运行中\n手机：未连接";
   HWND icon = nullptr;
   EXPECT_TRUE(testing::PumpShellUntil(
       [&] {

@@ -1,6 +1,6 @@
 // Opens one dialog with the program's resources and default settings, for a
 // person to look at or for the README's screenshots:
-//   dialog_gallery settings|onboarding|contact
+//   dialog_gallery settings|onboarding|contact|phone
 
 #include <windows.h>
 
@@ -13,6 +13,7 @@
 #include "overlay/dpi_win.h"
 #include "ui/contact_feedback_dialog_win.h"
 #include "ui/onboarding_dialog_win.h"
+#include "ui/phone_prompt_win.h"
 #include "ui/settings_dialog_win.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_line*/, int /*show*/) {
@@ -30,6 +31,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_
     lumora::OnboardingDialog::Run(nullptr, instance, config, &result);
   } else if (which == L"contact") {
     lumora::ContactFeedbackDialog::Run(nullptr, instance);
+  } else if (which == L"phone") {
+    // Not modal: this loop runs it until it is answered.
+    const auto prompt = lumora::PhonePrompt::Show(nullptr, instance, L"Pixel 8", L"192.168.1.23",
+                                                  [](bool) { PostQuitMessage(0); });
+    MSG message{};
+    while (prompt != nullptr && GetMessageW(&message, nullptr, 0, 0) > 0) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
   } else {
     lumora::SettingsDialog::Run(nullptr, instance, config, &result);
   }

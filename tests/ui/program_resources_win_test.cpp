@@ -85,7 +85,7 @@ class ProgramResourcesTest : public ::testing::Test {
 };
 
 TEST_F(ProgramResourcesTest, IconsHoldEverySizeIn32Bits) {
-  for (const int id : {101, 102}) {
+  for (const int id : {101, 102, 104}) {
     SCOPED_TRACE(id);
     const std::string group = Bytes(RT_GROUP_ICON, id);
     ASSERT_GE(group.size(), sizeof(GroupIconHeader));

@@ -80,7 +80,8 @@ TEST_F(SettingsFlowTest, NewFreePortMovesTheServerAndTheTip) {
   ASSERT_NE(app_.server(), nullptr);
   EXPECT_TRUE(app_.server()->IsRunning());
   EXPECT_EQ(app_.server()->Port(), next);
-  EXPECT_EQ(ShellTip(), L"Lumora语音输入 1.0.0\n监听端口 " + std::to_wstring(next) + L"\n状态：运行中");
+  EXPECT_EQ(ShellTip(),
+            L"Lumora语音输入 1.0.0\n监听端口 " + std::to_wstring(next) + L"\n状态：运行中\n手机：未连接");
   EXPECT_NE(FileText().find("listen_port = " + std::to_string(next) + "\r\n"), std::string::npos);
 
   testing::TestPhone phone;
@@ -127,7 +128,8 @@ TEST_F(SettingsFlowTest, TakenPortWarnsAndShowsTheStoppedStateButIsKept) {
   EXPECT_NE(FileText().find("listen_port = " + std::to_string(taken) + "\r\n"), std::string::npos);
   ASSERT_NE(app_.server(), nullptr);
   EXPECT_FALSE(app_.server()->IsRunning());
-  EXPECT_EQ(ShellTip(), L"Lumora语音输入 1.0.0\n监听端口 " + std::to_wstring(taken) + L"\n状态：已停止");
+  EXPECT_EQ(ShellTip(),
+            L"Lumora语音输入 1.0.0\n监听端口 " + std::to_wstring(taken) + L"\n状态：已停止\n手机：未连接");
 }
 
 }  // namespace

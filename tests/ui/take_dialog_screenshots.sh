@@ -63,6 +63,7 @@ run_and_shoot() {
 product='Lumora语音输入'
 run_and_shoot "$product - 设置" "$out/settings-dialog.png" "$build/tests/ui/dialog_gallery.exe" settings
 run_and_shoot "$product - 联系作者 & 问题反馈" "$out/contact-dialog.png" "$build/tests/ui/dialog_gallery.exe" contact
+run_and_shoot "$product - 新手机" "$out/phone-prompt.png" "$build/tests/ui/dialog_gallery.exe" phone
 rm -f "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Parlino/config.toml
 run_and_shoot "$product - 欢迎" "$out/first-run-dialog.png" "$build/app/LumoraVoiceInput.exe"
 

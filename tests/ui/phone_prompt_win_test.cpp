@@ -1,0 +1,255 @@
+// The prompt for a new phone on the bench's desktop: what it shows, and every
+// way it ends, by mouse, by keyboard through SendInput and by its owner. It
+// has no loop of its own, so the tests pump this thread's messages as the
+// host's loop would.
+
+#include "ui/phone_prompt_win.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "overlay/dpi_win.h"
+#include "tests/support/pump_win.h"
+#include "tests/ui/dialog_script_win.h"
+#include "tests/ui/dialog_test_support_win.h"
+
+namespace lumora {
+namespace {
+
+using testing::ChildrenOf;
+using testing::ChildWindow;
+using testing::PumpMessagesUntil;
+using testing::WindowText;
+
+const HINSTANCE kInstance = GetModuleHandleW(nullptr);
+constexpr auto kPatience = std::chrono::milliseconds(5000);
+
+bool WaitFor(const std::function<bool()>& done) { return PumpMessagesUntil(done, kPatience); }
+void Settle() {
+  PumpMessagesUntil([] { return false; }, std::chrono::milliseconds(200));
+}
+
+// One key pressed and released on the keyboard, as the system delivers it to
+// whatever has the focus.
+void Press(WORD virtual_key) {
+  INPUT keys[2] = {};
+  for (INPUT& key : keys) {
+    key.type = INPUT_KEYBOARD;
+    key.ki.wVk = virtual_key;
+    key.ki.wScan = static_cast<WORD>(MapVirtualKeyW(virtual_key, MAPVK_VK_TO_VSC));
+  }
+  keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+  ASSERT_EQ(SendInput(2, keys, sizeof(INPUT)), 2u);
+}
+
+HWND Button(HWND prompt, int id) { return GetDlgItem(prompt, id); }
+
+// In front with "拒绝" focused, as it shows itself.
+bool InFront(HWND prompt) {
+  return GetForegroundWindow() == prompt && GetFocus() == Button(prompt, kPhonePromptRefuseId);
+}
+
+bool IsDefaultButton(HWND button) {
+  return (GetWindowLongPtrW(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
+}
+
+TEST(PhoneDisplayTextTest, PlainOneLineTextCutWithoutSplittingACharacter) {
+  const std::wstring smile = L"\xD83D\xDE00";  // U+1F600, a surrogate pair
+  struct Case {
+    const char* what;
+    std::wstring text;
+    std::size_t max_units;
+    std::wstring want;
+  };
+  const Case cases[] = {
+      {"plain", L"Pixel 8", 40, L"Pixel 8"},
+      {"empty", L"", 40, L""},
+      {"line breaks and tabs separate words, blanks shrink to one", L"  My\r\nPhone\t\t 2 \n", 40,
+       L"My Phone 2"},
+      {"other control characters go",
+       L"a\x01"
+       L"b\x1B"
+       L"c\x7F"
+       L"d\x9F"
+       L"e",
+       40, L"abcde"},
+      {"only control characters", L"\r\n\x01\x7F", 40, L""},
+      {"reordering marks go",
+       L"\x202E"
+       L"evil\x202C \x2066x\x2069\x200F",
+       40, L"evil x"},
+      {"unpaired surrogates are replaced",
+       std::wstring(L"a\xD800"
+                    L"b\xDC00"),
+       40,
+       L"a\xFFFD"
+       L"b\xFFFD"},
+      {"pairs stay", L"hi " + smile, 40, L"hi " + smile},
+      {"exact fit", L"abc" + smile + L"d", 6, L"abc" + smile + L"d"},
+      {"cut", L"abcdefghijkl", 10, L"abcdefghi\x2026"},
+      {"a pair at the cut goes whole", L"abc" + smile + L"de", 5, L"abc\x2026"},
+      {"a pair before the cut stays", L"ab" + smile + L"def", 5, L"ab" + smile + L"\x2026"},
+      {"the cut counts what is left after dropping",
+       L"\x01\x01\x01"
+       L"abcd",
+       4, L"abcd"},
+      {"no room", L"abc", 0, L""},
+      {"a very long name", std::wstring(100000, L'x'), 40, std::wstring(39, L'x') + L"\x2026"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(PhoneDisplayText(c.text, c.max_units), c.want);
+  }
+}
+
+TEST(PhonePromptTest, ShowsThePhoneAsPlainTextInFrontWithRefuseFocused) {
+  // A name as a phone could send it: a mnemonic marker, a line break to
+  // forge a line, an override to reverse the rest, and far too long.
+  const std::wstring name = L"Pixel &8\r\n允许\x202E" + std::wstring(60, L'长');
+  std::vector<bool> decisions;
+  const std::unique_ptr<PhonePrompt> prompt = PhonePrompt::Show(
+      nullptr, kInstance, name, L"192.168.1.23", [&](bool allow) { decisions.push_back(allow); });
+  ASSERT_NE(prompt, nullptr);
+  const HWND window = prompt->window();
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(window) && InFront(window); }));
+
+  EXPECT_EQ(WindowText(window), L"Lumora语音输入 - 新手机");
+  EXPECT_NE(GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOPMOST, 0) << "not above the other windows";
+  const std::wstring shown_name = L"Pixel &8 允许" + std::wstring(40 - 11 - 1, L'长') + L"\x2026";
+  testing::ExpectControls(
+      window,
+      {
+          {L"Static", kPhonePromptRequestId, L"一部新手机请求连接："},
+          {L"Static", kPhonePromptPhoneId, (L"\x201C" + shown_name + L"\x201D（192.168.1.23）").c_str()},
+          {L"Static", kPhonePromptWarningId, L"允许后，它说的话会输入到当前窗口。只允许你自己的手机。"},
+          {L"Button", kPhonePromptAllowId, L"允许"},
+          {L"Button", kPhonePromptRefuseId, L"拒绝"},
+      });
+  RECT client{};
+  GetClientRect(window, &client);
+  for (const ChildWindow& child : ChildrenOf(window)) {
+    SCOPED_TRACE(child.id);
+    EXPECT_TRUE(child.rect.left >= 0 && child.rect.top >= 0 && child.rect.right <= client.right &&
+                child.rect.bottom <= client.bottom)
+        << "outside the client area";
+    if (_wcsicmp(child.class_name.c_str(), L"Static") == 0) {
+      EXPECT_NE(child.style & SS_NOPREFIX, 0u) << "an \"&\" would underline the next letter";
+    } else {
+      EXPECT_NE(child.style & WS_TABSTOP, 0u);
+    }
+  }
+  EXPECT_TRUE(IsDefaultButton(Button(window, kPhonePromptRefuseId)));
+  EXPECT_FALSE(IsDefaultButton(Button(window, kPhonePromptAllowId)));
+  EXPECT_TRUE(decisions.empty());
+}
+
+TEST(PhonePromptTest, AnEmptyNameIsShownAsUnnamed) {
+  const std::unique_ptr<PhonePrompt> prompt =
+      PhonePrompt::Show(nullptr, kInstance, L" \r\n", L"10.0.0.7", [](bool) {});
+  ASSERT_NE(prompt, nullptr);
+  EXPECT_EQ(WindowText(GetDlgItem(prompt->window(), kPhonePromptPhoneId)),
+            L"\x201C未命名手机\x201D（10.0.0.7）");
+}
+
+TEST(PhonePromptTest, NullWhenTheWindowCannotBeMade) {
+  bool called = false;
+  // An owner that is no window: CreateWindowExW refuses.
+  const HWND no_window = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x7FFF0001));
+  ASSERT_FALSE(IsWindow(no_window));
+  EXPECT_EQ(
+      PhonePrompt::Show(no_window, kInstance, L"Pixel 8", L"192.168.1.23", [&](bool) { called = true; }),
+      nullptr);
+  EXPECT_FALSE(called);
+}
+
+TEST(PhonePromptTest, EachWayToEndItDecidesOnceAndTheWindowIsGone) {
+  struct Case {
+    const char* what;
+    bool act_at_once;    // without waiting for the prompt to be in front
+    bool owner_lets_go;  // the callback destroys the PhonePrompt
+    std::function<void(HWND, std::unique_ptr<PhonePrompt>&)> act;
+    std::optional<bool> want;  // none: no decision at all
+  };
+  const auto click = [](int id) {
+    return [id](HWND window, std::unique_ptr<PhonePrompt>&) {
+      PostMessageW(Button(window, id), BM_CLICK, 0, 0);
+    };
+  };
+  const auto key = [](WORD virtual_key) {
+    return [virtual_key](HWND, std::unique_ptr<PhonePrompt>&) { Press(virtual_key); };
+  };
+  const auto close_box = [](HWND window, std::unique_ptr<PhonePrompt>&) {
+    PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+  };
+  // Tab moves the focus, and the Enter button with it.
+  const auto tab_to = [](int id) {
+    return [id](HWND window, std::unique_ptr<PhonePrompt>&) {
+      Press(VK_TAB);
+      ASSERT_TRUE(WaitFor([&] { return GetFocus() == Button(window, id); })) << "Tab did not move the focus";
+      EXPECT_TRUE(IsDefaultButton(Button(window, id)));
+      Press(VK_RETURN);
+    };
+  };
+  const auto tab_twice = [](HWND window, std::unique_ptr<PhonePrompt>&) {
+    Press(VK_TAB);
+    ASSERT_TRUE(WaitFor([&] { return GetFocus() == Button(window, kPhonePromptAllowId); }));
+    Press(VK_TAB);
+    ASSERT_TRUE(WaitFor([&] { return GetFocus() == Button(window, kPhonePromptRefuseId); }));
+    Press(VK_RETURN);
+  };
+  const Case cases[] = {
+      {"允许 clicked", false, false, click(kPhonePromptAllowId), true},
+      {"拒绝 clicked", false, false, click(kPhonePromptRefuseId), false},
+      {"Esc", false, false, key(VK_ESCAPE), false},
+      {"the close box", false, false, close_box, false},
+      // Dictated text ending in Enter may arrive the moment the prompt shows.
+      {"Enter right after showing", true, false, key(VK_RETURN), false},
+      {"Tab to 允许, Enter", false, false, tab_to(kPhonePromptAllowId), true},
+      {"Tab twice, Enter", false, false, tab_twice, false},
+      {"destroyed by its owner", false, false,
+       [](HWND, std::unique_ptr<PhonePrompt>& prompt) { prompt.reset(); }, std::nullopt},
+      {"允许 clicked, the owner lets go when told", false, true, click(kPhonePromptAllowId), true},
+      {"Enter, the owner lets go when told", false, true, key(VK_RETURN), false},
+      {"Esc, the owner lets go when told", false, true, key(VK_ESCAPE), false},
+      {"the close box, the owner lets go when told", false, true, close_box, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<bool> decisions;
+    std::unique_ptr<PhonePrompt> prompt;
+    prompt = PhonePrompt::Show(nullptr, kInstance, L"Pixel 8", L"192.168.1.23", [&](bool allow) {
+      decisions.push_back(allow);
+      if (c.owner_lets_go) {
+        prompt.reset();
+      }
+    });
+    ASSERT_NE(prompt, nullptr);
+    const HWND window = prompt->window();
+    if (!c.act_at_once) {
+      ASSERT_TRUE(WaitFor([&] { return InFront(window); })) << "not in front with 拒绝 focused";
+    }
+    c.act(window, prompt);
+    if (c.want.has_value()) {
+      ASSERT_TRUE(WaitFor([&] { return !decisions.empty(); })) << "no decision";
+      EXPECT_EQ(decisions.front(), *c.want);
+      if (c.owner_lets_go) {
+        EXPECT_EQ(prompt, nullptr);
+      } else {
+        ASSERT_NE(prompt, nullptr);
+        EXPECT_EQ(prompt->window(), nullptr);
+      }
+    }
+    EXPECT_FALSE(IsWindow(window)) << "the window is still there";
+    Settle();
+    EXPECT_EQ(decisions.size(), c.want.has_value() ? 1u : 0u);
+  }
+}
+
+}  // namespace
+}  // namespace lumora

@@ -1,0 +1,342 @@
+#include "ui/phone_prompt_win.h"
+
+#include <atomic>
+#include <optional>
+#include <utility>
+
+#include "base/product.h"
+#include "overlay/dpi_win.h"
+#include "ui/dialog_layout.h"
+
+namespace lumora {
+
+namespace {
+
+constexpr wchar_t kEllipsis = L'\u2026';
+constexpr wchar_t kReplacement = L'\uFFFD';
+
+// The client area at 96 DPI, and the controls in it.
+constexpr std::int32_t kClientWidth = 420;
+constexpr std::int32_t kClientHeight = 190;
+// clang-format off
+constexpr ControlDesign kRequest{L"STATIC", kPhonePromptRequestId, L"一部新手机请求连接：", 20, 18, 380, 20,
+                                 SS_LEFT | SS_NOPREFIX};
+// The phone's line is text from the network: no "&" may turn into an
+// underlined letter, and a long word wraps rather than running off the edge.
+// Three lines hold the longest name and address.
+constexpr ControlDesign kPhone{L"STATIC", kPhonePromptPhoneId, L"", 20, 42, 380, 52,
+                               SS_LEFT | SS_NOPREFIX | SS_EDITCONTROL};
+constexpr ControlDesign kWarning{L"STATIC", kPhonePromptWarningId,
+                                 L"允许后，它说的话会输入到当前窗口。只允许你自己的手机。", 20, 100, 380, 36,
+                                 SS_LEFT | SS_NOPREFIX};
+// "允许" first, as the affirmative button goes on Windows; "拒绝" is the
+// default button.
+constexpr ControlDesign kAllow{L"BUTTON", kPhonePromptAllowId, L"允许", 216, 146, 88, 28,
+                               BS_PUSHBUTTON | WS_TABSTOP};
+constexpr ControlDesign kRefuse{L"BUTTON", kPhonePromptRefuseId, L"拒绝", 312, 146, 88, 28,
+                                BS_DEFPUSHBUTTON | WS_TABSTOP};
+// clang-format on
+
+// Topmost: the question concerns whoever is about to type into this PC, so
+// it stays above the window being dictated into until it is answered.
+constexpr DWORD kPromptExStyle = kDialogExStyle | WS_EX_TOPMOST;
+
+// What a button tells the prompt. wParam: the virtual key, lParam: the
+// button; the result is 1 when the prompt acted on the key.
+constexpr UINT kKeyMessage = WM_USER + 1;
+// lParam: the button that now has the keyboard focus.
+constexpr UINT kFocusMessage = WM_USER + 2;
+
+using AdjustWindowRectExForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+
+bool IsHighSurrogate(wchar_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(wchar_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// Line breaks and tabs: in a one-line name they separate words.
+bool IsBlank(wchar_t unit) {
+  return unit == L' ' || (unit >= 0x09 && unit <= 0x0D) || unit == 0x85 || unit == 0x2028 || unit == 0x2029;
+}
+
+// Control characters, and the marks, embeddings, overrides and isolates that
+// reorder text: a name holding U+202E could show its address backwards or
+// seem to end where it does not.
+bool IsDropped(wchar_t unit) {
+  return unit < 0x20 || (unit >= 0x7F && unit <= 0x9F) || unit == 0x061C || unit == 0x200E ||
+         unit == 0x200F || (unit >= 0x202A && unit <= 0x202E) || (unit >= 0x2066 && unit <= 0x2069);
+}
+
+std::optional<DialogRect> WindowRectOf(HWND window) {
+  RECT rect{};
+  if (window == nullptr || !IsWindow(window) || !GetWindowRect(window, &rect)) {
+    return std::nullopt;
+  }
+  return DialogRect{rect.left, rect.top, rect.right, rect.bottom};
+}
+
+std::optional<DialogRect> PrimaryWorkArea() {
+  RECT rect{};
+  if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &rect, 0)) {
+    return std::nullopt;
+  }
+  return DialogRect{rect.left, rect.top, rect.right, rect.bottom};
+}
+
+// The outer size for the design client area at `dpi`, with the frame and
+// title bar of that DPI where the system can say.
+SIZE OuterSize(std::uint32_t dpi) {
+  RECT rect{0, 0, ScaleForDpi(kClientWidth, dpi), ScaleForDpi(kClientHeight, dpi)};
+  static const auto for_dpi = reinterpret_cast<AdjustWindowRectExForDpiFn>(
+      reinterpret_cast<void*>(User32Proc("AdjustWindowRectExForDpi")));
+  if (for_dpi == nullptr || !for_dpi(&rect, kDialogStyle, FALSE, kPromptExStyle, dpi)) {
+    AdjustWindowRectEx(&rect, kDialogStyle, FALSE, kPromptExStyle);
+  }
+  return SIZE{rect.right - rect.left, rect.bottom - rect.top};
+}
+
+std::wstring PhoneLine(std::wstring_view phone_name, std::wstring_view address) {
+  std::wstring name = PhoneDisplayText(phone_name, kPhoneNameMaxUnits);
+  if (name.empty()) {
+    name = L"未命名手机";
+  }
+  std::wstring line = L"\u201C" + name + L"\u201D";
+  const std::wstring where = PhoneDisplayText(address, kPhoneAddressMaxUnits);
+  if (!where.empty()) {
+    line += L"（" + where + L"）";
+  }
+  return line;
+}
+
+}  // namespace
+
+std::wstring CutDisplayText(std::wstring_view text, std::size_t max_units) {
+  if (text.size() <= max_units) {
+    return std::wstring(text);
+  }
+  if (max_units == 0) {
+    return {};
+  }
+  std::size_t keep = max_units - 1;
+  if (keep > 0 && IsHighSurrogate(text[keep - 1])) {
+    --keep;
+  }
+  std::wstring cut(text.substr(0, keep));
+  cut += kEllipsis;
+  return cut;
+}
+
+std::wstring PhoneDisplayText(std::wstring_view text, std::size_t max_units) {
+  std::wstring plain;
+  bool blank_pending = false;
+  const auto append = [&](wchar_t unit) {
+    if (blank_pending) {
+      plain += L' ';
+      blank_pending = false;
+    }
+    plain += unit;
+  };
+  // A name may be as long as a phone line: past what can be shown, the rest
+  // cannot change the result.
+  for (std::size_t i = 0; i < text.size() && plain.size() <= max_units + 1; ++i) {
+    const wchar_t unit = text[i];
+    if (IsHighSurrogate(unit) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+      append(unit);
+      plain += text[++i];
+    } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
+      append(kReplacement);
+    } else if (IsBlank(unit)) {
+      // Only between words: none at the start, and a pending one at the end
+      // is never written.
+      blank_pending = !plain.empty();
+    } else if (!IsDropped(unit)) {
+      append(unit);
+    }
+  }
+  return CutDisplayText(plain, max_units);
+}
+
+PhonePrompt::PhonePrompt(HINSTANCE instance, std::wstring phone_line, std::function<void(bool)> decided)
+    : instance_(instance), phone_line_(std::move(phone_line)), decided_(std::move(decided)) {}
+
+PhonePrompt::~PhonePrompt() {
+  // Closed by its owner: nobody decided, so nobody is told.
+  decided_ = nullptr;
+  if (window() != nullptr) {
+    DestroyWindow(window());
+  }
+}
+
+std::unique_ptr<PhonePrompt> PhonePrompt::Show(HWND owner, HINSTANCE instance, std::wstring_view phone_name,
+                                               std::wstring_view address,
+                                               std::function<void(bool allow)> decided) {
+  static std::atomic<bool> registered{false};
+  RegisterDialogClass(registered, instance, kPhonePromptClass, &PhonePrompt::WindowProc);
+
+  std::unique_ptr<PhonePrompt> prompt(
+      new PhonePrompt(instance, PhoneLine(phone_name, address), std::move(decided)));
+  const std::uint32_t dpi = DialogDpi(owner);
+  const SIZE size = OuterSize(dpi);
+  // Centred like the other dialogs, but the owner stays enabled: the prompt
+  // is not modal.
+  const DialogPlacement placement = PlaceDialog(size.cx, size.cy, WindowRectOf(owner), PrimaryWorkArea());
+  const std::wstring title = std::wstring(kProductName) + L" - 新手机";
+  HWND window = CreateWindowExW(kPromptExStyle, kPhonePromptClass, title.c_str(), kDialogStyle,
+                                placement.window.x, placement.window.y, placement.window.width,
+                                placement.window.height, owner, nullptr, instance, prompt.get());
+  if (window == nullptr) {
+    return nullptr;
+  }
+  ShowWindow(window, SW_SHOW);
+  UpdateWindow(window);
+  // Windows may keep another program in front (the user is typing there);
+  // then the prompt waits, topmost and flashing, until it is clicked, and
+  // keys still go where they went.
+  if (!SetForegroundWindow(window)) {
+    FLASHWINFO flash{};
+    flash.cbSize = sizeof flash;
+    flash.hwnd = window;
+    flash.dwFlags = FLASHW_ALL | FLASHW_TIMERNOFG;
+    FlashWindowEx(&flash);
+  }
+  prompt->FocusButton(GetDlgItem(window, kPhonePromptRefuseId));
+  return prompt;
+}
+
+void PhonePrompt::CreateControls() {
+  const std::uint32_t dpi = DialogDpi(window());
+  font_.Create(dpi);
+  ControlDesign phone = kPhone;
+  phone.text = phone_line_.c_str();
+  for (const ControlDesign& design : {kRequest, phone, kWarning, kAllow, kRefuse}) {
+    HWND control = CreateDialogControl(window(), instance_, design, dpi, font_.get());
+    if (control != nullptr && (design.id == kPhonePromptAllowId || design.id == kPhonePromptRefuseId)) {
+      // No dialog manager runs this window: the buttons hand their keys to
+      // it. The button class keeps its state in the window's extra bytes, so
+      // the user data is free to hold the class's own procedure.
+      const LONG_PTR button_proc =
+          SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&PhonePrompt::ButtonProc));
+      SetWindowLongPtrW(control, GWLP_USERDATA, button_proc);
+    }
+  }
+  focused_ = GetDlgItem(window(), kPhonePromptRefuseId);
+}
+
+LRESULT CALLBACK PhonePrompt::ButtonProc(HWND button, UINT message, WPARAM wparam, LPARAM lparam) {
+  const auto button_proc = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(button, GWLP_USERDATA));
+  HWND prompt = GetParent(button);
+  switch (message) {
+    case WM_KEYDOWN:
+      // A key the prompt acts on may end it: the window, this button and the
+      // PhonePrompt itself (its owner may destroy it when told) can all be
+      // gone when the message returns, so nothing is touched after it.
+      if (SendMessageW(prompt, kKeyMessage, wparam, reinterpret_cast<LPARAM>(button)) != 0) {
+        return 0;
+      }
+      break;
+    case WM_CHAR:
+      // The characters of Enter, Tab and Esc, which a button does not use.
+      if (wparam == L'\r' || wparam == L'\t' || wparam == 0x1B) {
+        return 0;
+      }
+      break;
+    case WM_SETFOCUS:
+      SendMessageW(prompt, kFocusMessage, 0, reinterpret_cast<LPARAM>(button));
+      break;
+    default:
+      break;
+  }
+  return CallWindowProcW(button_proc, button, message, wparam, lparam);
+}
+
+void PhonePrompt::FocusButton(HWND button) {
+  if (button != nullptr) {
+    SetFocus(button);
+  }
+}
+
+bool PhonePrompt::HandleKey(WPARAM virtual_key, HWND from) {
+  HWND allow = GetDlgItem(window(), kPhonePromptAllowId);
+  HWND refuse = GetDlgItem(window(), kPhonePromptRefuseId);
+  // Keys that reach the window itself act for the button that had the focus.
+  HWND current = from == allow || from == refuse ? from : focused_;
+  switch (virtual_key) {
+    case VK_ESCAPE:
+      Decide(false);
+      return true;
+    case VK_RETURN:
+      // The focused button is the Enter button, as in any dialog; only a
+      // user who moved the focus to "允许" allows with Enter.
+      Decide(current == allow);
+      return true;
+    case VK_TAB:
+      // Two buttons: forwards and backwards are the same move.
+      FocusButton(current == allow ? refuse : allow);
+      return true;
+    default:
+      return false;
+  }
+}
+
+void PhonePrompt::Decide(bool allow) {
+  std::function<void(bool)> decided = std::exchange(decided_, nullptr);
+  if (window() != nullptr) {
+    DestroyWindow(window());
+  }
+  // The last step: `decided` may destroy this object.
+  if (decided) {
+    decided(allow);
+  }
+}
+
+LRESULT PhonePrompt::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_CREATE:
+      CreateControls();
+      return 0;
+    case WM_ACTIVATE:
+      // The focus goes back to the button that had it, not to the window.
+      if (LOWORD(wparam) != WA_INACTIVE && focused_ != nullptr) {
+        SetFocus(focused_);
+        return 0;
+      }
+      return DefaultHandling(message, wparam, lparam);
+    case WM_SETFOCUS:
+      FocusButton(focused_);
+      return 0;
+    case kFocusMessage: {
+      focused_ = reinterpret_cast<HWND>(lparam);
+      // The focused button is the one Enter presses, and is drawn so.
+      for (const int id : {kPhonePromptAllowId, kPhonePromptRefuseId}) {
+        HWND button = GetDlgItem(window(), id);
+        SendMessageW(button, BM_SETSTYLE, button == focused_ ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
+      }
+      return 0;
+    }
+    case kKeyMessage:
+      return HandleKey(wparam, reinterpret_cast<HWND>(lparam)) ? 1 : 0;
+    case WM_KEYDOWN:
+      if (HandleKey(wparam, window())) {
+        return 0;
+      }
+      return DefaultHandling(message, wparam, lparam);
+    case WM_COMMAND:
+      if (HIWORD(wparam) == BN_CLICKED && LOWORD(wparam) == kPhonePromptAllowId) {
+        Decide(true);
+      } else if (HIWORD(wparam) == BN_CLICKED &&
+                 (LOWORD(wparam) == kPhonePromptRefuseId || LOWORD(wparam) == IDCANCEL)) {
+        Decide(false);
+      }
+      return 0;
+    case WM_CLOSE:
+      // The close box, Alt+F4.
+      Decide(false);
+      return 0;
+    case WM_DESTROY:
+      focused_ = nullptr;
+      font_.Reset();
+      return 0;
+    default:
+      return DefaultHandling(message, wparam, lparam);
+  }
+}
+
+}  // namespace lumora

@@ -1,0 +1,85 @@
+#pragma once
+
+// The question the program asks when a phone it does not know connects: allow
+// it or not. Unlike the other dialogs it has no modal loop of its own; the
+// program goes on serving the current phone while the user decides, and the
+// thread's ordinary message loop runs it.
+
+#include <windows.h>
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "base/window_proc_win.h"
+#include "ui/dialog_frame_win.h"
+
+namespace lumora {
+
+inline constexpr wchar_t kPhonePromptClass[] = L"Parlino.PhonePrompt";
+inline constexpr int kPhonePromptAllowId = 1001;
+inline constexpr int kPhonePromptRefuseId = 1002;
+// The three lines of text: the request, the phone, what allowing means.
+inline constexpr int kPhonePromptRequestId = 1003;
+inline constexpr int kPhonePromptPhoneId = 1004;
+inline constexpr int kPhonePromptWarningId = 1005;
+
+// How much of a phone's name and address the prompt shows, in UTF-16 units.
+inline constexpr std::size_t kPhoneNameMaxUnits = 40;
+inline constexpr std::size_t kPhoneAddressMaxUnits = 64;
+
+// Names a phone and asks whether it may type into this PC: "允许" or "拒绝".
+// "拒绝" has the keyboard focus and is the Enter button, so that dictated
+// text ending in Enter, which may land here, never allows a phone. Tab moves
+// between the two buttons, Enter presses the focused one, Esc refuses.
+class PhonePrompt final : public WindowOwner<PhonePrompt> {
+ public:
+  // Shows the prompt in front, naming the phone; `decided` runs once, on the
+  // UI thread, with true for "允许" and false for "拒绝", Esc or the close box,
+  // after which the window is gone. Destroying the object closes a prompt that
+  // is still up without calling `decided`. Null when the window cannot be made.
+  //
+  // `decided` may destroy the PhonePrompt: it runs as the very last step of
+  // the decision. A window that goes with its owner decides nothing.
+  static std::unique_ptr<PhonePrompt> Show(HWND owner, HINSTANCE instance, std::wstring_view phone_name,
+                                           std::wstring_view address,
+                                           std::function<void(bool allow)> decided);
+  ~PhonePrompt();
+  PhonePrompt(const PhonePrompt&) = delete;
+  PhonePrompt& operator=(const PhonePrompt&) = delete;
+
+ private:
+  friend class WindowOwner<PhonePrompt>;
+  PhonePrompt(HINSTANCE instance, std::wstring phone_line, std::function<void(bool)> decided);
+  LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
+  void CreateControls();
+  // A key that the window or one of its buttons received; true when it was
+  // the prompt's to act on.
+  bool HandleKey(WPARAM virtual_key, HWND from);
+  void FocusButton(HWND button);
+  void Decide(bool allow);
+  static LRESULT CALLBACK ButtonProc(HWND button, UINT message, WPARAM wparam, LPARAM lparam);
+
+  HINSTANCE instance_;
+  std::wstring phone_line_;
+  std::function<void(bool)> decided_;
+  DialogFont font_;
+  // The button with the keyboard focus, given it back when the window is
+  // activated again.
+  HWND focused_ = nullptr;
+};
+
+// `text` cut to at most `max_units` UTF-16 units: when it is longer, as much
+// of it as fits before a closing "…", never ending in half a surrogate pair.
+std::wstring CutDisplayText(std::wstring_view text, std::size_t max_units);
+
+// Text from the network (a phone's name, an address) as it may be shown in
+// one line: line breaks and tabs become blanks, other control characters and
+// the invisible characters that reorder text are dropped, unpaired
+// surrogates become U+FFFD, runs of blanks become one and blanks at the ends
+// go; then it is cut as CutDisplayText does.
+std::wstring PhoneDisplayText(std::wstring_view text, std::size_t max_units);
+
+}  // namespace lumora
