@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <iterator>
 #include <string>
@@ -192,10 +193,20 @@ void Win32App::ExecuteTrayCommand(UINT command) {
 }
 
 void Win32App::RunSettingsFlow() {
+  const std::vector<KnownPhone> listed = config_.known_phones;
   AppConfig chosen;
   if (!SettingsDialog::Run(window(), instance_, config_, &chosen)) {
     return;
   }
+  // The user may have allowed a phone while the dialog was open: of the
+  // phones, only those forgotten in the dialog go.
+  std::vector<KnownPhone> phones = config_.known_phones;
+  for (const KnownPhone& phone : listed) {
+    if (std::find(chosen.known_phones.begin(), chosen.known_phones.end(), phone) == chosen.known_phones.end()) {
+      phones.erase(std::remove(phones.begin(), phones.end(), phone), phones.end());
+    }
+  }
+  chosen.known_phones = std::move(phones);
   const bool port_changed = chosen.listen_port != config_.listen_port;
   config_ = chosen;
   SaveAppConfig(config_);
@@ -204,6 +215,7 @@ void Win32App::RunSettingsFlow() {
     overlay_->SetThemeColor(config_.overlay_theme_color);
     overlay_->SetPosition(config_.overlay_position);
   }
+  gate_.Configure(config_);
   if (port_changed) {
     ApplyListenPort();
   }

@@ -94,6 +94,7 @@ void Win32App::StartComponents() {
     SaveAppConfig(config_);
   }
   ApplyAutoStart(config_.auto_start);
+  gate_.Configure(config_);
 
   overlay_ = std::make_unique<LiveTextOverlay>(instance_, window());
   coordinator_ = std::make_unique<Coordinator>(overlay_.get(), &text_injector_, &config_);
@@ -152,7 +153,11 @@ void Win32App::StartServer() {
   ServerWiringHost wiring;
   wiring.post_ui_task = [this](std::function<void()> task) { PostUiTask(std::move(task)); };
   wiring.coordinator = [this] { return coordinator_.get(); };
-  wiring.link_changed = [this] { UpdateTrayTip(); };
+  wiring.link_changed = [this] { ShowLinkedPhone(); };
+  wiring.gate = &gate_;
+  wiring.phone_held = [this](const PhoneHello& hello) { OnPhoneHeld(hello); };
+  wiring.held_phone_gone = [this](std::uint64_t id) { OnHeldPhoneGone(id); };
+  wiring.phone_active = [this](const PhoneHello& hello, bool took_over) { OnPhoneActive(hello, took_over); };
 
   const unsigned port = static_cast<unsigned>(config_.listen_port);
   if (!server_->Start(port, WireServerCallbacks(std::move(wiring)))) {

@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -16,9 +17,11 @@
 #include "base/window_proc_win.h"
 #include "config/app_config.h"
 #include "core/coordinator.h"
+#include "core/phone_gate.h"
 #include "net/server.h"
 #include "output/text_injector.h"
 #include "overlay/live_text_overlay_win.h"
+#include "ui/phone_prompt_win.h"
 
 namespace lumora {
 
@@ -83,6 +86,15 @@ class Win32App : public WindowOwner<Win32App> {
   // there.
   void ApplyListenPort();
 
+  // Phones that ask to type (phone_consent_win.cpp). On the UI thread, from
+  // the server's events.
+  void OnPhoneHeld(const PhoneHello& hello);
+  void AnswerPhonePrompt(bool allow);
+  void OnHeldPhoneGone(std::uint64_t id);
+  void OnPhoneActive(const PhoneHello& hello, bool took_over);
+  // The tray's icon and tip for the coordinator's phone.
+  void ShowLinkedPhone();
+
   // First member, so that GDI+ outlives the overlay and every dialog.
   GdiplusSession gdiplus_;
   HINSTANCE instance_;
@@ -97,6 +109,13 @@ class Win32App : public WindowOwner<Win32App> {
   std::wstring tray_phone_;
   UINT taskbar_created_message_ = 0;
   AppConfig config_;
+  // Asked by the server's accept thread: outlives every server.
+  PhoneGate gate_{&GetLocalIPv4Subnets};
+  // The question about the phone that waits (id 0 in `prompted_`: none).
+  std::unique_ptr<PhonePrompt> prompt_;
+  PhoneHello prompted_;
+  PhoneHello active_phone_;       // the last phone that became active
+  std::uint64_t just_allowed_ = 0;  // announced already when it becomes active
   std::unique_ptr<LiveTextOverlay> overlay_;
   TextInjector text_injector_;
   std::unique_ptr<ParlinoServer> server_;

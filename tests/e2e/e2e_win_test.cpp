@@ -71,6 +71,9 @@ class EndToEndTest : public ::testing::Test {
     std::filesystem::remove(LogDirectory() / kLogFileName, ec);
     config_.listen_port = static_cast<std::int32_t>(lumora::testing::FreePort());
     config_.auto_start = false;
+    // The phones of these tests type without being asked; the tests of the
+    // prompt turn it on.
+    config_.confirm_new_phones = false;
     port_ = std::to_string(config_.listen_port);
   }
 

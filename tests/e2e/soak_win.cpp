@@ -69,6 +69,8 @@ int main(int argc, char** argv) {
   config.listen_port = static_cast<std::int32_t>(lumora::testing::FreePort());
   config.press_enter_on_commit = false;
   config.auto_start = false;
+  // Allowed before: the measured path goes through the gate without a prompt.
+  config.known_phones = {{"soak", "", "127.0.0.1"}};
   lumora::SaveAppConfig(config);
   std::error_code ec;
   std::filesystem::remove(lumora::LogDirectory() / lumora::kLogFileName, ec);
