@@ -20,6 +20,7 @@
 #include "tests/support/free_port.h"
 #include "tests/support/probe_window_win.h"
 #include "tools/phone_sim/session.h"
+#include "ui/phone_prompt_win.h"
 
 namespace lumora {
 namespace {
@@ -274,6 +275,82 @@ TEST_F(EndToEndTest, TakenPortShowsTheWarningAndTheProgramRunsOn) {
   EXPECT_TRUE(program_.Running());
   CloseSocket(holder);
   CloseProgram();
+}
+
+std::wstring ControlText(HWND dialog, int id) {
+  wchar_t text[256] = {};
+  GetWindowTextW(GetDlgItem(dialog, id), text, 256);
+  return text;
+}
+
+TEST_F(EndToEndTest, NewPhoneIsAskedOnceThenRememberedAcrossARestart) {
+  config_.confirm_new_phones = true;
+  config_.press_enter_on_commit = false;
+  StartProgram();
+  // While it waits its pings are answered, and nothing it says is taken or
+  // acknowledged: the pong is the next line it receives.
+  Phone phone({"127.0.0.1", port_, "--client", "小米 13", "--script", "-", "--timeout", "30000"},
+              "text 不该出现\ncommit\nping 5\nexpect pong ts=5\nsleep 6000\n"
+              "text 你好\ncommit\nexpect ack of=commit\nbye\n");
+  HWND prompt = nullptr;
+  ASSERT_TRUE(PumpUntil([&] { return (prompt = program_.FindWindowOfClass(kPhonePromptClass)) != nullptr; }));
+  EXPECT_NE(ControlText(prompt, kPhonePromptPhoneId).find(L"小米 13"), std::wstring::npos);
+  EXPECT_NE(ControlText(prompt, kPhonePromptPhoneId).find(L"127.0.0.1"), std::wstring::npos);
+  SendMessageW(GetDlgItem(prompt, kPhonePromptAllowId), BM_CLICK, 0, 0);
+  EXPECT_TRUE(PumpUntil([&] { return program_.FindWindowOfClass(kPhonePromptClass) == nullptr; }));
+  ASSERT_TRUE(probe_.TakeFocus());
+  PumpUntil([&] { return phone.done(); }, milliseconds(30000));
+  const SimResult& sim = phone.Wait();
+  EXPECT_EQ(sim.status, kSimPassed) << sim.transcript;
+  EXPECT_TRUE(PumpUntil([&] { return probe_.Text() == L"你好"; })) << probe_.Text().size();
+  CloseProgram();
+  const AppConfig saved = LoadAppConfig();
+  ASSERT_EQ(saved.known_phones.size(), 1u);
+  EXPECT_EQ(saved.known_phones[0].name, "小米 13");
+  EXPECT_EQ(saved.known_phones[0].address, "127.0.0.1");
+
+  // The next start knows it: no question.
+  std::error_code ec;
+  std::filesystem::remove(LogDirectory() / kLogFileName, ec);
+  ProgramRun again;
+  ASSERT_TRUE(again.Start());
+  ASSERT_TRUE(ProgramRun::WaitForLog("ParlinoServer: listening on port " + port_));
+  Phone back({"127.0.0.1", port_, "--client", "小米 13", "--script", "-"},
+             "text 再来\ncommit\nexpect ack of=commit\nbye\n");
+  PumpUntil([&] { return back.done(); });
+  EXPECT_EQ(back.Wait().status, kSimPassed);
+  EXPECT_TRUE(PumpUntil([&] { return probe_.Text() == L"你好再来"; }));
+  EXPECT_EQ(again.FindWindowOfClass(kPhonePromptClass), nullptr);
+  DWORD exit_code = 99;
+  ASSERT_TRUE(again.Close(&exit_code));
+  const auto log = ReadLogMessages();
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const std::string& m) { return m.find("asking whether") != std::string::npos; }),
+            0);
+}
+
+TEST_F(EndToEndTest, RefusedPhoneNeverTypesWhileTheActivePhoneWorksOn) {
+  config_.confirm_new_phones = true;
+  config_.press_enter_on_commit = false;
+  config_.known_phones = {{"mine", "", "127.0.0.1"}};
+  StartProgram();
+  Phone mine({"127.0.0.1", port_, "--client", "mine", "--script", "-", "--timeout", "30000"},
+             "text 我的\nsleep 6000\ntext 我的话\ncommit\nexpect ack of=commit\nbye\n");
+  ASSERT_TRUE(ProgramRun::WaitForLog("coordinator: client connect"));
+  Phone stranger({"127.0.0.1", port_, "--client", "stranger", "--script", "-", "--timeout", "30000"},
+                 "text 坏\ncommit\nexpect bye reason=refused\nwait-close\n");
+  HWND prompt = nullptr;
+  ASSERT_TRUE(PumpUntil([&] { return (prompt = program_.FindWindowOfClass(kPhonePromptClass)) != nullptr; }));
+  EXPECT_TRUE(OverlayVisible()) << "the waiting phone took nothing from the active one";
+  SendMessageW(GetDlgItem(prompt, kPhonePromptRefuseId), BM_CLICK, 0, 0);
+  ASSERT_TRUE(probe_.TakeFocus());
+  PumpUntil([&] { return mine.done() && stranger.done(); }, milliseconds(30000));
+  EXPECT_EQ(stranger.Wait().status, kSimPassed);
+  EXPECT_EQ(mine.Wait().status, kSimPassed);
+  EXPECT_TRUE(PumpUntil([&] { return probe_.Text() == L"我的话"; }));
+  CloseProgram();
+  EXPECT_EQ(probe_.Text(), L"我的话");
+  EXPECT_EQ(LoadAppConfig().known_phones.size(), 1u);
 }
 
 std::wstring RunValue() {

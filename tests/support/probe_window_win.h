@@ -42,6 +42,17 @@ class ProbeWindow {
     SetWindowLongPtrW(edit_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     edit_proc_ = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(edit_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ProbeWindow::EditProc)));
+    TakeFocus();
+  }
+  ~ProbeWindow() { DestroyWindow(window_); }
+  ProbeWindow(const ProbeWindow&) = delete;
+  ProbeWindow& operator=(const ProbeWindow&) = delete;
+
+  bool ready() const { return window_ != nullptr && edit_ != nullptr && GetFocus() == edit_; }
+
+  // Brings the probe to the front with the focus in its edit (again, after
+  // another window took it); true when the edit has it.
+  bool TakeFocus() {
     SetForegroundWindow(window_);
     SetFocus(edit_);
     Pump([] { return false; }, std::chrono::milliseconds(200));
@@ -52,12 +63,8 @@ class ProbeWindow {
       SetFocus(edit_);
       Pump([] { return false; }, std::chrono::milliseconds(500));
     }
+    return ready();
   }
-  ~ProbeWindow() { DestroyWindow(window_); }
-  ProbeWindow(const ProbeWindow&) = delete;
-  ProbeWindow& operator=(const ProbeWindow&) = delete;
-
-  bool ready() const { return window_ != nullptr && edit_ != nullptr && GetFocus() == edit_; }
   HWND window() const { return window_; }
 
   std::wstring Text() const {
