@@ -368,6 +368,9 @@ TEST_F(ServerTest, PhoneThatStopsReadingHoldsNeitherTheNextPhoneNorStop) {
 }
 
 TEST_F(ServerTest, ReplyThatMakesNoProgressEndsTheConnection) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Wine's sockets never push back on the sender (measured): shown natively";
+#endif
   server_.SetTimeoutsForTest(kHoldTimeoutMs, 300);
   StartServer();
   TestPhone stuck;
@@ -375,11 +378,7 @@ TEST_F(ServerTest, ReplyThatMakesNoProgressEndsTheConnection) {
   EXPECT_EQ(stuck.ReadLine(), kWelcome);
   stuck.Send(kHello);
   ASSERT_TRUE(recorder_.WaitForCount(1));
-  const auto flood_started = Clock::now();
   FloodWithoutReading(stuck, milliseconds(5000));
-  if (MillisecondsSince(flood_started) >= 5000) {
-    GTEST_SKIP() << "this platform's sockets took every reply";
-  }
   EXPECT_TRUE(recorder_.WaitFor("disconnect"));
   EXPECT_EQ(LogLinesContaining("ParlinoServer: " + stuck.LocalPeer() + " stopped reading").size(), 1u);
 }
