@@ -11,6 +11,7 @@
 
 #include "net/server.h"
 #include "net/socket_platform.h"
+#include "core/phone_gate.h"
 #include "tests/bench/ratio_reporter.h"
 
 namespace {
@@ -128,6 +129,14 @@ void BM_ServerCommitToAck(benchmark::State& state) {
   std::atomic<int> commits{0};
   lumora::ServerCallbacks callbacks;
   callbacks.OnCommit = [&commits](bool) { commits.fetch_add(1, std::memory_order_relaxed); };
+  // Behind the program's gate, as an allowed phone: the gate's work is done
+  // once per connection and must stay out of the commit's path.
+  lumora::AppConfig config;
+  config.known_phones = {{"bench", "", "127.0.0.1"}};
+  lumora::PhoneGate gate(&lumora::GetLocalIPv4Subnets);
+  gate.Configure(config);
+  callbacks.AcceptSource = [&gate](std::uint32_t address) { return gate.AcceptSource(address); };
+  callbacks.AdmitPhone = [&gate](const lumora::PhoneHello& hello) { return gate.Admit(hello); };
   if (!server.Start(0, std::move(callbacks))) {
     state.SkipWithError("server did not start");
     return;
@@ -138,7 +147,7 @@ void BM_ServerCommitToAck(benchmark::State& state) {
   if (!phone.valid() || !ReadLine(phone.get(), pending, line) || line.find("\"welcome\"") == std::string::npos) {
     state.SkipWithError("no welcome from the server");
   } else {
-    lumora::SendLine(phone.get(), "{\"type\":\"hello\"}\n");
+    lumora::SendLine(phone.get(), "{\"type\":\"hello\",\"client\":\"bench\"}\n");
     RoundTrips(state, phone.get(), pending);
     // Each ack follows its commit's callback: an ack without one is a fault.
     if (!state.error_occurred() && commits.load() != static_cast<int>(state.iterations())) {
