@@ -204,6 +204,9 @@ LRESULT ConfigDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) 
     }
     case WM_COMMAND: {
       const int id = LOWORD(wparam);
+      if (HandleCommand(id, HIWORD(wparam))) {
+        return 0;
+      }
       if (id == ids_.confirm) {
         Confirm();
       } else if (id == ids_.cancel || id == IDCANCEL) {  // IDCANCEL: Esc, through IsDialogMessageW

@@ -112,6 +112,9 @@ class ConfigDialog : public WindowOwner<ConfigDialog> {
   // At a confirmation with a valid `port`: what the controls hold, into
   // `working`.
   virtual void TakeControls(std::int32_t port, AppConfig& working) = 0;
+  // A command of a control of the dialog's own, before the frame looks at
+  // it; true when it was taken.
+  virtual bool HandleCommand(int /*id*/, int /*code*/) { return false; }
 
   HINSTANCE instance() const { return instance_; }
   const AppConfig& working() const { return working_; }

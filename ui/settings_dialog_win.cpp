@@ -98,28 +98,9 @@ void SettingsDialog::CreateControls(std::uint32_t dpi, HFONT font) {
   CreateDialogControl(dialog, instance(), kForgetPhone, dpi, font);
   CreateDialogControl(dialog, instance(), kOk, dpi, font);
   CreateDialogControl(dialog, instance(), kCancel, dpi, font);
-
-  // The frame answers the commands of the controls every config dialog has
-  // and drops the others, so the phone list's are taken in front of it: the
-  // window is subclassed for the rest of its life. Installed at WM_CREATE,
-  // before any command can come.
-  SetWindowLongPtrW(dialog, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&SettingsDialog::PhoneCommandProc));
 }
 
-LRESULT CALLBACK SettingsDialog::PhoneCommandProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == WM_COMMAND) {
-    // The frame keeps its object in the window, as a ConfigDialog; this
-    // procedure is only ever installed on a settings dialog's window.
-    auto* frame = reinterpret_cast<ConfigDialog*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (frame != nullptr &&
-        static_cast<SettingsDialog*>(frame)->HandlePhoneCommand(LOWORD(wparam), HIWORD(wparam))) {
-      return 0;
-    }
-  }
-  return CallWindowProcW(&ConfigDialog::WindowProc, window, message, wparam, lparam);
-}
-
-bool SettingsDialog::HandlePhoneCommand(int id, int code) {
+bool SettingsDialog::HandleCommand(int id, int code) {
   if (id == kSettingsPhoneListId) {
     if (code == LBN_SELCHANGE) {
       UpdateForgetButton();

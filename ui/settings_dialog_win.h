@@ -41,8 +41,8 @@ class SettingsDialog final : public ConfigDialog {
   void CreateControls(std::uint32_t dpi, HFONT font) override;
   void TakeControls(std::int32_t port, AppConfig& working) override;
 
-  static LRESULT CALLBACK PhoneCommandProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-  bool HandlePhoneCommand(int id, int code);
+  // The phone list and its forget button.
+  bool HandleCommand(int id, int code) override;
   void ForgetSelectedPhone();
   // The forget button works only while a phone is selected.
   void UpdateForgetButton();
