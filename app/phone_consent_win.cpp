@@ -7,13 +7,14 @@
 #include "app/log.h"
 #include "app/win32_app_win.h"
 #include "base/win32_util_win.h"
+#include "ui/phone_text_win.h"
 
 namespace lumora {
 namespace {
 
-// "name (address)" for people, from what the phone said at its hello.
+// "name（address）" for people, from what the phone said at its hello.
 std::wstring PhoneText(const PhoneHello& hello) {
-  return Utf8ToWide(PhoneLabel(hello.client, IdentifyPhone(hello).address));
+  return PhoneDisplayLabel(Utf8ToWide(hello.client), Utf8ToWide(IdentifyPhone(hello).address));
 }
 
 }  // namespace
@@ -75,7 +76,7 @@ void Win32App::ShowLinkedPhone() {
   } else if (active_phone_.peer == peer) {
     SetTrayPhone(PhoneText(active_phone_));
   } else {
-    SetTrayPhone(Utf8ToWide(PhoneLabel("", peer)));
+    SetTrayPhone(PhoneDisplayLabel(L"", Utf8ToWide(peer)));
   }
 }
 

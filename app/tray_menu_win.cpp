@@ -4,7 +4,7 @@
 
 #include "base/product.h"
 #include "base/win32_util_win.h"
-#include "ui/phone_prompt_win.h"
+#include "ui/phone_text_win.h"
 
 namespace lumora {
 

@@ -15,7 +15,7 @@
 #include "base/resource.h"
 #include "net/addresses.h"
 #include "ui/contact_feedback_dialog_win.h"
-#include "ui/phone_prompt_win.h"
+#include "ui/phone_text_win.h"
 #include "ui/settings_dialog_win.h"
 
 namespace lumora {

@@ -378,23 +378,6 @@ OverlayPosition ParsePosition(std::string_view text) {
   return static_cast<OverlayPosition>(IndexOfName(text, kPositionNames));
 }
 
-std::string KnownPhoneLabel(const KnownPhone& phone) {
-  const auto shown = [](std::string_view text) {
-    std::string out = SanitizedPhoneName(text);
-    for (char& c : out) {
-      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-        c = ' ';
-      }
-    }
-    return out;
-  };
-  std::string name = shown(phone.name);
-  if (name.find_first_not_of(' ') == std::string::npos) {
-    name = "未命名手机";
-  }
-  return name + "（" + shown(phone.address) + "）";
-}
-
 std::optional<KnownPhone> NormalizedKnownPhone(const KnownPhone& phone) {
   if (!IsDottedIpv4(phone.address)) {
     return std::nullopt;

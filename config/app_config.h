@@ -74,11 +74,6 @@ using KnownPhone = AppConfig::KnownPhone;
 std::string_view ThemeColorDisplayName(OverlayThemeColor color);
 std::string_view PositionDisplayName(OverlayPosition position);
 
-// The settings dialog's line for a phone: "name（address）", with "未命名手机"
-// for a name that shows nothing. Control characters show as blanks, so that a
-// name from the network cannot break or cut the line.
-std::string KnownPhoneLabel(const KnownPhone& phone);
-
 // The phone as config.toml keeps it, or nothing when the file cannot keep it
 // because its address is not strict dotted-decimal IPv4 (four numbers 0..255,
 // no leading zeros, nothing else). The name becomes well-formed UTF-8 (each

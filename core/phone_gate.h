@@ -28,12 +28,6 @@ bool IsSamePhone(const KnownPhone& known, const KnownPhone& seen);
 // oldest ones.
 void RememberPhone(std::vector<KnownPhone>& known, KnownPhone phone);
 
-// The text that names a phone to the user: "name (address)", with a stand-in
-// for a phone without a name. The name is the phone's own: it is cut to 40
-// characters and stripped of control characters here, so that it cannot make
-// a prompt or a tip say something else.
-std::string PhoneLabel(const std::string& client, const std::string& peer_or_address);
-
 // Which phones may type, for the server's gate. The accept thread asks; the
 // UI thread tells it the user's settings. Safe from any thread.
 class PhoneGate {

@@ -26,9 +26,6 @@ inline constexpr int kPhonePromptRequestId = 1003;
 inline constexpr int kPhonePromptPhoneId = 1004;
 inline constexpr int kPhonePromptWarningId = 1005;
 
-// How much of a phone's name and address the prompt shows, in UTF-16 units.
-inline constexpr std::size_t kPhoneNameMaxUnits = 40;
-inline constexpr std::size_t kPhoneAddressMaxUnits = 64;
 
 // Names a phone and asks whether it may type into this PC: "允许" or "拒绝".
 // "拒绝" has the keyboard focus and is the Enter button, so that dictated
@@ -70,16 +67,5 @@ class PhonePrompt final : public WindowOwner<PhonePrompt> {
   // activated again.
   HWND focused_ = nullptr;
 };
-
-// `text` cut to at most `max_units` UTF-16 units: when it is longer, as much
-// of it as fits before a closing "…", never ending in half a surrogate pair.
-std::wstring CutDisplayText(std::wstring_view text, std::size_t max_units);
-
-// Text from the network (a phone's name, an address) as it may be shown in
-// one line: line breaks and tabs become blanks, other control characters and
-// the invisible characters that reorder text are dropped, unpaired
-// surrogates become U+FFFD, runs of blanks become one and blanks at the ends
-// go; then it is cut as CutDisplayText does.
-std::wstring PhoneDisplayText(std::wstring_view text, std::size_t max_units);
 
 }  // namespace lumora

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/win32_util_win.h"
+#include "ui/phone_text_win.h"
 
 namespace lumora {
 
@@ -92,7 +93,7 @@ void SettingsDialog::CreateControls(std::uint32_t dpi, HFONT font) {
   CreateDialogControl(dialog, instance(), kPhoneLabel, dpi, font);
   HWND list = CreateDialogControl(dialog, instance(), kPhoneList, dpi, font);
   for (const KnownPhone& phone : phones_) {
-    const std::wstring label = Utf8ToWide(KnownPhoneLabel(phone));
+    const std::wstring label = PhoneDisplayLabel(Utf8ToWide(phone.name), Utf8ToWide(phone.address));
     SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label.c_str()));
   }
   CreateDialogControl(dialog, instance(), kForgetPhone, dpi, font);

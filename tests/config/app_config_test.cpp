@@ -592,27 +592,6 @@ TEST(ConfigPhonesTest, TheFileKeepsAStrictIpv4AddressAndAHardwareAddressOrNone) 
   }
 }
 
-TEST(ConfigPhonesTest, LabelShowsTheNameAndTheAddress) {
-  struct Case {
-    std::string name;
-    std::string label;
-  };
-  const Case cases[] = {
-      {"Pixel 8", "Pixel 8（192.168.1.23）"},
-      {"张三的手机", "张三的手机（192.168.1.23）"},
-      {"", "未命名手机（192.168.1.23）"},
-      {"  ", "未命名手机（192.168.1.23）"},
-      {"\r\n", "未命名手机（192.168.1.23）"},
-      {"a\r\nb", "a  b（192.168.1.23）"},
-      {std::string("a\0b", 3), "a b（192.168.1.23）"},
-      {"ab\xFF", "ab\xEF\xBF\xBD（192.168.1.23）"},
-      {std::string(200, 'x'), std::string(120, 'x') + "（192.168.1.23）"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(KnownPhoneLabel({c.name, "aa:bb:cc:dd:ee:ff", "192.168.1.23"}), c.label) << c.name;
-  }
-}
-
 TEST_F(ConfigFileTest, EveryThemeAndPositionSurvivesSaveAndLoad) {
   int round = 0;
   for (std::int32_t color = 0; color < kOverlayThemeColorCount; ++color) {

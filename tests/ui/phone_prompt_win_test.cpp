@@ -4,6 +4,7 @@
 // host's loop would.
 
 #include "ui/phone_prompt_win.h"
+#include "ui/phone_text_win.h"
 
 #include <gtest/gtest.h>
 
@@ -106,6 +107,9 @@ TEST(PhoneDisplayTextTest, PlainOneLineTextCutWithoutSplittingACharacter) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(PhoneDisplayText(c.text, c.max_units), c.want);
   }
+  // The label of the tip, the notices and the settings' list.
+  EXPECT_EQ(PhoneDisplayLabel(L"Pixel\r\n8", L"192.168.1.23"), L"Pixel 8（192.168.1.23）");
+  EXPECT_EQ(PhoneDisplayLabel(L"\r\n\x202E", L"10.0.0.2"), L"未命名手机（10.0.0.2）");
 }
 
 TEST(PhonePromptTest, ShowsThePhoneAsPlainTextInFrontWithRefuseFocused) {
