@@ -34,6 +34,10 @@ std::optional<DialogRect> PrimaryWorkArea() {
 
 }  // namespace
 
+DialogPlacement PlaceDialogFor(HWND owner, std::int32_t width, std::int32_t height) {
+  return PlaceDialog(width, height, WindowRectOf(owner), PrimaryWorkArea());
+}
+
 void DialogFont::Create(std::uint32_t dpi) {
   Reset();
   // The size Windows Vista and later expect, padded border width included.
@@ -78,8 +82,7 @@ std::uint32_t DialogDpi(HWND window) {
 bool RunDialogFrame(const DialogFrame& frame, HWND owner, HINSTANCE instance, void* create_param) {
   const std::uint32_t dpi = DialogDpi(owner);
   const DialogPlacement placement =
-      PlaceDialog(ScaleForDpi(frame.design_width, dpi), ScaleForDpi(frame.design_height, dpi),
-                  WindowRectOf(owner), PrimaryWorkArea());
+      PlaceDialogFor(owner, ScaleForDpi(frame.design_width, dpi), ScaleForDpi(frame.design_height, dpi));
   if (placement.disable_owner) {
     EnableWindow(owner, FALSE);
   }

@@ -12,6 +12,7 @@
 #include "base/scoped_win.h"
 #include "base/window_proc_win.h"
 #include "config/app_config.h"
+#include "ui/dialog_layout.h"
 
 namespace lumora {
 
@@ -66,6 +67,10 @@ void RegisterDialogClass(std::atomic<bool>& registered, HINSTANCE instance, cons
 // created. A WM_QUIT ends the loop, destroys the dialog and is posted again,
 // so that the caller's own loop ends too.
 bool RunDialogFrame(const DialogFrame& frame, HWND owner, HINSTANCE instance, void* create_param);
+
+// PlaceDialog for a window of this size, on the owner's rectangle and the
+// primary work area as the system reports them now.
+DialogPlacement PlaceDialogFor(HWND owner, std::int32_t width, std::int32_t height);
 
 // The DPI a dialog scales by: WindowDpi, unless a test has put another in.
 std::uint32_t DialogDpi(HWND window);

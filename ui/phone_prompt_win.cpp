@@ -47,22 +47,6 @@ constexpr UINT kFocusMessage = WM_USER + 2;
 
 using AdjustWindowRectExForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
 
-std::optional<DialogRect> WindowRectOf(HWND window) {
-  RECT rect{};
-  if (window == nullptr || !IsWindow(window) || !GetWindowRect(window, &rect)) {
-    return std::nullopt;
-  }
-  return DialogRect{rect.left, rect.top, rect.right, rect.bottom};
-}
-
-std::optional<DialogRect> PrimaryWorkArea() {
-  RECT rect{};
-  if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &rect, 0)) {
-    return std::nullopt;
-  }
-  return DialogRect{rect.left, rect.top, rect.right, rect.bottom};
-}
-
 // The outer size for the design client area at `dpi`, with the frame and
 // title bar of that DPI where the system can say.
 SIZE OuterSize(std::uint32_t dpi) {
@@ -109,7 +93,7 @@ std::unique_ptr<PhonePrompt> PhonePrompt::Show(HWND owner, HINSTANCE instance, s
   const SIZE size = OuterSize(dpi);
   // Centred like the other dialogs, but the owner stays enabled: the prompt
   // is not modal.
-  const DialogPlacement placement = PlaceDialog(size.cx, size.cy, WindowRectOf(owner), PrimaryWorkArea());
+  const DialogPlacement placement = PlaceDialogFor(owner, size.cx, size.cy);
   const std::wstring title = std::wstring(kProductName) + L" - 新手机";
   HWND window = CreateWindowExW(kPromptExStyle, kPhonePromptClass, title.c_str(), kDialogStyle,
                                 placement.window.x, placement.window.y, placement.window.width,

@@ -335,6 +335,15 @@ std::size_t FloodWithoutReading(TestPhone& phone, milliseconds limit) {
   return sent;
 }
 
+// A phone with a small receive window, served, that then floods.
+void ConnectAndFlood(TestPhone& stuck, unsigned port, const EventRecorder& recorder) {
+  ASSERT_TRUE(stuck.Connect(port, 2048));
+  EXPECT_EQ(stuck.ReadLine(), kWelcome);
+  stuck.Send(kHello);
+  ASSERT_TRUE(recorder.WaitForCount(1));
+  FloodWithoutReading(stuck, milliseconds(5000));
+}
+
 long long MillisecondsSince(Clock::time_point start) {
   return std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
 }
@@ -347,11 +356,7 @@ long long MillisecondsSince(Clock::time_point start) {
 TEST_F(ServerTest, PhoneThatStopsReadingHoldsNeitherTheNextPhoneNorStop) {
   StartServer();
   TestPhone stuck;
-  ASSERT_TRUE(stuck.Connect(port_, 2048));
-  EXPECT_EQ(stuck.ReadLine(), kWelcome);
-  stuck.Send(kHello);
-  ASSERT_TRUE(recorder_.WaitForCount(1));
-  FloodWithoutReading(stuck, milliseconds(5000));
+  ConnectAndFlood(stuck, port_, recorder_);
 
   auto before = Clock::now();
   TestPhone next;
@@ -374,11 +379,7 @@ TEST_F(ServerTest, ReplyThatMakesNoProgressEndsTheConnection) {
   server_.SetTimeoutsForTest(kHoldTimeoutMs, 300);
   StartServer();
   TestPhone stuck;
-  ASSERT_TRUE(stuck.Connect(port_, 2048));
-  EXPECT_EQ(stuck.ReadLine(), kWelcome);
-  stuck.Send(kHello);
-  ASSERT_TRUE(recorder_.WaitForCount(1));
-  FloodWithoutReading(stuck, milliseconds(5000));
+  ConnectAndFlood(stuck, port_, recorder_);
   EXPECT_TRUE(recorder_.WaitFor("disconnect"));
   EXPECT_EQ(LogLinesContaining("ParlinoServer: " + stuck.LocalPeer() + " stopped reading").size(), 1u);
 }
