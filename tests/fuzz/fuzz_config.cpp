@@ -2,7 +2,9 @@
 // relies on: every setting comes out in range whatever the file holds, and
 // what a save writes reads back to the same settings, byte for byte when saved
 // again. The same bytes also serve as a phone's name from the network, which
-// a save must turn into a file that reads back.
+// a save must turn into a file that reads back, and as the phone that the user
+// allows: once remembered it must be let in after a restart, and another
+// device under its name must not.
 
 #include <algorithm>
 #include <cstdint>
@@ -13,6 +15,7 @@
 
 #include "base/utf8.h"
 #include "config/app_config.h"
+#include "core/phone_gate.h"
 
 namespace {
 
@@ -100,6 +103,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(expected.known_phones.size() >= 2 && expected.known_phones.back() == plain);
   CheckInRange(expected);
   CheckRoundTrip(from_network, expected);
+
+  // The input as a phone's hello. Remembered, saved and read back, the gate
+  // lets it in; another device with its name and address is asked.
+  lumora::PhoneHello hello;
+  hello.client = std::string(input);
+  hello.address = 0xC0A80117;
+  hello.hardware_address = "aa:bb:cc:dd:ee:01";
+  lumora::AppConfig allowed;
+  lumora::RememberPhone(allowed.known_phones, lumora::IdentifyPhone(hello));
+  lumora::PhoneGate gate(nullptr);
+  gate.Configure(lumora::ParseAppConfig(lumora::FormatAppConfig(allowed)));
+  Check(gate.Admit(hello) == lumora::Admission::Serve);
+  lumora::PhoneHello other = hello;
+  other.hardware_address = "aa:bb:cc:dd:ee:02";
+  Check(gate.Admit(other) == lumora::Admission::Hold);
+  // And against whatever list the file held: let in exactly when it knows it.
+  gate.Configure(parsed);
+  const bool known = std::any_of(parsed.known_phones.begin(), parsed.known_phones.end(),
+                                 [&](const lumora::KnownPhone& phone) {
+                                   return lumora::IsSamePhone(phone, lumora::IdentifyPhone(hello));
+                                 });
+  Check(gate.Admit(hello) == (known || !parsed.confirm_new_phones ? lumora::Admission::Serve
+                                                                   : lumora::Admission::Hold));
 
   // Names: any text gives a value in range, and only text as long as that value's name does.
   const auto color = static_cast<std::int32_t>(lumora::ParseThemeColor(input));
