@@ -4,6 +4,7 @@
 // header-only: every layer may use it.
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace lumora {
@@ -58,6 +59,36 @@ inline std::size_t Utf8SequenceLength(std::string_view text, std::size_t pos) {
     }
   }
   return length;
+}
+
+// The code point of the well-formed sequence of `length` bytes at `pos` (as
+// Utf8SequenceLength measured it).
+inline char32_t DecodeUtf8(std::string_view text, std::size_t pos, std::size_t length) {
+  static constexpr unsigned char kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+  char32_t c = static_cast<unsigned char>(text[pos]) & kLeadBits[length];
+  for (std::size_t i = 1; i < length; ++i) {
+    c = c << 6 | (static_cast<unsigned char>(text[pos + i]) & 0x3F);
+  }
+  return c;
+}
+
+// Appends the UTF-8 form of the code point `c` (at most U+10FFFF).
+inline void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
 }
 
 }  // namespace lumora

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <system_error>
 
+#include "base/ipv4.h"
 #include "base/utf8.h"
 #include "config/app_config_platform.h"
 
@@ -74,34 +75,6 @@ bool HitsTomlWhitespaceFault(char32_t c) {
          (c >= 0xFB26 && c <= 0xFEFE);
 }
 
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-// The code point of the well-formed sequence of `length` bytes at `pos`.
-char32_t DecodeUtf8(std::string_view text, size_t pos, size_t length) {
-  static constexpr unsigned char kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
-  char32_t c = static_cast<unsigned char>(text[pos]) & kLeadBits[length];
-  for (size_t i = 1; i < length; ++i) {
-    c = c << 6 | (static_cast<unsigned char>(text[pos + i]) & 0x3F);
-  }
-  return c;
-}
-
 constexpr char32_t kFaultMove = 0xF0000;
 
 // Moves every such character, where well-formed UTF-8 encodes it, to the same
@@ -113,26 +86,15 @@ std::string AvoidTomlWhitespaceFault(std::string_view text, bool& moved_any) {
   moved_any = false;
   std::string out;
   out.reserve(text.size());
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  const auto continuation = [&](size_t i) { return i < text.size() && (byte(i) & 0xC0) == 0x80; };
   for (size_t i = 0; i < text.size();) {
-    char32_t c = 0;
-    size_t length = 0;
-    if (byte(i) >= 0xC2 && byte(i) <= 0xDF && continuation(i + 1)) {
-      c = (char32_t{byte(i)} & 0x1F) << 6 | (byte(i + 1) & 0x3F);
-      length = 2;
-    } else if ((byte(i) & 0xF0) == 0xE0 && continuation(i + 1) && continuation(i + 2)) {
-      c = (char32_t{byte(i)} & 0x0F) << 12 | (char32_t{byte(i + 1)} & 0x3F) << 6 | (byte(i + 2) & 0x3F);
-      length = c >= 0x800 && (c < 0xD800 || c > 0xDFFF) ? 3 : 0;  // no overlong forms or surrogates
+    const size_t length = std::max<size_t>(Utf8SequenceLength(text, i), 1);
+    const char32_t c = length > 1 ? DecodeUtf8(text, i, length) : 0;  // none below 0x80 is concerned
+    if (HitsTomlWhitespaceFault(c)) {
+      AppendUtf8(out, c + kFaultMove);
+      moved_any = true;
+    } else {
+      out.append(text.substr(i, length));
     }
-    if (length == 0 || !HitsTomlWhitespaceFault(c)) {
-      const size_t keep = length == 0 ? 1 : length;
-      out.append(text.substr(i, keep));
-      i += keep;
-      continue;
-    }
-    AppendUtf8(out, c + kFaultMove);
-    moved_any = true;
     i += length;
   }
   return out;
@@ -222,32 +184,6 @@ std::string NormalizedHardwareAddress(std::string_view text) {
     }
   }
   return lowered;
-}
-
-// Four decimal numbers 0..255 joined by dots, without signs, blanks or leading
-// zeros: "010" means 8 to some readers and 10 to others.
-bool IsDottedIpv4(std::string_view text) {
-  int parts = 0;
-  size_t i = 0;
-  while (true) {
-    size_t digits = 0;
-    int value = 0;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 4) {
-      value = value * 10 + (text[i] - '0');
-      ++digits;
-      ++i;
-    }
-    if (digits == 0 || digits > 3 || value > 255 || (digits > 1 && text[i - digits] == '0')) {
-      return false;
-    }
-    if (++parts == 4) {
-      return i == text.size();
-    }
-    if (i == text.size() || text[i] != '.') {
-      return false;
-    }
-    ++i;
-  }
 }
 
 // Adds the phone in the file's form unless the file cannot keep it, keeps it
@@ -379,7 +315,8 @@ OverlayPosition ParsePosition(std::string_view text) {
 }
 
 std::optional<KnownPhone> NormalizedKnownPhone(const KnownPhone& phone) {
-  if (!IsDottedIpv4(phone.address)) {
+  std::uint32_t address = 0;
+  if (!ParseIpv4(phone.address, address)) {
     return std::nullopt;
   }
   return KnownPhone{SanitizedPhoneName(phone.name), NormalizedHardwareAddress(phone.hardware_address),

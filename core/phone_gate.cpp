@@ -1,27 +1,17 @@
 #include "core/phone_gate.h"
 
 #include <algorithm>
-#include <optional>
 #include <utility>
 
+#include "base/ipv4.h"
+
 namespace lumora {
-namespace {
-
-std::string DottedAddress(std::uint32_t address) {
-  return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
-         std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
-}
-
-}  // namespace
 
 KnownPhone IdentifyPhone(const PhoneHello& hello) {
-  KnownPhone phone{hello.client, hello.hardware_address, DottedAddress(hello.address)};
   // In the form the settings file gives back, so that a remembered phone is
-  // still the same phone after a restart.
-  if (std::optional<KnownPhone> normalized = NormalizedKnownPhone(phone)) {
-    return *std::move(normalized);
-  }
-  return phone;
+  // still the same phone after a restart. The file keeps every address that
+  // FormatIpv4 writes.
+  return *NormalizedKnownPhone({hello.client, hello.hardware_address, FormatIpv4(hello.address)});
 }
 
 bool IsSamePhone(const KnownPhone& known, const KnownPhone& seen) {

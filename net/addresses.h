@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/ipv4.h"
+
 namespace lumora {
 
 // The PC's IPv4 addresses that a phone on the same network can use, as dotted
@@ -53,11 +55,6 @@ std::vector<Ipv4Subnet> SelectReachableSubnets(const std::vector<AdapterAddresse
 // subnet shorter than /8 or longer than /32 is ignored. The unspecified
 // 0/8, multicast and reserved addresses are never local.
 bool IsLocalNetworkSource(std::uint32_t address, const std::vector<Ipv4Subnet>& own_subnets);
-
-// Strict dotted decimal ("192.168.1.20": four numbers 0 to 255, no leading
-// zeros, which some parsers read as octal, nothing around them) to host byte
-// order. `address` is left alone when `text` is not one.
-bool ParseIpv4(std::string_view text, std::uint32_t& address);
 
 // The hardware address that the PC's neighbour (ARP) table holds for
 // `address` (host byte order), as "aa:bb:cc:dd:ee:ff", or empty when there

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "net/addresses.h"
 
 namespace lumora {
@@ -63,9 +65,9 @@ TEST(IsLocalNetworkSourceTest, Table) {
   }
 }
 
-TEST(ParseIpv4NetTest, Table) {
+TEST(Ipv4TextTest, Table) {
   struct Case {
-    const char* text;
+    std::string text;
     bool ok;
     std::uint32_t want;
   };
@@ -87,7 +89,13 @@ TEST(ParseIpv4NetTest, Table) {
       {" 1.2.3.4", false, 0},
       {"1.2.3.4 ", false, 0},
       {"1.2.3.4\n", false, 0},
+      {"1.2.3.4:47823", false, 0},
+      {"1.2.3.4/24", false, 0},
+      {"1000.2.3.4", false, 0},
+      {"\xEF\xBC\x91.2.3.4", false, 0},  // a full-width digit
+      {std::string("1.2.3.4\0", 8), false, 0},
       {"localhost", false, 0},
+      {"::1", false, 0},
       {"0x7f.0.0.1", false, 0},
       {"", false, 0},
   };
@@ -95,6 +103,9 @@ TEST(ParseIpv4NetTest, Table) {
     std::uint32_t address = 0xDEADBEEF;
     EXPECT_EQ(ParseIpv4(c.text, address), c.ok) << c.text;
     EXPECT_EQ(address, c.ok ? c.want : 0xDEADBEEF) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(FormatIpv4(address), c.text);
+    }
   }
 }
 
