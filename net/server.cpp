@@ -439,7 +439,7 @@ bool ParlinoServer::WaitForHello(SocketHandle socket, unsigned timeout_ms, std::
   return true;
 }
 
-std::shared_ptr<ParlinoServer::Connection> ParlinoServer::TakeActive(std::string_view reason) {
+std::shared_ptr<ParlinoServer::Connection> ParlinoServer::CloseActiveClient(std::string_view reason) {
   std::string bye = BuildBye(reason);
   std::shared_ptr<Connection> connection;
   {
@@ -457,11 +457,9 @@ std::shared_ptr<ParlinoServer::Connection> ParlinoServer::TakeActive(std::string
   return connection;
 }
 
-void ParlinoServer::CloseActiveClient(std::string_view reason) { TakeActive(reason); }
-
 bool ParlinoServer::Activate(const std::shared_ptr<Connection>& connection, bool& took_over) {
   std::lock_guard<std::mutex> activation(activation_mutex_);
-  took_over = TakeActive("replaced") != nullptr;
+  took_over = CloseActiveClient("replaced") != nullptr;
   // Also when that phone left by itself: its disconnect may not be reported
   // yet, and the owner must hear it before this phone's connect.
   if (last_active_) {
@@ -489,7 +487,8 @@ namespace {
 // connection would wait for it for good. After a stall nothing more is sent.
 class ReplySender {
  public:
-  ReplySender(SocketHandle socket, unsigned stall_ms) : socket_(socket), stall_ms_(static_cast<int>(stall_ms)) {}
+  ReplySender(SocketHandle socket, unsigned stall_ms)
+      : socket_(socket), stall_ms_(static_cast<int>(stall_ms)) {}
 
   void Send(std::string_view line, const SocketWake& wake) {
     while (!line.empty() && !stalled_) {
@@ -515,46 +514,69 @@ class ReplySender {
   bool stalled_ = false;
 };
 
+enum class ReadTurn {
+  GoOn,      // lines dispatched, the connection goes on
+  Ended,     // the peer closed, a bye or a bad line came, or the buffer overflowed
+  Woken,     // the wake was woken
+  TimedOut,  // nothing within the time-out
+};
+
+// One turn of a connection's reading: waits up to `timeout_ms` (negative: no
+// limit) for bytes or the wake, receives them and dispatches the complete
+// lines. Overflowing input is answered with its error and bye.
+ReadTurn ReadAndDispatch(SocketHandle socket, std::string& buffer, const SocketWake& wake, int timeout_ms,
+                         const ServerCallbacks& callbacks, DispatchMode mode,
+                         const std::function<void(std::string_view)>& send) {
+  switch (WaitForSocket(socket, SocketDirection::Read, timeout_ms, wake)) {
+    case SocketWait::Stopped:
+      return ReadTurn::Woken;
+    case SocketWait::TimedOut:
+      return ReadTurn::TimedOut;
+    case SocketWait::Ready:
+      break;
+  }
+  char chunk[kReceiveChunkBytes];
+  const long received = ReceiveSome(socket, chunk, sizeof chunk);
+  if (received <= 0) {
+    return ReadTurn::Ended;
+  }
+  buffer.append(chunk, static_cast<std::size_t>(received));
+  if (buffer.size() > kMaxBufferedBytes) {
+    send(BuildError("frame_too_long", "line exceeds 65536 bytes"));
+    send(BuildBye("protocol_error"));
+    return ReadTurn::Ended;
+  }
+  return DispatchLines(buffer, callbacks, send, mode) ? ReadTurn::GoOn : ReadTurn::Ended;
+}
+
 }  // namespace
 
 void ParlinoServer::HoldLoop(std::shared_ptr<Connection> connection, std::string buffer) {
   Socket socket = std::move(connection->socket);
   const PhoneHello& hello = connection->hello;
   ReplySender sender(socket.get(), send_stall_ms_);
-  const auto send = [&](std::string_view line) { sender.Send(line, connection->decided); };
+  const std::function<void(std::string_view)> send = [&](std::string_view line) {
+    sender.Send(line, connection->decided);
+  };
 
   // The phone is kept alive, and heard only for its pings and its bye, until
   // the user answers or the time is up. What it says meanwhile is dropped,
   // and stays dropped once it is allowed.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(hold_timeout_ms_);
   bool phone_left = !DispatchLines(buffer, callbacks_, send, DispatchMode::Hold);
-  char chunk[kReceiveChunkBytes];
   while (!phone_left && !sender.stalled()) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
       break;
     }
-    const SocketWait wait =
-        WaitForSocket(socket.get(), SocketDirection::Read, static_cast<int>(left.count()), connection->decided);
-    if (wait == SocketWait::Stopped) {
+    const ReadTurn turn =
+        ReadAndDispatch(socket.get(), buffer, connection->decided, static_cast<int>(left.count()), callbacks_,
+                        DispatchMode::Hold, send);
+    if (turn == ReadTurn::Woken) {
       break;
     }
-    if (wait == SocketWait::TimedOut) {
-      continue;
-    }
-    const long received = ReceiveSome(socket.get(), chunk, sizeof chunk);
-    if (received <= 0) {
-      phone_left = true;
-      break;
-    }
-    buffer.append(chunk, static_cast<std::size_t>(received));
-    if (buffer.size() > kMaxBufferedBytes) {
-      send(BuildError("frame_too_long", "line exceeds 65536 bytes"));
-      send(BuildBye("protocol_error"));
-      phone_left = true;
-      break;
-    }
-    phone_left = !DispatchLines(buffer, callbacks_, send, DispatchMode::Hold);
+    phone_left = turn == ReadTurn::Ended;
   }
 
   Answer answer;
@@ -595,10 +617,12 @@ void ParlinoServer::HoldLoop(std::shared_ptr<Connection> connection, std::string
 }
 
 void ParlinoServer::ConnectionLoop(std::shared_ptr<Connection> connection, Socket socket, std::string buffer,
-                              bool took_over) {
+                                   bool took_over) {
   const std::string peer = connection->hello.peer;
   ReplySender sender(socket.get(), send_stall_ms_);
-  const auto send = [&](std::string_view line) { sender.Send(line, connection->wake); };
+  const std::function<void(std::string_view)> send = [&](std::string_view line) {
+    sender.Send(line, connection->wake);
+  };
 
   if (callbacks_.OnPhoneActive) {
     callbacks_.OnPhoneActive(connection->hello, took_over);
@@ -610,22 +634,9 @@ void ParlinoServer::ConnectionLoop(std::shared_ptr<Connection> connection, Socke
   // its bye; a look at the running flag here instead would let the thread end
   // before Stop takes it out of the slot, and the phone would get no bye.
   bool go_on = DispatchLines(buffer, callbacks_, send);
-  char chunk[kReceiveChunkBytes];
   while (go_on && !sender.stalled()) {
-    if (WaitForSocket(socket.get(), SocketDirection::Read, -1, connection->wake) != SocketWait::Ready) {
-      break;
-    }
-    const long received = ReceiveSome(socket.get(), chunk, sizeof chunk);
-    if (received <= 0) {
-      break;
-    }
-    buffer.append(chunk, static_cast<std::size_t>(received));
-    if (buffer.size() > kMaxBufferedBytes) {
-      send(BuildError("frame_too_long", "line exceeds 65536 bytes"));
-      send(BuildBye("protocol_error"));
-      break;
-    }
-    go_on = DispatchLines(buffer, callbacks_, send);
+    go_on = ReadAndDispatch(socket.get(), buffer, connection->wake, -1, callbacks_, DispatchMode::Serve,
+                            send) == ReadTurn::GoOn;
   }
   if (sender.stalled()) {
     LogWarn("ParlinoServer: " + peer + " stopped reading");

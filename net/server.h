@@ -182,8 +182,9 @@ class ParlinoServer {
   void AcceptLoop(Socket listener);
   void HandleAccepted(Socket socket, const sockaddr_in& address);
   bool WaitForHello(SocketHandle socket, unsigned timeout_ms, std::string& leftover, ClientMessage& hello);
-  std::shared_ptr<Connection> TakeActive(std::string_view reason);
-  void CloseActiveClient(std::string_view reason);
+  // Empties the active slot and leaves the bye for its connection's thread,
+  // which it wakes; the connection taken, if any.
+  std::shared_ptr<Connection> CloseActiveClient(std::string_view reason);
   // Makes `connection` the active phone once the one before it has ended;
   // false when the server is stopping. `took_over` tells whether one was
   // active.

@@ -28,7 +28,8 @@ constexpr std::string_view kSevenLineFile =
     "overlay_theme_color = \"white\"\r\n"
     "overlay_position = \"center\"\r\n";
 
-const std::string kDefaultFile = std::string(kSevenLineFile) + "confirm_new_phones = true\r\nknown_phones = []\r\n";
+const std::string kDefaultFile =
+    std::string(kSevenLineFile) + "confirm_new_phones = true\r\nknown_phones = []\r\n";
 
 AppConfig WithPhones(std::vector<KnownPhone> phones) {
   AppConfig config;
