@@ -208,89 +208,6 @@ bool ShowsTheConnectedBadge(HWND icon_window) {
   return green >= 4;
 }
 
-// A tooltip of the shell that holds a tool for an icon: the icon's tip, or
-// under Wine 8 the balloon of a notice (a tooltip with TTS_BALLOON, made
-// about 2 s after the request and shown for at least 10 s; Windows shows a
-// toast instead, which no window of this kind holds).
-struct ShellTooltip {
-  HWND window;
-  bool balloon;
-  std::wstring text;
-};
-
-// The visible balloons and the tips the shell holds for the icon it draws in
-// `icon_window`. The tooltips are in the shell's process, so the requests and
-// the answers travel through memory reserved there.
-std::vector<ShellTooltip> ShellTooltipsOf(HWND icon_window) {
-  std::vector<ShellTooltip> found;
-  DWORD shell_process_id = 0;
-  GetWindowThreadProcessId(icon_window, &shell_process_id);
-  const ScopedHandle shell(
-      OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, shell_process_id));
-  if (!shell.valid()) {
-    return found;
-  }
-  constexpr std::size_t kUnits = 1024;
-  struct Remote {
-    TTTOOLINFOW tool;
-    wchar_t text[kUnits];
-  };
-  auto* remote =
-      static_cast<Remote*>(VirtualAllocEx(shell.get(), nullptr, sizeof(Remote), MEM_COMMIT, PAGE_READWRITE));
-  if (remote == nullptr) {
-    return found;
-  }
-  for (HWND tooltip = FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr); tooltip != nullptr;
-       tooltip = FindWindowExW(nullptr, tooltip, TOOLTIPS_CLASSW, nullptr)) {
-    DWORD process_id = 0;
-    GetWindowThreadProcessId(tooltip, &process_id);
-    const bool balloon = (GetWindowLongPtrW(tooltip, GWL_STYLE) & TTS_BALLOON) != 0;
-    if (process_id != shell_process_id || (balloon && !IsWindowVisible(tooltip))) {
-      continue;
-    }
-    const LRESULT tools = SendMessageW(tooltip, TTM_GETTOOLCOUNT, 0, 0);
-    for (LRESULT i = 0; i < tools; ++i) {
-      auto local = std::make_unique<Remote>();
-      local->tool.cbSize = sizeof local->tool;
-      local->tool.lpszText = remote->text;
-      SIZE_T moved = 0;
-      if (!WriteProcessMemory(shell.get(), remote, local.get(), sizeof(Remote), &moved) ||
-          !SendMessageW(tooltip, TTM_ENUMTOOLSW, static_cast<WPARAM>(i),
-                        reinterpret_cast<LPARAM>(&remote->tool))) {
-        continue;
-      }
-      if (!ReadProcessMemory(shell.get(), remote, local.get(), sizeof(Remote), &moved)) {
-        continue;
-      }
-      local->text[kUnits - 1] = L'\0';
-      if (local->tool.hwnd == icon_window || local->tool.uId == reinterpret_cast<UINT_PTR>(icon_window)) {
-        found.push_back({tooltip, balloon, local->text});
-      }
-    }
-  }
-  VirtualFreeEx(shell.get(), remote, 0, MEM_RELEASE);
-  return found;
-}
-
-std::optional<ShellTooltip> ShellBalloonOf(HWND icon_window) {
-  for (const ShellTooltip& tooltip : ShellTooltipsOf(icon_window)) {
-    if (tooltip.balloon) {
-      return tooltip;
-    }
-  }
-  return std::nullopt;
-}
-
-// The icon's tip while a balloon may be up as well.
-std::optional<std::wstring> ShellTipBesideBalloons(HWND icon_window) {
-  for (const ShellTooltip& tooltip : ShellTooltipsOf(icon_window)) {
-    if (!tooltip.balloon) {
-      return tooltip.text;
-    }
-  }
-  return std::nullopt;
-}
-
 // A whole host without its message loop: settings from a written file, the
 // overlay, the coordinator, the tray icon and a server on a free port.
 class TrayHostTest : public ::testing::Test {
@@ -409,13 +326,13 @@ TEST_F(TrayHostTest, IconAndTipFollowThePhone) {
 TEST_F(TrayHostTest, NoticeReachesTheShellAndLaterUpdatesDoNotRepeatIt) {
   const HWND icon = ShellIcon();
   ASSERT_NE(icon, nullptr);
-  ASSERT_FALSE(ShellBalloonOf(icon).has_value());
+  ASSERT_FALSE(testing::ShellBalloonOf(icon).has_value());
   // Longer than the shell's fields (63 and 255 units): cut, not refused.
   const std::wstring title = L"新手机" + std::wstring(100, L'题');
   const std::wstring text = L"Pixel 8 (192.168.1.23) " + std::wstring(300, L'文');
   app_->ShowTrayNotice(title, text);
-  std::optional<ShellTooltip> balloon;
-  EXPECT_TRUE(testing::PumpShellUntil([&] { return (balloon = ShellBalloonOf(icon)).has_value(); },
+  std::optional<testing::ShellTooltip> balloon;
+  EXPECT_TRUE(testing::PumpShellUntil([&] { return (balloon = testing::ShellBalloonOf(icon)).has_value(); },
                                       std::chrono::milliseconds(10000)))
       << "no balloon from the icon";
   ASSERT_TRUE(balloon.has_value());
@@ -423,14 +340,14 @@ TEST_F(TrayHostTest, NoticeReachesTheShellAndLaterUpdatesDoNotRepeatIt) {
   // draws it but answers TTM_GETTITLE with an empty one.)
   EXPECT_EQ(balloon->text, text.substr(0, 254) + L"\x2026");
   // The notice leaves the tip as it was.
-  EXPECT_EQ(ShellTipBesideBalloons(icon), RunningTip());
+  EXPECT_EQ(testing::ShellTipOf(icon), RunningTip());
 
   // Were the notice still in the icon's record, the shell would take this
   // update for a new notice and take the balloon down at once.
   app_->SetTrayPhone(L"Pixel 8 (192.168.1.23)");
   testing::PumpShellUntil([] { return false; }, std::chrono::milliseconds(500));
   EXPECT_TRUE(IsWindowVisible(balloon->window)) << "the update took the notice down";
-  EXPECT_EQ(ShellTipBesideBalloons(icon), RunningTip(L"Pixel 8 (192.168.1.23)"));
+  EXPECT_EQ(testing::ShellTipOf(icon), RunningTip(L"Pixel 8 (192.168.1.23)"));
 }
 
 class TrayBeforeStartTest : public TrayHostTest {

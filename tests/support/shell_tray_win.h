@@ -19,10 +19,12 @@
 #include <shellapi.h>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "base/scoped_win.h"
 #include "tests/support/pump_win.h"
 namespace lumora::testing {
 
@@ -119,55 +121,88 @@ inline HWND FindShellIcon(TrayCallbackRecorder& recorder, UINT id) {
   return nullptr;
 }
 
-// The tip the shell keeps for the icon it draws in `icon_window`; none if it
-// keeps none. The tooltip control is in the shell's process, so the request
-// and the answer travel through memory reserved there.
-inline std::optional<std::wstring> ShellTipOf(HWND icon_window) {
+// A tooltip of the shell that holds a tool for an icon: the icon's tip, or
+// under Wine 8 the balloon of a notice (a tooltip with TTS_BALLOON, made
+// about 2 s after the request and shown for at least 10 s; Windows shows a
+// toast instead, which no window of this kind holds).
+struct ShellTooltip {
+  HWND window;
+  bool balloon;
+  std::wstring text;
+};
+
+// The visible balloons and the tips the shell holds for the icon it draws in
+// `icon_window`. The tooltips are in the shell's process, so the requests and
+// the answers travel through memory reserved there.
+inline std::vector<ShellTooltip> ShellTooltipsOf(HWND icon_window) {
+  std::vector<ShellTooltip> found;
   DWORD shell_process_id = 0;
   GetWindowThreadProcessId(icon_window, &shell_process_id);
-  const HANDLE shell =
-      OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, shell_process_id);
-  if (shell == nullptr) {
-    return std::nullopt;
+  const ScopedHandle shell(
+      OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, shell_process_id));
+  if (!shell.valid()) {
+    return found;
   }
-  constexpr std::size_t kTextUnits = 1024;
-  char* remote = static_cast<char*>(VirtualAllocEx(
-      shell, nullptr, sizeof(TTTOOLINFOW) + kTextUnits * sizeof(wchar_t), MEM_COMMIT, PAGE_READWRITE));
-  std::optional<std::wstring> tip;
-  for (HWND tooltip = FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr);
-       remote != nullptr && tooltip != nullptr && !tip;
+  constexpr std::size_t kUnits = 1024;
+  struct Remote {
+    TTTOOLINFOW tool;
+    wchar_t text[kUnits];
+  };
+  auto* remote =
+      static_cast<Remote*>(VirtualAllocEx(shell.get(), nullptr, sizeof(Remote), MEM_COMMIT, PAGE_READWRITE));
+  if (remote == nullptr) {
+    return found;
+  }
+  for (HWND tooltip = FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr); tooltip != nullptr;
        tooltip = FindWindowExW(nullptr, tooltip, TOOLTIPS_CLASSW, nullptr)) {
     DWORD process_id = 0;
     GetWindowThreadProcessId(tooltip, &process_id);
-    if (process_id != shell_process_id) {
+    const bool balloon = (GetWindowLongPtrW(tooltip, GWL_STYLE) & TTS_BALLOON) != 0;
+    if (process_id != shell_process_id || (balloon && !IsWindowVisible(tooltip))) {
       continue;
     }
     const LRESULT tools = SendMessageW(tooltip, TTM_GETTOOLCOUNT, 0, 0);
-    for (LRESULT i = 0; i < tools && !tip; ++i) {
-      TTTOOLINFOW info{};
-      info.cbSize = sizeof info;
-      info.lpszText = reinterpret_cast<LPWSTR>(remote + sizeof(TTTOOLINFOW));
-      std::vector<wchar_t> text(kTextUnits, L'\0');
+    for (LRESULT i = 0; i < tools; ++i) {
+      auto local = std::make_unique<Remote>();
+      local->tool.cbSize = sizeof local->tool;
+      local->tool.lpszText = remote->text;
       SIZE_T moved = 0;
-      if (!WriteProcessMemory(shell, remote, &info, sizeof info, &moved) ||
-          !WriteProcessMemory(shell, remote + sizeof(TTTOOLINFOW), text.data(), text.size() * sizeof(wchar_t),
-                              &moved) ||
-          !SendMessageW(tooltip, TTM_ENUMTOOLSW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(remote)) ||
-          !ReadProcessMemory(shell, remote, &info, sizeof info, &moved) ||
-          !ReadProcessMemory(shell, remote + sizeof(TTTOOLINFOW), text.data(),
-                             (text.size() - 1) * sizeof(wchar_t), &moved)) {
+      if (!WriteProcessMemory(shell.get(), remote, local.get(), sizeof(Remote), &moved) ||
+          !SendMessageW(tooltip, TTM_ENUMTOOLSW, static_cast<WPARAM>(i),
+                        reinterpret_cast<LPARAM>(&remote->tool))) {
         continue;
       }
-      if (info.hwnd == icon_window || info.uId == reinterpret_cast<UINT_PTR>(icon_window)) {
-        tip = std::wstring(text.data());
+      if (!ReadProcessMemory(shell.get(), remote, local.get(), sizeof(Remote), &moved)) {
+        continue;
+      }
+      local->text[kUnits - 1] = L'\0';
+      if (local->tool.hwnd == icon_window || local->tool.uId == reinterpret_cast<UINT_PTR>(icon_window)) {
+        found.push_back({tooltip, balloon, local->text});
       }
     }
   }
-  if (remote != nullptr) {
-    VirtualFreeEx(shell, remote, 0, MEM_RELEASE);
+  VirtualFreeEx(shell.get(), remote, 0, MEM_RELEASE);
+  return found;
+}
+
+inline std::optional<ShellTooltip> ShellBalloonOf(HWND icon_window) {
+  for (const ShellTooltip& tooltip : ShellTooltipsOf(icon_window)) {
+    if (tooltip.balloon) {
+      return tooltip;
+    }
   }
-  CloseHandle(shell);
-  return tip;
+  return std::nullopt;
+}
+
+// The tip the shell keeps for the icon it draws in `icon_window`, beside any
+// balloon that may be up; none if it keeps none.
+inline std::optional<std::wstring> ShellTipOf(HWND icon_window) {
+  for (const ShellTooltip& tooltip : ShellTooltipsOf(icon_window)) {
+    if (!tooltip.balloon) {
+      return tooltip.text;
+    }
+  }
+  return std::nullopt;
 }
 
 // Whether the icon's square on the screen shows a picture: more than one
