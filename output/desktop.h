@@ -5,9 +5,11 @@
 // clipboard; tests use a recording fake, so every sequence and wait can be
 // checked without touching a real desktop or sleeping.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace lumora {
@@ -23,6 +25,20 @@ inline constexpr std::uint16_t kVirtualKeyReturn = 0x0D;
 inline constexpr std::uint16_t kVirtualKeyControl = 0x11;
 inline constexpr std::uint16_t kVirtualKeyV = 0x56;
 
+// Why the window in front must not receive our input now.
+enum class TargetBlock {
+  None,
+  // One of this program's own windows (a dialog, a message box, a prompt):
+  // dictated text would land in it and Enter would press its default button.
+  OwnWindow,
+  // A process at a higher integrity level, or one whose level cannot be
+  // read: Windows discards our input without an error (UIPI).
+  Elevated,
+  // The input desktop is not ours (the lock screen, a UAC prompt): the input
+  // is dropped as well.
+  OtherDesktop,
+};
+
 // One keyboard input record. The virtual key is always 0: the target sees a
 // UTF-16 unit (Unicode events) or a hardware scan code (key events) only.
 struct KeyEvent {
@@ -37,8 +53,9 @@ class Desktop {
   virtual ~Desktop() = default;
 
   // Inserts the events into the input stream in one call, so that no other
-  // input can come between them.
-  virtual void InjectKeyEvents(const std::vector<KeyEvent>& events) = 0;
+  // input can come between them. Returns how many the system took, from the
+  // front: fewer than given means the rest never arrived.
+  virtual std::size_t InjectKeyEvents(const std::vector<KeyEvent>& events) = 0;
   // The scan code of a virtual key in the current keyboard layout.
   virtual std::uint16_t ScanCodeFor(std::uint16_t virtual_key) = 0;
   // Suspends the calling (output) thread.
@@ -49,6 +66,12 @@ class Desktop {
   // Full path of the executable that owns the foreground window; empty when
   // there is none or it cannot be queried.
   virtual std::u16string ForegroundImagePath() = 0;
+  // Whether input may go to what is in front right now. No foreground window
+  // at all is None: nothing there can misuse the text.
+  virtual TargetBlock CheckTarget() = 0;
+  // True while Ctrl, Alt, Shift or a Windows key is physically down: typed
+  // letters would become shortcuts and Enter would become Ctrl+Enter.
+  virtual bool ModifiersHeld() = 0;
 };
 
 // The real desktop of this platform. Windows only; elsewhere there is no

@@ -1,5 +1,6 @@
 #include "output/text_injector.h"
 
+#include <cstddef>
 #include <utility>
 #include <vector>
 
@@ -16,8 +17,8 @@ bool IsRemoteDesktopImage(const std::u16string& image_path) {
   return name == u"mstsc.exe" || name == u"msrdc.exe";
 }
 
-TextInjector::TextInjector(std::unique_ptr<Desktop> desktop)
-    : desktop_(std::move(desktop)), worker_(&TextInjector::WorkerLoop, this) {}
+TextInjector::TextInjector(std::unique_ptr<Desktop> desktop, OutputReporter reporter)
+    : desktop_(std::move(desktop)), reporter_(std::move(reporter)), worker_(&TextInjector::WorkerLoop, this) {}
 
 TextInjector::~TextInjector() {
   {
@@ -83,10 +84,18 @@ void TextInjector::ProcessItem(const OutputItem& item) {
   if (item.kind == OutputItemKind::Key) {
     // The foreground is checked for every key item, known name or not.
     const unsigned hold = IsRemoteDesktopForeground() ? kKeyHoldRemoteMs : kKeyHoldMs;
+    std::uint16_t virtual_key = 0;
     if (item.key == "backspace") {
-      PressKey(kVirtualKeyBack, hold);
+      virtual_key = kVirtualKeyBack;
     } else if (item.key == "enter") {
-      PressKey(kVirtualKeyReturn, hold);
+      virtual_key = kVirtualKeyReturn;
+    } else {
+      return;
+    }
+    // A key that may not go out now is dropped: pressed later it would act
+    // on whatever is in front by then.
+    if (!CheckBeforeOutput()) {
+      PressKey(virtual_key, hold);
     }
     return;
   }
@@ -95,30 +104,119 @@ void TextInjector::ProcessItem(const OutputItem& item) {
   if (text.empty()) {
     return;
   }
+  std::optional<HoldReason> held;
   if (item.use_clipboard_paste) {
-    PasteText(text, item.press_enter);
-    return;
+    held = PasteText(text, item.press_enter);
+  } else {
+    held = TypeText(text);
+    // Only after the whole text went in: an Enter after part of it would send
+    // a message cut short.
+    if (!held && item.press_enter) {
+      PressEnterAfterText();
+    }
   }
-  TypeText(text);
-  if (item.press_enter) {
-    PressEnterAfterText();
+  if (reporter_) {
+    OutputReport report;
+    report.text = item.text;
+    report.held = held.has_value();
+    report.reason = held.value_or(HoldReason{});
+    reporter_(std::move(report));
   }
 }
 
-void TextInjector::TypeText(const std::u16string& text) {
-  // Every unit as it is, surrogates and control characters included, in one
-  // injection however long the text: nothing the user types meanwhile can
-  // land in the middle of it.
-  std::vector<KeyEvent> events;
-  events.reserve(text.size() * 2);
-  for (char16_t unit : text) {
-    events.push_back({static_cast<std::uint16_t>(unit), kKeyEventUnicode});
-    events.push_back({static_cast<std::uint16_t>(unit), kKeyEventUnicode | kKeyEventKeyUp});
+std::optional<HoldReason> TextInjector::CheckBeforeOutput() {
+  const auto blocked = [this]() -> std::optional<HoldReason> {
+    switch (desktop_->CheckTarget()) {
+      case TargetBlock::None:
+        return std::nullopt;
+      case TargetBlock::OwnWindow:
+        return HoldReason::OwnWindow;
+      case TargetBlock::Elevated:
+        return HoldReason::Elevated;
+      case TargetBlock::OtherDesktop:
+        return HoldReason::OtherDesktop;
+    }
+    return HoldReason::OtherDesktop;
+  };
+  if (std::optional<HoldReason> reason = blocked()) {
+    return reason;
   }
-  desktop_->InjectKeyEvents(events);
+  // A modifier the user holds would combine with every event we send; it is
+  // usually let go within moments (the user was still finishing a shortcut).
+  unsigned waited = 0;
+  while (desktop_->ModifiersHeld()) {
+    if (waited >= kModifierWaitMs) {
+      return HoldReason::ModifiersHeld;
+    }
+    desktop_->Wait(kModifierPollMs);
+    waited += kModifierPollMs;
+  }
+  // The foreground may have changed while we waited.
+  return waited == 0 ? std::nullopt : blocked();
 }
 
-void TextInjector::PasteText(const std::u16string& text, bool press_enter) {
+bool TextInjector::InjectAll(const std::vector<KeyEvent>& events) {
+  const std::size_t taken = desktop_->InjectKeyEvents(events);
+  if (taken >= events.size()) {
+    return true;
+  }
+  // The system inserts events in order and stops at the first it cannot
+  // take: what follows it never arrived, and only that is sent again.
+  const std::vector<KeyEvent> rest(events.begin() + static_cast<std::ptrdiff_t>(taken), events.end());
+  return desktop_->InjectKeyEvents(rest) >= rest.size();
+}
+
+namespace {
+
+bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+}  // namespace
+
+std::optional<HoldReason> TextInjector::TypeText(const std::u16string& text) {
+  // Every unit as it is, surrogates and control characters included, in
+  // chunks whose counts are checked. A chunk never ends between the two
+  // halves of a surrogate pair, nor between a key's down and up events, so a
+  // refused or interleaved call cannot leave half a character or a key held.
+  // The target is checked before every chunk: between two calls the user
+  // may switch windows or press a modifier.
+  std::vector<KeyEvent> chunk;
+  chunk.reserve(kInjectChunkEvents);
+  const auto flush = [this, &chunk]() -> std::optional<HoldReason> {
+    if (std::optional<HoldReason> reason = CheckBeforeOutput()) {
+      return reason;
+    }
+    if (!InjectAll(chunk)) {
+      return HoldReason::InputRefused;
+    }
+    chunk.clear();
+    return std::nullopt;
+  };
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const std::size_t units =
+        IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1]) ? 2 : 1;
+    if (!chunk.empty() && chunk.size() + 2 * units > kInjectChunkEvents) {
+      if (std::optional<HoldReason> reason = flush()) {
+        return reason;
+      }
+    }
+    for (std::size_t k = 0; k < units; ++k) {
+      const auto code = static_cast<std::uint16_t>(text[i + k]);
+      chunk.push_back({code, kKeyEventUnicode});
+      chunk.push_back({code, kKeyEventUnicode | kKeyEventKeyUp});
+    }
+    i += units;
+  }
+  return chunk.empty() ? std::nullopt : flush();
+}
+
+std::optional<HoldReason> TextInjector::PasteText(const std::u16string& text, bool press_enter) {
+  // Checked before the clipboard is touched: text that is held anyway must
+  // not replace what the user keeps there.
+  if (std::optional<HoldReason> reason = CheckBeforeOutput()) {
+    return reason;
+  }
   // Another program may hold the clipboard for a moment. If our text never
   // gets onto it, Ctrl+V would paste whatever it held before (a password,
   // say) into the user's window: type the text instead.
@@ -130,45 +228,73 @@ void TextInjector::PasteText(const std::u16string& text, bool press_enter) {
     on_clipboard = desktop_->SetClipboardText(text);
   }
   if (!on_clipboard) {
-    TypeText(text);
-    if (press_enter) {
+    std::optional<HoldReason> held = TypeText(text);
+    if (!held && press_enter) {
       PressEnterAfterText();
     }
-    return;
+    return held;
   }
 
   const bool remote = IsRemoteDesktopForeground();
   const unsigned hold = remote ? kKeyHoldRemoteMs : kKeyHoldMs;
   desktop_->Wait(remote ? kClipboardSettleRemoteMs : kClipboardSettleMs);
-  const auto key_event = [this](std::uint16_t virtual_key, std::uint32_t flags) {
-    desktop_->InjectKeyEvents({{desktop_->ScanCodeFor(virtual_key), flags}});
-  };
-  key_event(kVirtualKeyControl, kKeyEventScanCode);
-  desktop_->Wait(hold);
-  key_event(kVirtualKeyV, kKeyEventScanCode);
-  desktop_->Wait(hold);
-  key_event(kVirtualKeyV, kKeyEventScanCode | kKeyEventKeyUp);
-  desktop_->Wait(hold);
-  key_event(kVirtualKeyControl, kKeyEventScanCode | kKeyEventKeyUp);
+  if (std::optional<HoldReason> held = SendCtrlV(hold)) {
+    return held;
+  }
   if (press_enter) {
     desktop_->Wait(remote ? kEnterAfterTextRemoteMs : kEnterAfterTextMs);
-    PressKey(kVirtualKeyReturn, hold);
+    if (!CheckBeforeOutput()) {
+      PressKey(kVirtualKeyReturn, hold);
+    }
   }
+  return std::nullopt;
+}
+
+std::optional<HoldReason> TextInjector::SendCtrlV(unsigned hold_ms) {
+  // Checked again after the settle wait, right before Ctrl goes down.
+  if (std::optional<HoldReason> reason = CheckBeforeOutput()) {
+    return reason;
+  }
+  const auto key_event = [this](std::uint16_t virtual_key, std::uint32_t flags) {
+    return InjectAll({{desktop_->ScanCodeFor(virtual_key), flags}});
+  };
+  if (!key_event(kVirtualKeyControl, kKeyEventScanCode)) {
+    return HoldReason::InputRefused;
+  }
+  desktop_->Wait(hold_ms);
+  const bool v_down = key_event(kVirtualKeyV, kKeyEventScanCode);
+  desktop_->Wait(hold_ms);
+  if (v_down) {
+    key_event(kVirtualKeyV, kKeyEventScanCode | kKeyEventKeyUp);
+    desktop_->Wait(hold_ms);
+  }
+  // Ctrl went down, so it is released whatever became of V: a Ctrl left down
+  // would turn the user's next keys into shortcuts.
+  key_event(kVirtualKeyControl, kKeyEventScanCode | kKeyEventKeyUp);
+  return v_down ? std::nullopt : std::optional<HoldReason>(HoldReason::InputRefused);
 }
 
 void TextInjector::PressEnterAfterText() {
   // Checked only now, after the text went out: the foreground may change.
   const bool remote = IsRemoteDesktopForeground();
   desktop_->Wait(remote ? kEnterAfterTextRemoteMs : kEnterAfterTextMs);
-  PressKey(kVirtualKeyReturn, remote ? kKeyHoldRemoteMs : kKeyHoldMs);
+  // The text is in; an Enter that may not go out now (a dialog of ours came
+  // up meanwhile, Ctrl is held) is dropped rather than pressing a default
+  // button or sending Ctrl+Enter.
+  if (!CheckBeforeOutput()) {
+    PressKey(kVirtualKeyReturn, remote ? kKeyHoldRemoteMs : kKeyHoldMs);
+  }
 }
 
 void TextInjector::PressKey(std::uint16_t virtual_key, unsigned hold_ms) {
-  desktop_->InjectKeyEvents({{desktop_->ScanCodeFor(virtual_key), kKeyEventScanCode}});
+  // A key that never went down is not released either.
+  if (!InjectAll({{desktop_->ScanCodeFor(virtual_key), kKeyEventScanCode}})) {
+    return;
+  }
   if (hold_ms != 0) {
     desktop_->Wait(hold_ms);
   }
-  desktop_->InjectKeyEvents({{desktop_->ScanCodeFor(virtual_key), kKeyEventScanCode | kKeyEventKeyUp}});
+  InjectAll({{desktop_->ScanCodeFor(virtual_key), kKeyEventScanCode | kKeyEventKeyUp}});
 }
 
 bool TextInjector::IsRemoteDesktopForeground() {

@@ -4,10 +4,13 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "output/desktop.h"
 #include "output/output_queue.h"
@@ -39,14 +42,50 @@ inline constexpr unsigned kEnterAfterTextRemoteMs = 250;
 // apart, before the text is typed instead.
 inline constexpr int kClipboardAttempts = 5;
 inline constexpr unsigned kClipboardRetryMs = 10;
+// A modifier key held down is waited out in steps of this length, for at most
+// this long in total, before the text is held instead.
+inline constexpr unsigned kModifierPollMs = 20;
+inline constexpr unsigned kModifierWaitMs = 2000;
+// Typed text goes out in calls of at most this many events, so that each
+// call's count can be checked and a refusal found early, instead of one
+// call of tens of thousands of events.
+inline constexpr std::size_t kInjectChunkEvents = 256;
+
+// Why a committed text was not (wholly) delivered.
+enum class HoldReason {
+  OwnWindow,
+  Elevated,
+  OtherDesktop,
+  ModifiersHeld,
+  // The system took fewer events than it was given, even when asked again.
+  InputRefused,
+};
+
+// The outcome of one committed text. A held text is kept here only, in
+// memory: whoever receives the report offers it to the user again. It is
+// never written to disk or to the log.
+struct OutputReport {
+  std::string text;  // the whole commit, UTF-8
+  bool held = false;
+  HoldReason reason{};  // meaningful when held
+};
+
+// Receives a report for every committed text, on the output worker thread:
+// it must return promptly and not throw (post it to the UI thread).
+using OutputReporter = std::function<void(OutputReport)>;
 
 // Performs committed text and key requests against the desktop, strictly in
 // the order queued, on a worker thread of its own, so that the waits between
 // keys never hold up the UI thread. Destruction performs whatever is still
 // queued, then joins the worker.
+//
+// Right before text or a key goes out, the window in front is checked
+// (Desktop::CheckTarget) and held modifier keys are waited out; text that may
+// not go out, or that the system refuses, is held and reported instead of
+// vanishing. A key that may not go out is dropped.
 class TextInjector final : public OutputQueue {
  public:
-  explicit TextInjector(std::unique_ptr<Desktop> desktop);
+  explicit TextInjector(std::unique_ptr<Desktop> desktop, OutputReporter reporter = {});
   ~TextInjector() override;
   TextInjector(const TextInjector&) = delete;
   TextInjector& operator=(const TextInjector&) = delete;
@@ -61,14 +100,22 @@ class TextInjector final : public OutputQueue {
   void Enqueue(OutputItem item);
 
   // The steps below run on the worker thread only.
+  // Each returns why the text was held, or nothing once it all went in.
   void ProcessItem(const OutputItem& item);
-  void TypeText(const std::u16string& text);
-  void PasteText(const std::u16string& text, bool press_enter);
+  std::optional<HoldReason> TypeText(const std::u16string& text);
+  std::optional<HoldReason> PasteText(const std::u16string& text, bool press_enter);
+  std::optional<HoldReason> SendCtrlV(unsigned hold_ms);
   void PressKey(std::uint16_t virtual_key, unsigned hold_ms);
   void PressEnterAfterText();
   bool IsRemoteDesktopForeground();
+  // Why nothing may go out now, after waiting out held modifiers.
+  std::optional<HoldReason> CheckBeforeOutput();
+  // Injects the events; a short count is retried once for the remainder.
+  // True when every event went in.
+  bool InjectAll(const std::vector<KeyEvent>& events);
 
   std::unique_ptr<Desktop> desktop_;
+  OutputReporter reporter_;
   std::mutex mutex_;  // guards queue_ and stop_
   std::condition_variable wake_;
   std::deque<OutputItem> queue_;

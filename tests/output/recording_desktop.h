@@ -3,7 +3,9 @@
 // A desktop that records what text output does to it, step by step, instead
 // of touching a real one. Waits are recorded, not slept.
 
+#include <algorithm>
 #include <cstdio>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -22,6 +24,11 @@ struct DesktopScript {
   std::u16string foreground = u"C:\\Windows\\explorer.exe";
   int clipboard_failures = 0;  // this many clipboard sets fail first
   std::u16string clipboard;
+  TargetBlock target = TargetBlock::None;
+  int modifiers_held = 0;  // this many ModifiersHeld answers are true first
+  // How many events each successive injection takes (fewer than given means
+  // a refusal); once used up, every injection takes everything.
+  std::deque<std::size_t> accepted;
   // Called after each step is recorded, outside the lock; may block to hold
   // the worker inside a step.
   std::function<void(const std::string& step)> on_step;
@@ -36,9 +43,10 @@ class RecordingDesktop final : public Desktop {
  public:
   explicit RecordingDesktop(std::shared_ptr<DesktopScript> script) : script_(std::move(script)) {}
 
-  // One step per injection: "inject u0061v u0061^" for Unicode events,
-  // "inject s28v" for scan codes; v down, ^ up.
-  void InjectKeyEvents(const std::vector<KeyEvent>& events) override {
+  // One step per injection of the events given (whether taken or not):
+  // "inject u0061v u0061^" for Unicode events, "inject s28v" for scan codes;
+  // v down, ^ up.
+  std::size_t InjectKeyEvents(const std::vector<KeyEvent>& events) override {
     std::string step = "inject";
     for (const KeyEvent& e : events) {
       char text[16];
@@ -50,7 +58,16 @@ class RecordingDesktop final : public Desktop {
       step += text;
       step += (e.flags & kKeyEventKeyUp) ? "^" : "v";
     }
+    std::size_t taken = events.size();
+    {
+      std::lock_guard<std::mutex> lock(script_->mutex);
+      if (!script_->accepted.empty()) {
+        taken = std::min(taken, script_->accepted.front());
+        script_->accepted.pop_front();
+      }
+    }
     Record(step);
+    return taken;
   }
 
   // Scan codes of a US layout.
@@ -89,6 +106,22 @@ class RecordingDesktop final : public Desktop {
     Record("foreground");
     std::lock_guard<std::mutex> lock(script_->mutex);
     return script_->foreground;
+  }
+
+  // Queries, not steps: they change nothing on the desktop. What they lead
+  // to (waits, holds) shows in the steps and the reports.
+  TargetBlock CheckTarget() override {
+    std::lock_guard<std::mutex> lock(script_->mutex);
+    return script_->target;
+  }
+
+  bool ModifiersHeld() override {
+    std::lock_guard<std::mutex> lock(script_->mutex);
+    if (script_->modifiers_held <= 0) {
+      return false;
+    }
+    --script_->modifiers_held;
+    return true;
   }
 
  private:
