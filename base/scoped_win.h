@@ -56,6 +56,25 @@ class ScopedHandle {
   HANDLE handle_ = nullptr;
 };
 
+// A desktop from OpenInputDesktop or OpenDesktop, closed with CloseDesktop.
+// Not for GetThreadDesktop's handle, which must never be closed.
+class ScopedDesktop {
+ public:
+  explicit ScopedDesktop(HDESK desktop) : desktop_(desktop) {}
+  ScopedDesktop(const ScopedDesktop&) = delete;
+  ScopedDesktop& operator=(const ScopedDesktop&) = delete;
+  ~ScopedDesktop() {
+    if (desktop_ != nullptr) {
+      CloseDesktop(desktop_);
+    }
+  }
+
+  HDESK get() const { return desktop_; }
+
+ private:
+  HDESK desktop_ = nullptr;
+};
+
 // An open registry key.
 class ScopedRegKey {
  public:

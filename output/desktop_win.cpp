@@ -1,6 +1,8 @@
 #include <windows.h>
 
 #include <cstring>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -13,9 +15,9 @@ namespace {
 
 class Win32Desktop final : public Desktop {
  public:
-  void InjectKeyEvents(const std::vector<KeyEvent>& events) override {
+  std::size_t InjectKeyEvents(const std::vector<KeyEvent>& events) override {
     if (events.empty()) {
-      return;
+      return 0;
     }
     std::vector<INPUT> inputs(events.size());
     for (std::size_t i = 0; i < events.size(); ++i) {
@@ -26,7 +28,9 @@ class Win32Desktop final : public Desktop {
       inputs[i].ki.time = 0;
       inputs[i].ki.dwExtraInfo = 0;
     }
-    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+    // Fewer than given when input is blocked (by another thread, or by UIPI,
+    // which on some systems still reports success: hence CheckTarget).
+    return SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
   }
 
   std::uint16_t ScanCodeFor(std::uint16_t virtual_key) override {
@@ -61,6 +65,16 @@ class Win32Desktop final : public Desktop {
       return false;
     }
     block.Release();
+    // Dictated text may be private: keep it out of the clipboard history,
+    // the cloud clipboard and clipboard monitors. Unmarked, it would leak
+    // there, so a text that cannot be marked is taken off again and the
+    // caller types it instead.
+    if (!SetClipboardMarker(L"ExcludeClipboardContentFromMonitorProcessing") ||
+        !SetClipboardMarker(L"CanIncludeInClipboardHistory") ||
+        !SetClipboardMarker(L"CanUploadToCloudClipboard")) {
+      EmptyClipboard();
+      return false;
+    }
     return true;
   }
 
@@ -84,6 +98,122 @@ class Win32Desktop final : public Desktop {
       return {};
     }
     return std::u16string(reinterpret_cast<const char16_t*>(path), size);
+  }
+
+  TargetBlock CheckTarget() override {
+    // The input desktop first: while the lock screen or a UAC prompt is up
+    // there is no foreground window of ours to look at, and input is dropped.
+    if (!InputDesktopIsOurs()) {
+      return TargetBlock::OtherDesktop;
+    }
+    HWND window = GetForegroundWindow();
+    if (window == nullptr) {
+      return TargetBlock::None;
+    }
+    DWORD process_id = 0;
+    GetWindowThreadProcessId(window, &process_id);
+    if (process_id == GetCurrentProcessId()) {
+      return TargetBlock::OwnWindow;
+    }
+    // A process we cannot even open for a limited query is protected or
+    // elevated beyond us: Windows would drop our input there just as well.
+    ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
+    if (!process.valid()) {
+      return TargetBlock::Elevated;
+    }
+    const std::optional<DWORD> theirs = IntegrityLevel(process.get());
+    const std::optional<DWORD> ours = IntegrityLevel(GetCurrentProcess());
+    if (!theirs || !ours || *theirs > *ours) {
+      return TargetBlock::Elevated;
+    }
+    return TargetBlock::None;
+  }
+
+  bool ModifiersHeld() override {
+    // The high bit is the key's physical state now, not the message queue's.
+    for (int key : {VK_CONTROL, VK_MENU, VK_SHIFT, VK_LWIN, VK_RWIN}) {
+      if ((GetAsyncKeyState(key) & 0x8000) != 0) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+ private:
+  // One empty-valued (DWORD 0) format of the given registered name, in the
+  // clipboard this thread has open. The format that excludes monitors may
+  // hold anything; the two "Can..." formats must hold a DWORD 0 to say no.
+  static bool SetClipboardMarker(const wchar_t* name) {
+    const UINT format = RegisterClipboardFormatW(name);
+    if (format == 0) {
+      return false;
+    }
+    ScopedGlobal block(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DWORD)));
+    if (block.get() == nullptr) {
+      return false;
+    }
+    if (SetClipboardData(format, block.get()) == nullptr) {
+      return false;
+    }
+    block.Release();
+    return true;
+  }
+
+  static std::wstring DesktopName(HDESK desktop) {
+    DWORD bytes = 0;
+    GetUserObjectInformationW(desktop, UOI_NAME, nullptr, 0, &bytes);
+    if (bytes == 0) {
+      return {};
+    }
+    std::vector<wchar_t> name(bytes / sizeof(wchar_t) + 1, L'\0');
+    if (!GetUserObjectInformationW(desktop, UOI_NAME, name.data(), static_cast<DWORD>(name.size() * sizeof(wchar_t)),
+                                   &bytes)) {
+      return {};
+    }
+    return name.data();
+  }
+
+  static bool InputDesktopIsOurs() {
+    // Opening the input desktop fails with access denied while it is the
+    // secure desktop (Winlogon): that alone says it is not ours.
+    ScopedDesktop input(OpenInputDesktop(0, FALSE, DESKTOP_READOBJECTS));
+    if (input.get() == nullptr) {
+      return false;
+    }
+    const std::wstring input_name = DesktopName(input.get());
+    // The thread's own desktop handle belongs to the system: not closed.
+    const std::wstring our_name = DesktopName(GetThreadDesktop(GetCurrentThreadId()));
+    return !input_name.empty() &&
+           CompareStringOrdinal(input_name.c_str(), -1, our_name.c_str(), -1, TRUE) == CSTR_EQUAL;
+  }
+
+  // The mandatory integrity level (its RID, e.g. 0x2000 medium, 0x3000 high)
+  // of a process; nothing when it cannot be read.
+  static std::optional<DWORD> IntegrityLevel(HANDLE process) {
+    HANDLE raw_token = nullptr;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &raw_token)) {
+      return std::nullopt;
+    }
+    ScopedHandle token(raw_token);
+    DWORD bytes = 0;
+    GetTokenInformation(token.get(), TokenIntegrityLevel, nullptr, 0, &bytes);
+    if (bytes < sizeof(TOKEN_MANDATORY_LABEL)) {
+      return std::nullopt;
+    }
+    // DWORD-sized elements keep the label and its SID suitably aligned.
+    std::vector<DWORD> buffer((bytes + sizeof(DWORD) - 1) / sizeof(DWORD));
+    if (!GetTokenInformation(token.get(), TokenIntegrityLevel, buffer.data(), bytes, &bytes)) {
+      return std::nullopt;
+    }
+    PSID sid = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer.data())->Label.Sid;
+    if (sid == nullptr || !IsValidSid(sid)) {
+      return std::nullopt;
+    }
+    const UCHAR count = *GetSidSubAuthorityCount(sid);
+    if (count == 0) {
+      return std::nullopt;
+    }
+    return *GetSidSubAuthority(sid, count - 1);
   }
 };
 
