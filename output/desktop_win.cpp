@@ -166,8 +166,8 @@ class Win32Desktop final : public Desktop {
       return {};
     }
     std::vector<wchar_t> name(bytes / sizeof(wchar_t) + 1, L'\0');
-    if (!GetUserObjectInformationW(desktop, UOI_NAME, name.data(), static_cast<DWORD>(name.size() * sizeof(wchar_t)),
-                                   &bytes)) {
+    if (!GetUserObjectInformationW(desktop, UOI_NAME, name.data(),
+                                   static_cast<DWORD>(name.size() * sizeof(wchar_t)), &bytes)) {
       return {};
     }
     return name.data();

@@ -18,7 +18,9 @@ bool IsRemoteDesktopImage(const std::u16string& image_path) {
 }
 
 TextInjector::TextInjector(std::unique_ptr<Desktop> desktop, OutputReporter reporter)
-    : desktop_(std::move(desktop)), reporter_(std::move(reporter)), worker_(&TextInjector::WorkerLoop, this) {}
+    : desktop_(std::move(desktop)),
+      reporter_(std::move(reporter)),
+      worker_(&TextInjector::WorkerLoop, this) {}
 
 TextInjector::~TextInjector() {
   {

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "output/desktop.h"
 #include "base/scoped_win.h"
+#include "output/desktop.h"
 #include "output/text_injector.h"
 #include "tests/support/probe_window_win.h"
 
@@ -168,7 +168,8 @@ TEST(DesktopWinTest, OwnWindowInFrontHoldsTheText) {
   EXPECT_EQ(MakePlatformDesktop()->CheckTarget(), TargetBlock::OwnWindow);
   std::vector<OutputReport> reports;
   {
-    TextInjector injector(MakePlatformDesktop(), [&reports](OutputReport report) { reports.push_back(report); });
+    TextInjector injector(MakePlatformDesktop(),
+                          [&reports](OutputReport report) { reports.push_back(report); });
     injector.EnqueueText("不该到这里", true, false);
     injector.EnqueueKey("enter");
   }
@@ -218,7 +219,8 @@ class ChildWindowProcess {
 TEST(DesktopWinTest, AnotherProcessInFrontIsATarget) {
   ChildWindowProcess notepad;
   ASSERT_TRUE(notepad.started());
-  ASSERT_TRUE(testing::PumpMessagesUntil([&] { return notepad.InFront(); }, std::chrono::milliseconds(15000)));
+  ASSERT_TRUE(
+      testing::PumpMessagesUntil([&] { return notepad.InFront(); }, std::chrono::milliseconds(15000)));
   // Under Wine: same desktop, same integrity level (or none at all), so a
   // window of another process is a target.
   EXPECT_EQ(MakePlatformDesktop()->CheckTarget(), TargetBlock::None);

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <functional>
 #include <thread>
 
@@ -38,6 +39,14 @@ Steps Perform(const std::function<void(TextInjector&)>& requests, std::u16string
 const Steps kEnterLocal = {"foreground", "wait 120", "inject s28v", "wait 5", "inject s28^"};
 const Steps kCtrlVLocal = {"foreground", "wait 40",     "inject s29v", "wait 5",     "inject s47v",
                            "wait 5",     "inject s47^", "wait 5",      "inject s29^"};
+
+Steps Repeat2(const Steps& steps, int times) {
+  Steps all;
+  for (int i = 0; i < times; ++i) {
+    all.insert(all.end(), steps.begin(), steps.end());
+  }
+  return all;
+}
 
 Steps Join(std::initializer_list<Steps> parts) {
   Steps all;
@@ -127,6 +136,234 @@ TEST(TextInjectorTest, OutputSequences) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(Perform(c.requests, c.foreground, c.clipboard_failures), c.want);
   }
+}
+
+// What the reporter heard, one line per committed text.
+std::string Describe(const OutputReport& report) {
+  if (!report.held) {
+    return "delivered: " + report.text;
+  }
+  const char* reason = "?";
+  switch (report.reason) {
+    case HoldReason::OwnWindow:
+      reason = "own window";
+      break;
+    case HoldReason::Elevated:
+      reason = "elevated";
+      break;
+    case HoldReason::OtherDesktop:
+      reason = "other desktop";
+      break;
+    case HoldReason::ModifiersHeld:
+      reason = "modifiers held";
+      break;
+    case HoldReason::InputRefused:
+      reason = "input refused";
+      break;
+  }
+  return std::string("held, ") + reason + ": " + report.text;
+}
+
+struct Outcome {
+  Steps steps;
+  std::vector<std::string> reports;
+};
+
+Outcome PerformScripted(const std::function<void(DesktopScript&)>& setup,
+                        const std::function<void(TextInjector&)>& requests) {
+  auto script = std::make_shared<DesktopScript>();
+  setup(*script);
+  std::vector<std::string> reports;  // written by the worker, read after the join
+  {
+    TextInjector injector(std::make_unique<RecordingDesktop>(script),
+                          [&reports](OutputReport report) { reports.push_back(Describe(report)); });
+    requests(injector);
+  }
+  return {script->Steps(), reports};
+}
+
+Steps Repeat(const std::string& step, int times) { return Steps(static_cast<std::size_t>(times), step); }
+
+constexpr std::size_t kAll = static_cast<std::size_t>(-1);
+
+// Sets the target to `block` when the worker records `at`: the window in
+// front changes while the output waits.
+std::function<void(DesktopScript&)> TargetChangesAt(const std::string& at, TargetBlock block,
+                                                    int modifiers_held = 0) {
+  return [at, block, modifiers_held](DesktopScript& s) {
+    s.modifiers_held = modifiers_held;
+    s.on_step = [&s, at, block](const std::string& step) {
+      if (step == at) {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.target = block;
+      }
+    };
+  };
+}
+
+TEST(TextInjectorTest, LooksBeforeTypingAndHoldsWhatCannotGoOut) {
+  const auto typed_hi = [](TextInjector& t) { t.EnqueueText("hi", true, false); };
+  const auto pasted_hi = [](TextInjector& t) { t.EnqueueText("hi", true, true); };
+  const std::string hi = "inject u0068v u0068^ u0069v u0069^";
+  struct Case {
+    const char* name;
+    std::function<void(DesktopScript&)> setup;
+    std::function<void(TextInjector&)> requests;
+    Steps want_steps;
+    std::vector<std::string> want_reports;
+  };
+  const Case cases[] = {
+      {"own window in front: text held, keys dropped",
+       [](DesktopScript& s) { s.target = TargetBlock::OwnWindow; },
+       [](TextInjector& t) {
+         t.EnqueueText("hi", true, false);
+         t.EnqueueKey("enter");
+       },
+       {"foreground"},
+       {"held, own window: hi"}},
+      {"elevated program in front: the clipboard is not touched",
+       [](DesktopScript& s) { s.target = TargetBlock::Elevated; },
+       pasted_hi,
+       {},
+       {"held, elevated: hi"}},
+      {"locked screen: text held, backspace dropped",
+       [](DesktopScript& s) { s.target = TargetBlock::OtherDesktop; },
+       [](TextInjector& t) {
+         t.EnqueueText("hi", true, false);
+         t.EnqueueKey("backspace");
+       },
+       {"foreground"},
+       {"held, other desktop: hi"}},
+      {"modifier held, then released: typed once it is up",
+       [](DesktopScript& s) { s.modifiers_held = 3; },
+       typed_hi,
+       Join({Repeat("wait 20", 3), {hi}, kEnterLocal}),
+       {"delivered: hi"}},
+      {"modifier still held after 2 s: held",
+       [](DesktopScript& s) { s.modifiers_held = 1000; },
+       typed_hi,
+       Repeat("wait 20", 100),
+       {"held, modifiers held: hi"}},
+      {"modifier held before a key: pressed after it is up",
+       [](DesktopScript& s) { s.modifiers_held = 2; },
+       [](TextInjector& t) { t.EnqueueKey("enter"); },
+       {"foreground", "wait 20", "wait 20", "inject s28v", "wait 5", "inject s28^"},
+       {}},
+      {"own window came up during the modifier wait",
+       TargetChangesAt("wait 20", TargetBlock::OwnWindow, 2),
+       typed_hi,
+       {"wait 20", "wait 20"},
+       {"held, own window: hi"}},
+      {"own window came up before the Enter: text in, Enter dropped",
+       TargetChangesAt("wait 120", TargetBlock::OwnWindow),
+       typed_hi,
+       {hi, "foreground", "wait 120"},
+       {"delivered: hi"}},
+      {"short count: the remainder is sent again, then Enter",
+       [](DesktopScript& s) { s.accepted = {1}; },
+       typed_hi,
+       Join({{hi, "inject u0068^ u0069v u0069^"}, kEnterLocal}),
+       {"delivered: hi"}},
+      {"short twice: held, no Enter",
+       [](DesktopScript& s) {
+         s.accepted = {1, 0};
+       },
+       typed_hi,
+       {hi, "inject u0068^ u0069v u0069^"},
+       {"held, input refused: hi"}},
+      {"paste: Ctrl refused twice, nothing more sent",
+       [](DesktopScript& s) {
+         s.accepted = {0, 0};
+       },
+       pasted_hi,
+       {"clipboard", "foreground", "wait 40", "inject s29v", "inject s29v"},
+       {"held, input refused: hi"}},
+      {"paste: V refused twice, Ctrl still released",
+       [](DesktopScript& s) {
+         s.accepted = {kAll, 0, 0};
+       },
+       pasted_hi,
+       {"clipboard", "foreground", "wait 40", "inject s29v", "wait 5", "inject s47v", "inject s47v", "wait 5",
+        "inject s29^"},
+       {"held, input refused: hi"}},
+      {"paste: V up retried once",
+       [](DesktopScript& s) {
+         s.accepted = {kAll, kAll, 0};
+       },
+       [](TextInjector& t) { t.EnqueueText("hi", false, true); },
+       {"clipboard", "foreground", "wait 40", "inject s29v", "wait 5", "inject s47v", "wait 5", "inject s47^",
+        "inject s47^", "wait 5", "inject s29^"},
+       {"delivered: hi"}},
+      {"clipboard never free, typing refused: held",
+       [](DesktopScript& s) {
+         s.clipboard_failures = 99;
+         s.accepted = {0, 0};
+       },
+       pasted_hi,
+       Join({{"clipboard busy"}, Repeat2({"wait 10", "clipboard busy"}, 4), {hi, hi}}),
+       {"held, input refused: hi"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Outcome got = PerformScripted(c.setup, c.requests);
+    EXPECT_EQ(got.steps, c.want_steps);
+    EXPECT_EQ(got.reports, c.want_reports);
+  }
+}
+
+// The events of one recorded injection step, as "u0061v" tokens.
+Steps EventsOf(const std::string& step) {
+  Steps events;
+  std::size_t at = step.find(' ');
+  while (at != std::string::npos) {
+    const std::size_t next = step.find(' ', at + 1);
+    events.push_back(step.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1));
+    at = next;
+  }
+  return events;
+}
+
+TEST(TextInjectorTest, LongTextGoesOutInCheckedChunks) {
+  // 127 letters fill 254 events; the emoji's four events would pass 256, so
+  // the first chunk ends before it rather than between its surrogates.
+  std::string text(127, 'a');
+  text += "\xF0\x9F\x98\x80";
+  for (int i = 0; i < 200; ++i) {
+    text += "你";
+  }
+  Steps want_events;
+  for (char16_t unit : ToUtf16(text)) {
+    char code[8];
+    std::snprintf(code, sizeof code, "u%04x", static_cast<unsigned>(unit));
+    want_events.push_back(std::string(code) + "v");
+    want_events.push_back(std::string(code) + "^");
+  }
+
+  const Outcome got =
+      PerformScripted([](DesktopScript&) {}, [&text](TextInjector& t) { t.EnqueueText(text, false, false); });
+  ASSERT_EQ(got.steps.size(), 3u);
+  Steps all_events;
+  for (const std::string& step : got.steps) {
+    const Steps events = EventsOf(step);
+    EXPECT_LE(events.size(), kInjectChunkEvents) << step;
+    EXPECT_EQ(events.size() % 2, 0u) << "a key left down between calls";
+    EXPECT_NE(events.front().substr(0, 3), "ude") << "a low surrogate cut from its high one";
+    all_events.insert(all_events.end(), events.begin(), events.end());
+  }
+  EXPECT_EQ(EventsOf(got.steps[0]).size(), 254u);
+  EXPECT_EQ(EventsOf(got.steps[1]).front(), "ud83dv");
+  EXPECT_EQ(all_events, want_events);
+  EXPECT_EQ(got.reports, (std::vector<std::string>{"delivered: " + text}));
+
+  // Refused in the middle: the rest is not sent, and the whole commit is
+  // held, not only what did not go in.
+  const Outcome refused = PerformScripted(
+      [](DesktopScript& s) {
+        s.accepted = {kAll, 3, 0};
+      },
+      [&text](TextInjector& t) { t.EnqueueText(text, true, false); });
+  EXPECT_EQ(refused.steps.size(), 3u);
+  EXPECT_EQ(refused.reports, (std::vector<std::string>{"held, input refused: " + text}));
 }
 
 TEST(TextInjectorTest, PastedTextIsWhatWasSaid) {
