@@ -64,16 +64,19 @@ void Coordinator::HandleCommit(bool phone_press_enter) {
   // The user's setting alone decides about Enter; the phone's flag is only
   // logged, and used when there is no setting at all.
   const bool effective = config_ != nullptr ? config_->press_enter_on_commit : phone_press_enter;
-  LogProgress(std::string("coordinator: commit phone_press_enter=") + (phone_press_enter ? "1" : "0") +
-              " effective=" + (effective ? "1" : "0"));
+  // The text is handed to the output worker first: hiding the overlay and
+  // writing the log line cost the UI thread time that the user would
+  // otherwise wait for before the first character.
   if (!live_text_.empty()) {
     const bool use_clipboard_paste = config_ != nullptr && config_->use_clipboard_paste;
     if (injector_ != nullptr) {
-      injector_->EnqueueText(live_text_, effective, use_clipboard_paste);
+      injector_->EnqueueText(std::move(live_text_), effective, use_clipboard_paste);
     }
     live_text_.clear();
   }
   HideOverlay();
+  LogProgress(std::string("coordinator: commit phone_press_enter=") + (phone_press_enter ? "1" : "0") +
+              " effective=" + (effective ? "1" : "0"));
 }
 
 void Coordinator::HandleClear() {

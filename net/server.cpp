@@ -412,12 +412,10 @@ bool ParlinoServer::WaitForHello(SocketHandle socket, unsigned timeout_ms, std::
     // Each receive may wait the whole time-out: the deadline is checked
     // between receives, so a phone that trickles bytes is dropped within
     // about twice the time-out.
-    if (WaitForSocket(socket, SocketDirection::Read, static_cast<int>(timeout_ms), stop_wake_) !=
-        SocketWait::Ready) {
-      return false;
-    }
-    const long received = ReceiveSome(socket, chunk, sizeof chunk);
-    if (received <= 0) {
+    long received = -1;
+    if (ReceiveOrWake(socket, chunk, sizeof chunk, static_cast<int>(timeout_ms), stop_wake_, received) !=
+            SocketWait::Ready ||
+        received <= 0) {
       return false;
     }
     const std::size_t searched = buffer.size();
@@ -527,7 +525,9 @@ enum class ReadTurn {
 ReadTurn ReadAndDispatch(SocketHandle socket, std::string& buffer, const SocketWake& wake, int timeout_ms,
                          const ServerCallbacks& callbacks, DispatchMode mode,
                          const std::function<void(std::string_view)>& send) {
-  switch (WaitForSocket(socket, SocketDirection::Read, timeout_ms, wake)) {
+  char chunk[kReceiveChunkBytes];
+  long received = -1;
+  switch (ReceiveOrWake(socket, chunk, sizeof chunk, timeout_ms, wake, received)) {
     case SocketWait::Stopped:
       return ReadTurn::Woken;
     case SocketWait::TimedOut:
@@ -535,8 +535,6 @@ ReadTurn ReadAndDispatch(SocketHandle socket, std::string& buffer, const SocketW
     case SocketWait::Ready:
       break;
   }
-  char chunk[kReceiveChunkBytes];
-  const long received = ReceiveSome(socket, chunk, sizeof chunk);
   if (received <= 0) {
     return ReadTurn::Ended;
   }

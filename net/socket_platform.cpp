@@ -15,6 +15,12 @@ std::string FormatPeerAddress(const sockaddr_in& address) {
 
 bool SocketWake::Open() {
   woken_.store(false);
+#ifdef _WIN32
+  event_.Reset(WSACreateEvent());
+  if (!event_.valid()) {
+    return false;
+  }
+#endif
   socket_.Reset(OpenUdpSocket());
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -35,6 +41,9 @@ void SocketWake::Wake() {
   // that fails leaves the waiter asleep only if nothing is queued, which a
   // full receive buffer is not.
   woken_.store(true);
+#ifdef _WIN32
+  SetEvent(event_.get());
+#endif
   const char byte = 1;
   SendSome(socket_.get(), &byte, 1);
 }

@@ -10,6 +10,8 @@
 #ifdef _WIN32
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include "base/scoped_win.h"
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -121,10 +123,18 @@ class SocketWake {
   void Wake();
   bool woken() const { return woken_.load(); }
   SocketHandle handle() const { return socket_.get(); }
+#ifdef _WIN32
+  // Set by Wake as well: a receive waits for it beside its own completion
+  // (ReceiveOrWake).
+  HANDLE event() const { return event_.get(); }
+#endif
 
  private:
   std::atomic<bool> woken_{false};
   Socket socket_;
+#ifdef _WIN32
+  ScopedHandle event_;  // manual reset
+#endif
 };
 
 enum class SocketWait { Ready, Stopped, TimedOut };
@@ -134,6 +144,15 @@ enum class SocketWait { Ready, Stopped, TimedOut };
 // seen as well, and wins over a socket that is ready at the same time.
 SocketWait WaitForSocket(SocketHandle socket, SocketDirection direction, int timeout_ms,
                          const SocketWake& wake);
+
+// Waits for bytes on `socket` or for `wake` as WaitForSocket does, and
+// receives what has arrived into `data`. When Ready, `received` is the result
+// of one receive call (as ReceiveSome's). On Windows the wait is an
+// overlapped receive beside the wake's event: under Wine a select that
+// includes the wake socket took about 3.5 ms longer to return than a
+// blocked receive, which every commit waited for before its first character.
+SocketWait ReceiveOrWake(SocketHandle socket, char* data, std::size_t size, int timeout_ms,
+                         const SocketWake& wake, long& received);
 
 // Blocking (the default for a new socket) or not.
 bool SetSocketBlocking(SocketHandle socket, bool blocking);

@@ -51,6 +51,16 @@ long ReceiveSome(SocketHandle socket, char* data, std::size_t size) {
   return static_cast<long>(received);
 }
 
+SocketWait ReceiveOrWake(SocketHandle socket, char* data, std::size_t size, int timeout_ms,
+                         const SocketWake& wake, long& received) {
+  received = -1;
+  const SocketWait wait = WaitForSocket(socket, SocketDirection::Read, timeout_ms, wake);
+  if (wait == SocketWait::Ready) {
+    received = ReceiveSome(socket, data, size);
+  }
+  return wait;
+}
+
 SocketPoll PollSocket(SocketHandle socket, SocketDirection direction, SocketHandle wake, int timeout_ms) {
   // poll skips an entry whose descriptor is negative: no wake socket.
   pollfd entries[2] = {};

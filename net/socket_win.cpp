@@ -3,6 +3,7 @@
 // mstcpip.h needs the Winsock headers first.
 #include <mstcpip.h>
 
+#include <algorithm>
 #include <climits>
 #include <mutex>
 #include <string>
@@ -77,6 +78,49 @@ SocketPoll PollSocket(SocketHandle socket, SocketDirection direction, SocketHand
     return SocketPoll::Woken;
   }
   return SocketPoll::Ready;
+}
+
+SocketWait ReceiveOrWake(SocketHandle socket, char* data, std::size_t size, int timeout_ms,
+                         const SocketWake& wake, long& received) {
+  received = -1;
+  if (wake.woken()) {
+    return SocketWait::Stopped;
+  }
+  ScopedHandle done(WSACreateEvent());
+  if (!done.valid() || wake.event() == nullptr) {
+    const SocketWait wait = WaitForSocket(socket, SocketDirection::Read, timeout_ms, wake);
+    if (wait == SocketWait::Ready) {
+      received = ReceiveSome(socket, data, size);
+    }
+    return wait;
+  }
+  WSABUF buffer{static_cast<ULONG>(std::min<std::size_t>(size, INT_MAX)), data};
+  WSAOVERLAPPED overlapped{};
+  overlapped.hEvent = done.get();
+  DWORD bytes = 0;
+  DWORD flags = 0;
+  if (::WSARecv(socket, &buffer, 1, &bytes, &flags, &overlapped, nullptr) != 0 &&
+      WSAGetLastError() != WSA_IO_PENDING) {
+    return SocketWait::Ready;  // the failure is the caller's -1
+  }
+  const HANDLE handles[2] = {done.get(), wake.event()};
+  const DWORD waited =
+      WaitForMultipleObjects(2, handles, FALSE, timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms));
+  if (waited != WAIT_OBJECT_0) {
+    // The receive writes into `data` until it is over: cancelled, and then
+    // waited for like any other.
+    CancelIoEx(reinterpret_cast<HANDLE>(socket), &overlapped);
+  }
+  const bool completed = ::WSAGetOverlappedResult(socket, &overlapped, &bytes, TRUE, &flags) != FALSE;
+  if (wake.woken()) {
+    return SocketWait::Stopped;
+  }
+  if (completed) {
+    // Also when the bytes came in just as the time ran out: nothing is lost.
+    received = static_cast<long>(bytes);
+    return SocketWait::Ready;
+  }
+  return waited == WAIT_TIMEOUT ? SocketWait::TimedOut : SocketWait::Ready;
 }
 
 bool SetSocketBlocking(SocketHandle socket, bool blocking) {

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <string>
+#include <thread>
+
 #include "net/socket_platform.h"
 
 namespace lumora {
@@ -52,17 +56,29 @@ TEST(ClaimListenAddressTest, SetsTheOptionThatKeepsThePortOurs) {
   EXPECT_EQ(::listen(listener.get(), 4), 0);
 }
 
-TEST(SetKeepAliveTest, TurnsKeepAliveOnForAnAcceptedConnection) {
+// A connected pair on 127.0.0.1: `client` and the server's side, `accepted`.
+struct Connection {
+  Socket client;
+  Socket accepted;
+};
+
+void Connect(Connection& connection) {
   ASSERT_TRUE(EnsureWinsock());
   Socket listener(OpenTcpSocket());
   ASSERT_TRUE(listener.valid());
   ASSERT_TRUE(Bind(listener, 0));
   ASSERT_EQ(::listen(listener.get(), 1), 0);
-  Socket client(OpenTcpSocket());
-  ASSERT_TRUE(client.valid());
-  ASSERT_EQ(ConnectWithTimeout(client.get(), Loopback(LocalPort(listener)), 5000), 0);
-  Socket accepted(::accept(listener.get(), nullptr, nullptr));
-  ASSERT_TRUE(accepted.valid());
+  connection.client.Reset(OpenTcpSocket());
+  ASSERT_TRUE(connection.client.valid());
+  ASSERT_EQ(ConnectWithTimeout(connection.client.get(), Loopback(LocalPort(listener)), 5000), 0);
+  connection.accepted.Reset(::accept(listener.get(), nullptr, nullptr));
+  ASSERT_TRUE(connection.accepted.valid());
+}
+
+TEST(SetKeepAliveTest, TurnsKeepAliveOnForAnAcceptedConnection) {
+  Connection connection;
+  ASSERT_NO_FATAL_FAILURE(Connect(connection));
+  const Socket& accepted = connection.accepted;
 
   ASSERT_TRUE(SetKeepAlive(accepted.get()));
   // Zero first: Wine 8 fills in a single byte for SO_KEEPALIVE.
@@ -70,6 +86,75 @@ TEST(SetKeepAliveTest, TurnsKeepAliveOnForAnAcceptedConnection) {
   SockLen size = sizeof on;
   ASSERT_EQ(::getsockopt(accepted.get(), SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<char*>(&on), &size), 0);
   EXPECT_NE(on, 0);
+}
+
+// What the peer or another thread does, before the receive starts or 100 ms
+// into its wait.
+enum class Event { None, Send, Close, Wake };
+
+TEST(ReceiveOrWakeTest, EndsForBytesThePeerClosingTheWakeOrTheTime) {
+  struct Case {
+    const char* name;
+    Event before;
+    Event during;
+    int timeout_ms;
+    SocketWait wait;
+    long received;  // when Ready
+  };
+  // The waits that must not end by time have 20 s and must end within 10: a
+  // wake or bytes that are missed show as a failure, not as a hung test.
+  const Case cases[] = {
+      {"bytes waiting", Event::Send, Event::None, 20000, SocketWait::Ready, 5},
+      {"bytes arriving", Event::None, Event::Send, 20000, SocketWait::Ready, 5},
+      {"peer closed", Event::Close, Event::None, 20000, SocketWait::Ready, 0},
+      {"peer closing", Event::None, Event::Close, 20000, SocketWait::Ready, 0},
+      {"woken before, bytes waiting", Event::Wake, Event::Send, 20000, SocketWait::Stopped, -1},
+      {"woken while waiting", Event::None, Event::Wake, 20000, SocketWait::Stopped, -1},
+      {"nothing comes", Event::None, Event::None, 150, SocketWait::TimedOut, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Connection connection;
+    ASSERT_NO_FATAL_FAILURE(Connect(connection));
+    SocketWake wake;
+    ASSERT_TRUE(wake.Open());
+    const auto act = [&](Event event) {
+      switch (event) {
+        case Event::None:
+          break;
+        case Event::Send:
+          SendSome(connection.client.get(), "hello", 5);
+          break;
+        case Event::Close:
+          connection.client.Reset();
+          break;
+        case Event::Wake:
+          wake.Wake();
+          break;
+      }
+    };
+    act(c.before);
+    std::thread peer([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      act(c.during);
+    });
+    char data[64] = {};
+    long received = -1;
+    const auto start = std::chrono::steady_clock::now();
+    const SocketWait wait =
+        ReceiveOrWake(connection.accepted.get(), data, sizeof data, c.timeout_ms, wake, received);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    peer.join();
+    EXPECT_EQ(wait, c.wait);
+    if (c.wait != SocketWait::TimedOut) {
+      EXPECT_LT(waited, std::chrono::seconds(10));
+    }
+    if (wait == SocketWait::Ready) {
+      EXPECT_EQ(received, c.received);
+      EXPECT_EQ(std::string(data, static_cast<std::size_t>(received > 0 ? received : 0)),
+                received > 0 ? "hello" : "");
+    }
+  }
 }
 
 }  // namespace
