@@ -4,8 +4,8 @@
 #include <string>
 
 #include "app/log.h"
-#include "base/scoped_win.h"
 #include "app/win32_app_win.h"
+#include "base/scoped_win.h"
 
 namespace {
 

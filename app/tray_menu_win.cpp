@@ -36,11 +36,22 @@ std::wstring TrayTipText(int listen_port, bool server_running, std::wstring_view
   return CutDisplayText(tip, kTrayTipMaxUnits);
 }
 
-ScopedMenu BuildTrayMenu(const AppConfig& config) {
+ScopedMenu BuildTrayMenu(const AppConfig& config, const std::vector<OutputReport>& recent) {
   const auto checked = [](bool on) { return MF_STRING | (on ? MF_CHECKED : MF_UNCHECKED); };
 
   ScopedMenu owned(CreatePopupMenu());
   const HMENU menu = owned.get();
+  // First: after a notice about held text, this is what the user came for.
+  ScopedMenu texts(CreatePopupMenu());
+  for (std::size_t i = 0; i < recent.size() && i < kRecentTextCount; ++i) {
+    AppendMenuW(texts.get(), MF_STRING, IDM_RECENT_BASE + static_cast<UINT>(i),
+                RecentTextLabel(recent[i]).c_str());
+  }
+  if (recent.empty()) {
+    AppendMenuW(texts.get(), MF_STRING | MF_GRAYED, 0, L"（还没有）");
+  }
+  AppendSubmenu(menu, std::move(texts), L"最近的文字");
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING, IDM_SETTINGS, L"设置...");
   AppendMenuW(menu, MF_STRING, IDM_SHOW_INFO, L"显示 IP 和端口...");
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
@@ -71,6 +82,45 @@ ScopedMenu BuildTrayMenu(const AppConfig& config) {
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING, IDM_EXIT, L"退出");
   return owned;
+}
+
+std::wstring RecentTextLabel(const OutputReport& report) {
+  constexpr std::size_t kLabelUnits = 30;
+  // Line breaks and other control characters go: an item is one line.
+  std::wstring shown = PhoneDisplayText(Utf8ToWide(report.text), kLabelUnits);
+  std::wstring label = report.held ? L"（未输入）" : L"";
+  for (wchar_t unit : shown) {
+    label += unit;
+    if (unit == L'&') {
+      label += L'&';  // a single one would mark a shortcut key
+    }
+  }
+  return label;
+}
+
+Notice HeldTextNotice(const OutputReport& report) {
+  std::wstring why;
+  switch (report.reason) {
+    case HoldReason::OwnWindow:
+      why = L"当时在最前面的是本程序自己的窗口。";
+      break;
+    case HoldReason::Elevated:
+      why = L"当时在最前面的程序以管理员身份运行，Windows 不允许向它输入。";
+      break;
+    case HoldReason::OtherDesktop:
+      why = L"屏幕已锁定，或正在显示安全提示。";
+      break;
+    case HoldReason::ModifiersHeld:
+      why = L"Ctrl、Alt、Shift 或 Windows 键一直按着。";
+      break;
+    case HoldReason::InputRefused:
+      why = L"Windows 没有接受输入。";
+      break;
+  }
+  Notice notice;
+  notice.title = report.partly_typed ? L"文字只输入了一部分" : L"文字没有输入";
+  notice.text = why + L"整段文字已保留：在托盘菜单「最近的文字」中选择它即可复制。";
+  return notice;
 }
 
 std::wstring ConnectionInfoText(int listen_port, const std::vector<std::string>& addresses) {

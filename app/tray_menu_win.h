@@ -9,6 +9,7 @@
 
 #include "base/scoped_win.h"
 #include "config/app_config.h"
+#include "output/text_injector.h"
 
 namespace lumora {
 
@@ -22,6 +23,11 @@ inline constexpr UINT IDM_CLIPBOARD_PASTE = 1011;
 inline constexpr UINT IDM_AUTO_START = 1012;
 inline constexpr UINT IDM_THEME_BASE = 1100;
 inline constexpr UINT IDM_POSITION_BASE = 1200;
+// The recent texts, newest first: IDM_RECENT_BASE + index.
+inline constexpr UINT IDM_RECENT_BASE = 1300;
+
+// How many commits the tray keeps for "最近的文字".
+inline constexpr std::size_t kRecentTextCount = 10;
 
 inline constexpr UINT kTrayIconId = 1;
 
@@ -34,8 +40,21 @@ inline constexpr std::size_t kTrayTipMaxUnits = 127;
 // kTrayTipMaxUnits and the lines above it are never lost.
 std::wstring TrayTipText(int listen_port, bool server_running, std::wstring_view phone);
 
-// The popup menu for the current settings, with its submenus.
-ScopedMenu BuildTrayMenu(const AppConfig& config);
+// The popup menu for the current settings and the recent texts (newest
+// first), with its submenus.
+ScopedMenu BuildTrayMenu(const AppConfig& config, const std::vector<OutputReport>& recent = {});
+
+// A recent text as its menu item shows it: one line, at most 30 units, "&"
+// shown as itself, marked when it was not typed.
+std::wstring RecentTextLabel(const OutputReport& report);
+
+// The notification for a text that was held: a title and plain words with
+// the reason and where the text is kept.
+struct Notice {
+  std::wstring title;
+  std::wstring text;
+};
+Notice HeldTextNotice(const OutputReport& report);
 
 // The text of the connection information box.
 std::wstring ConnectionInfoText(int listen_port, const std::vector<std::string>& addresses);

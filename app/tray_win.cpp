@@ -125,6 +125,48 @@ void Win32App::ShowTrayNotice(const std::wstring& title, const std::wstring& tex
   }
 }
 
+void Win32App::OnOutputReport(OutputReport report) {
+  if (report.held) {
+    const char* reason = "";
+    switch (report.reason) {
+      case HoldReason::OwnWindow:
+        reason = "own window in front";
+        break;
+      case HoldReason::Elevated:
+        reason = "elevated program in front";
+        break;
+      case HoldReason::OtherDesktop:
+        reason = "other desktop";
+        break;
+      case HoldReason::ModifiersHeld:
+        reason = "modifier keys held";
+        break;
+      case HoldReason::InputRefused:
+        reason = "input refused";
+        break;
+    }
+    // The reason only: the text itself never reaches the log.
+    Log(LogLevel::Warn, "APP", std::string("output: commit held, ") + reason);
+    const Notice notice = HeldTextNotice(report);
+    ShowTrayNotice(notice.title, notice.text);
+  }
+  recent_texts_.insert(recent_texts_.begin(), std::move(report));
+  if (recent_texts_.size() > kRecentTextCount) {
+    recent_texts_.resize(kRecentTextCount);
+  }
+}
+
+void Win32App::CopyRecentText(std::size_t index) {
+  if (index >= recent_texts_.size()) {
+    return;
+  }
+  if (MakePlatformDesktop()->SetClipboardText(ToUtf16(recent_texts_[index].text))) {
+    ShowTrayNotice(L"文字已复制", L"按 Ctrl+V 把它粘贴到需要的地方。");
+  } else {
+    ShowTrayNotice(L"文字没有复制", L"剪贴板正被其他程序占用，请稍后再试。");
+  }
+}
+
 void Win32App::ShowConnectionInfo() {
   const std::wstring text = ConnectionInfoText(config_.listen_port, GetLocalIPv4Addresses());
   MessageBoxW(window(), text.c_str(), (std::wstring(kProductName) + L" - IP 和端口").c_str(),
@@ -135,7 +177,7 @@ void Win32App::ShowTrayMenu(int x, int y) {
   UINT command = 0;
   {
     // Gone before the command runs: a command may open a dialog.
-    const ScopedMenu menu = BuildTrayMenu(config_);
+    const ScopedMenu menu = BuildTrayMenu(config_, recent_texts_);
     // Without this the menu would not close when the user clicks elsewhere.
     SetForegroundWindow(window());
     command = static_cast<UINT>(TrackPopupMenu(menu.get(), TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, x,
@@ -145,6 +187,10 @@ void Win32App::ShowTrayMenu(int x, int y) {
 }
 
 void Win32App::ExecuteTrayCommand(UINT command) {
+  if (command >= IDM_RECENT_BASE && command < IDM_RECENT_BASE + kRecentTextCount) {
+    CopyRecentText(command - IDM_RECENT_BASE);
+    return;
+  }
   if (command >= IDM_THEME_BASE && command < IDM_THEME_BASE + 100) {
     config_.overlay_theme_color = static_cast<OverlayThemeColor>(command - IDM_THEME_BASE);
     SaveAppConfig(config_);
@@ -202,7 +248,8 @@ void Win32App::RunSettingsFlow() {
   // phones, only those forgotten in the dialog go.
   std::vector<KnownPhone> phones = config_.known_phones;
   for (const KnownPhone& phone : listed) {
-    if (std::find(chosen.known_phones.begin(), chosen.known_phones.end(), phone) == chosen.known_phones.end()) {
+    if (std::find(chosen.known_phones.begin(), chosen.known_phones.end(), phone) ==
+        chosen.known_phones.end()) {
       phones.erase(std::remove(phones.begin(), phones.end(), phone), phones.end());
     }
   }

@@ -16,7 +16,10 @@
 
 namespace lumora {
 
-Win32App::Win32App(HINSTANCE instance) : instance_(instance), text_injector_(MakePlatformDesktop()) {}
+Win32App::Win32App(HINSTANCE instance)
+    : instance_(instance), text_injector_(MakePlatformDesktop(), [this](OutputReport report) {
+        PostUiTask([this, report = std::move(report)]() mutable { OnOutputReport(std::move(report)); });
+      }) {}
 
 Win32App::~Win32App() {
   // The server first: from here on no other thread posts tasks.

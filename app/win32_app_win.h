@@ -57,6 +57,12 @@ class Win32App : public WindowOwner<Win32App> {
   // without a mouse.
   void ExecuteTrayCommand(UINT command);
 
+  // What became of a committed text: a held one is announced and both kinds
+  // are kept for the tray's recent texts. UI thread.
+  void OnOutputReport(OutputReport report);
+  // The recent commits, newest first, at most kRecentTextCount.
+  const std::vector<OutputReport>& recent_texts() const { return recent_texts_; }
+
   // The phone the tray shows: empty when none is connected; otherwise its
   // client name and address, e.g. "Pixel 8 (192.168.1.23)".
   void SetTrayPhone(std::wstring phone);
@@ -81,6 +87,9 @@ class Win32App : public WindowOwner<Win32App> {
   HICON TrayIcon();
   void ShowTrayMenu(int x, int y);
   void ShowConnectionInfo();
+  // Puts recent text `index` on the clipboard, kept out of its history like
+  // pasted text.
+  void CopyRecentText(std::size_t index);
   void RunSettingsFlow();
   // Serves the configured port, replacing the server unless it already runs
   // there.
@@ -101,6 +110,9 @@ class Win32App : public WindowOwner<Win32App> {
   // The host window for PostUiTask, which runs on any thread, until the
   // window is destroyed.
   std::atomic<HWND> task_window_{nullptr};
+  // Before the text injector: its worker posts reports until it is joined.
+  std::mutex task_mutex_;  // guards tasks_
+  std::vector<std::function<void()>> tasks_;
   NOTIFYICONDATAW tray_icon_data_{};
   bool tray_installed_ = false;
   // Shared icons (LR_SHARED) of the module: the system frees them with it.
@@ -114,14 +126,14 @@ class Win32App : public WindowOwner<Win32App> {
   // The question about the phone that waits (id 0 in `prompted_`: none).
   std::unique_ptr<PhonePrompt> prompt_;
   PhoneHello prompted_;
-  PhoneHello active_phone_;       // the last phone that became active
+  PhoneHello active_phone_;         // the last phone that became active
   std::uint64_t just_allowed_ = 0;  // announced already when it becomes active
   std::unique_ptr<LiveTextOverlay> overlay_;
   TextInjector text_injector_;
   std::unique_ptr<ParlinoServer> server_;
   std::unique_ptr<Coordinator> coordinator_;
-  std::mutex task_mutex_;  // guards tasks_
-  std::vector<std::function<void()>> tasks_;
+  // Memory only, never written anywhere: dictated text may be private.
+  std::vector<OutputReport> recent_texts_;
 };
 
 }  // namespace lumora

@@ -1,5 +1,6 @@
 #include "output/text_injector.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <utility>
 #include <vector>
@@ -107,10 +108,11 @@ void TextInjector::ProcessItem(const OutputItem& item) {
     return;
   }
   std::optional<HoldReason> held;
+  bool typed_any = false;
   if (item.use_clipboard_paste) {
-    held = PasteText(text, item.press_enter);
+    held = PasteText(text, item.press_enter, typed_any);
   } else {
-    held = TypeText(text);
+    held = TypeText(text, typed_any);
     // Only after the whole text went in: an Enter after part of it would send
     // a message cut short.
     if (!held && item.press_enter) {
@@ -122,6 +124,7 @@ void TextInjector::ProcessItem(const OutputItem& item) {
     report.text = item.text;
     report.held = held.has_value();
     report.reason = held.value_or(HoldReason{});
+    report.partly_typed = held.has_value() && typed_any;
     reporter_(std::move(report));
   }
 }
@@ -157,15 +160,15 @@ std::optional<HoldReason> TextInjector::CheckBeforeOutput() {
   return waited == 0 ? std::nullopt : blocked();
 }
 
-bool TextInjector::InjectAll(const std::vector<KeyEvent>& events) {
-  const std::size_t taken = desktop_->InjectKeyEvents(events);
-  if (taken >= events.size()) {
-    return true;
+std::size_t TextInjector::InjectAll(const std::vector<KeyEvent>& events) {
+  const std::size_t taken = std::min(desktop_->InjectKeyEvents(events), events.size());
+  if (taken == events.size()) {
+    return taken;
   }
   // The system inserts events in order and stops at the first it cannot
   // take: what follows it never arrived, and only that is sent again.
   const std::vector<KeyEvent> rest(events.begin() + static_cast<std::ptrdiff_t>(taken), events.end());
-  return desktop_->InjectKeyEvents(rest) >= rest.size();
+  return taken + std::min(desktop_->InjectKeyEvents(rest), rest.size());
 }
 
 namespace {
@@ -175,7 +178,7 @@ bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 }  // namespace
 
-std::optional<HoldReason> TextInjector::TypeText(const std::u16string& text) {
+std::optional<HoldReason> TextInjector::TypeText(const std::u16string& text, bool& typed_any) {
   // Every unit as it is, surrogates and control characters included, in
   // chunks whose counts are checked. A chunk never ends between the two
   // halves of a surrogate pair, nor between a key's down and up events, so a
@@ -184,11 +187,13 @@ std::optional<HoldReason> TextInjector::TypeText(const std::u16string& text) {
   // may switch windows or press a modifier.
   std::vector<KeyEvent> chunk;
   chunk.reserve(kInjectChunkEvents);
-  const auto flush = [this, &chunk]() -> std::optional<HoldReason> {
+  const auto flush = [this, &chunk, &typed_any]() -> std::optional<HoldReason> {
     if (std::optional<HoldReason> reason = CheckBeforeOutput()) {
       return reason;
     }
-    if (!InjectAll(chunk)) {
+    const std::size_t taken = InjectAll(chunk);
+    typed_any = typed_any || taken > 0;
+    if (taken < chunk.size()) {
       return HoldReason::InputRefused;
     }
     chunk.clear();
@@ -213,7 +218,8 @@ std::optional<HoldReason> TextInjector::TypeText(const std::u16string& text) {
   return chunk.empty() ? std::nullopt : flush();
 }
 
-std::optional<HoldReason> TextInjector::PasteText(const std::u16string& text, bool press_enter) {
+std::optional<HoldReason> TextInjector::PasteText(const std::u16string& text, bool press_enter,
+                                                  bool& typed_any) {
   // Checked before the clipboard is touched: text that is held anyway must
   // not replace what the user keeps there.
   if (std::optional<HoldReason> reason = CheckBeforeOutput()) {
@@ -230,7 +236,7 @@ std::optional<HoldReason> TextInjector::PasteText(const std::u16string& text, bo
     on_clipboard = desktop_->SetClipboardText(text);
   }
   if (!on_clipboard) {
-    std::optional<HoldReason> held = TypeText(text);
+    std::optional<HoldReason> held = TypeText(text, typed_any);
     if (!held && press_enter) {
       PressEnterAfterText();
     }
@@ -258,7 +264,7 @@ std::optional<HoldReason> TextInjector::SendCtrlV(unsigned hold_ms) {
     return reason;
   }
   const auto key_event = [this](std::uint16_t virtual_key, std::uint32_t flags) {
-    return InjectAll({{desktop_->ScanCodeFor(virtual_key), flags}});
+    return InjectAll({{desktop_->ScanCodeFor(virtual_key), flags}}) == 1;
   };
   if (!key_event(kVirtualKeyControl, kKeyEventScanCode)) {
     return HoldReason::InputRefused;
@@ -290,7 +296,7 @@ void TextInjector::PressEnterAfterText() {
 
 void TextInjector::PressKey(std::uint16_t virtual_key, unsigned hold_ms) {
   // A key that never went down is not released either.
-  if (!InjectAll({{desktop_->ScanCodeFor(virtual_key), kKeyEventScanCode}})) {
+  if (InjectAll({{desktop_->ScanCodeFor(virtual_key), kKeyEventScanCode}}) == 0) {
     return;
   }
   if (hold_ms != 0) {

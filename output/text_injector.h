@@ -68,6 +68,8 @@ struct OutputReport {
   std::string text;  // the whole commit, UTF-8
   bool held = false;
   HoldReason reason{};  // meaningful when held
+  // Held after part of the text was typed: the window has the beginning.
+  bool partly_typed = false;
 };
 
 // Receives a report for every committed text, on the output worker thread:
@@ -102,8 +104,9 @@ class TextInjector final : public OutputQueue {
   // The steps below run on the worker thread only.
   // Each returns why the text was held, or nothing once it all went in.
   void ProcessItem(const OutputItem& item);
-  std::optional<HoldReason> TypeText(const std::u16string& text);
-  std::optional<HoldReason> PasteText(const std::u16string& text, bool press_enter);
+  // `typed_any` is set once some of the text went in.
+  std::optional<HoldReason> TypeText(const std::u16string& text, bool& typed_any);
+  std::optional<HoldReason> PasteText(const std::u16string& text, bool press_enter, bool& typed_any);
   std::optional<HoldReason> SendCtrlV(unsigned hold_ms);
   void PressKey(std::uint16_t virtual_key, unsigned hold_ms);
   void PressEnterAfterText();
@@ -111,8 +114,8 @@ class TextInjector final : public OutputQueue {
   // Why nothing may go out now, after waiting out held modifiers.
   std::optional<HoldReason> CheckBeforeOutput();
   // Injects the events; a short count is retried once for the remainder.
-  // True when every event went in.
-  bool InjectAll(const std::vector<KeyEvent>& events);
+  // Returns how many went in, all of them unless refused twice.
+  std::size_t InjectAll(const std::vector<KeyEvent>& events);
 
   std::unique_ptr<Desktop> desktop_;
   OutputReporter reporter_;

@@ -106,12 +106,14 @@ TEST(TrayMenuTest, ItemsOrderChecksAndSubmenus) {
   const ScopedMenu owned = BuildTrayMenu(config);
   const HMENU menu = owned.get();
   const std::vector<Item> items = ReadMenu(menu);
-  ASSERT_EQ(items.size(), 12u);
+  ASSERT_EQ(items.size(), 14u);
   const struct {
     const wchar_t* text;
     UINT id;
     bool checked;
   } want[] = {
+      {L"最近的文字", 0, false},
+      {L"", 0, false},
       {L"设置...", IDM_SETTINGS, false},
       {L"显示 IP 和端口...", IDM_SHOW_INFO, false},
       {L"", 0, false},
@@ -134,10 +136,17 @@ TEST(TrayMenuTest, ItemsOrderChecksAndSubmenus) {
     }
     EXPECT_EQ(items[i].checked, want[i].checked);
   }
-  EXPECT_TRUE(items[6].submenu);
-  EXPECT_TRUE(items[7].submenu);
+  EXPECT_TRUE(items[0].submenu);
+  EXPECT_TRUE(items[8].submenu);
+  EXPECT_TRUE(items[9].submenu);
 
-  const std::vector<Item> themes = ReadMenu(GetSubMenu(menu, 6));
+  // No text yet: one item that cannot be chosen.
+  const HMENU no_texts = GetSubMenu(menu, 0);
+  ASSERT_EQ(GetMenuItemCount(no_texts), 1);
+  EXPECT_EQ(ReadMenu(no_texts)[0].text, L"（还没有）");
+  EXPECT_NE(GetMenuState(no_texts, 0, MF_BYPOSITION) & MF_GRAYED, 0u);
+
+  const std::vector<Item> themes = ReadMenu(GetSubMenu(menu, 8));
   const std::vector<std::wstring> theme_names = {L"白", L"粉", L"绿", L"黄", L"蓝", L"紫"};
   ASSERT_EQ(themes.size(), theme_names.size());
   for (std::size_t i = 0; i < themes.size(); ++i) {
@@ -145,13 +154,66 @@ TEST(TrayMenuTest, ItemsOrderChecksAndSubmenus) {
     EXPECT_EQ(themes[i].id, IDM_THEME_BASE + i);
     EXPECT_EQ(themes[i].checked, i == 4);
   }
-  const std::vector<Item> positions = ReadMenu(GetSubMenu(menu, 7));
+  const std::vector<Item> positions = ReadMenu(GetSubMenu(menu, 9));
   const std::vector<std::wstring> position_names = {L"居中", L"左上", L"右上", L"左下", L"右下"};
   ASSERT_EQ(positions.size(), position_names.size());
   for (std::size_t i = 0; i < positions.size(); ++i) {
     EXPECT_EQ(positions[i].text, position_names[i]);
     EXPECT_EQ(positions[i].id, IDM_POSITION_BASE + i);
     EXPECT_EQ(positions[i].checked, i == 4);
+  }
+}
+
+OutputReport Report(std::string text, bool held = false, bool partly_typed = false) {
+  OutputReport report;
+  report.text = std::move(text);
+  report.held = held;
+  report.reason = HoldReason::OwnWindow;
+  report.partly_typed = partly_typed;
+  return report;
+}
+
+TEST(TrayMenuTest, RecentTextsNewestFirstOneLineEachHeldOnesMarked) {
+  std::vector<OutputReport> recent = {
+      Report("鱼 & 熊掌\r\n二者不可得兼", true),
+      Report("typed"),
+      Report(std::string(20, 'x') + "一二三四五六七八九十" + "\xF0\x9F\x98\x80"),
+  };
+  const ScopedMenu menu = BuildTrayMenu(AppConfig{}, recent);
+  const std::vector<Item> texts = ReadMenu(GetSubMenu(menu.get(), 0));
+  ASSERT_EQ(texts.size(), 3u);
+  // A lone "&" would underline the next character; the cut never splits the
+  // emoji.
+  EXPECT_EQ(texts[0].text, L"（未输入）鱼 && 熊掌 二者不可得兼");
+  EXPECT_EQ(texts[1].text, L"typed");
+  EXPECT_EQ(texts[2].text, std::wstring(20, L'x') + L"一二三四五六七八九\x2026");
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    EXPECT_EQ(texts[i].id, IDM_RECENT_BASE + i);
+  }
+}
+
+TEST(TrayMenuTest, HeldTextNoticeSaysWhyAndWhere) {
+  const struct {
+    HoldReason reason;
+    bool partly_typed;
+    const wchar_t* title;
+    const wchar_t* why;
+  } cases[] = {
+      {HoldReason::OwnWindow, false, L"文字没有输入", L"本程序自己的窗口"},
+      {HoldReason::Elevated, false, L"文字没有输入", L"以管理员身份运行"},
+      {HoldReason::OtherDesktop, false, L"文字没有输入", L"屏幕已锁定"},
+      {HoldReason::ModifiersHeld, false, L"文字没有输入", L"Ctrl、Alt、Shift 或 Windows 键"},
+      {HoldReason::InputRefused, true, L"文字只输入了一部分", L"Windows 没有接受输入"},
+  };
+  for (const auto& c : cases) {
+    OutputReport report = Report("secret", true, c.partly_typed);
+    report.reason = c.reason;
+    const Notice notice = HeldTextNotice(report);
+    SCOPED_TRACE(notice.text);
+    EXPECT_EQ(notice.title, c.title);
+    EXPECT_NE(notice.text.find(c.why), std::wstring::npos);
+    EXPECT_NE(notice.text.find(L"「最近的文字」"), std::wstring::npos);
+    EXPECT_EQ(notice.text.find(L"secret"), std::wstring::npos);
   }
 }
 
@@ -164,8 +226,8 @@ TEST(TrayMenuTest, SubmenusGoWithTheMenu) {
     const ScopedMenu built = std::move(moved_from);
     EXPECT_EQ(moved_from.get(), nullptr);
     menu = built.get();
-    themes = GetSubMenu(menu, 6);
-    positions = GetSubMenu(menu, 7);
+    themes = GetSubMenu(menu, 8);
+    positions = GetSubMenu(menu, 9);
     ASSERT_TRUE(IsMenu(menu));
     ASSERT_TRUE(IsMenu(themes));
     ASSERT_TRUE(IsMenu(positions));
@@ -398,6 +460,48 @@ TEST_F(TrayHostTest, AutoStartToggleWritesAndDeletesTheRunValue) {
   app_->ExecuteTrayCommand(IDM_AUTO_START);
   EXPECT_FALSE(app_->config().auto_start);
   EXPECT_FALSE(RunValueExists());
+}
+
+std::wstring ClipboardText() {
+  std::wstring text;
+  if (OpenClipboard(nullptr)) {
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+      text = static_cast<const wchar_t*>(GlobalLock(data));
+      GlobalUnlock(data);
+    }
+    CloseClipboard();
+  }
+  return text;
+}
+
+TEST_F(TrayHostTest, HeldTextIsAnnouncedKeptInMemoryAndCopiedWhenChosen) {
+  const HWND icon = ShellIcon();
+  ASSERT_NE(icon, nullptr);
+  app_->OnOutputReport(Report("口令 1234", true));
+  std::optional<testing::ShellTooltip> balloon;
+  EXPECT_TRUE(testing::PumpShellUntil([&] { return (balloon = testing::ShellBalloonOf(icon)).has_value(); },
+                                      std::chrono::milliseconds(10000)));
+  if (balloon) {
+    EXPECT_EQ(balloon->text, HeldTextNotice(Report("", true)).text);
+  }
+  // The reason is logged, never the text.
+  std::ifstream in(LogDirectory() / kLogFileName, std::ios::binary);
+  const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(log.find("output: commit held, own window in front"), std::string::npos) << log;
+  EXPECT_EQ(log.find("1234"), std::string::npos);
+
+  // Typed ones are kept too, the newest first, ten at most.
+  for (int i = 1; i <= 10; ++i) {
+    app_->OnOutputReport(Report("typed " + std::to_string(i)));
+  }
+  ASSERT_EQ(app_->recent_texts().size(), kRecentTextCount);
+  EXPECT_EQ(app_->recent_texts().front().text, "typed 10");
+  EXPECT_EQ(app_->recent_texts().back().text, "typed 1");
+
+  app_->ExecuteTrayCommand(IDM_RECENT_BASE + 9);
+  EXPECT_EQ(ClipboardText(), L"typed 1");
+  app_->ExecuteTrayCommand(IDM_RECENT_BASE + kRecentTextCount);  // past the list: nothing
+  EXPECT_EQ(ClipboardText(), L"typed 1");
 }
 
 TEST_F(TrayHostTest, ExitEndsTheLoopWithZero) {

@@ -161,7 +161,7 @@ std::string Describe(const OutputReport& report) {
       reason = "input refused";
       break;
   }
-  return std::string("held, ") + reason + ": " + report.text;
+  return std::string("held, ") + reason + (report.partly_typed ? ", partly typed" : "") + ": " + report.text;
 }
 
 struct Outcome {
@@ -270,7 +270,7 @@ TEST(TextInjectorTest, LooksBeforeTypingAndHoldsWhatCannotGoOut) {
        },
        typed_hi,
        {hi, "inject u0068^ u0069v u0069^"},
-       {"held, input refused: hi"}},
+       {"held, input refused, partly typed: hi"}},
       {"paste: Ctrl refused twice, nothing more sent",
        [](DesktopScript& s) {
          s.accepted = {0, 0};
@@ -363,7 +363,7 @@ TEST(TextInjectorTest, LongTextGoesOutInCheckedChunks) {
       },
       [&text](TextInjector& t) { t.EnqueueText(text, true, false); });
   EXPECT_EQ(refused.steps.size(), 3u);
-  EXPECT_EQ(refused.reports, (std::vector<std::string>{"held, input refused: " + text}));
+  EXPECT_EQ(refused.reports, (std::vector<std::string>{"held, input refused, partly typed: " + text}));
 }
 
 TEST(TextInjectorTest, PastedTextIsWhatWasSaid) {
