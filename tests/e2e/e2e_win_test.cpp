@@ -17,6 +17,7 @@
 #include "config/app_config.h"
 #include "net/socket_platform.h"
 #include "tests/e2e/program_run_win.h"
+#include "tests/e2e/sim_phone_win.h"
 #include "tests/support/free_port.h"
 #include "tests/support/probe_window_win.h"
 #include "tools/phone_sim/session.h"
@@ -26,44 +27,13 @@ namespace lumora {
 namespace {
 
 using std::chrono::milliseconds;
+using testing::ControlText;
+using testing::Phone;
+using testing::PressButton;
 using testing::ProbeWindow;
 using testing::ProgramRun;
 using testing::ReadLogMessages;
-
-struct SimResult {
-  int status = -1;
-  std::string transcript;
-};
-
-// Runs the phone simulator on a thread of its own, so that this thread can
-// keep the probe window's messages flowing.
-class Phone {
- public:
-  Phone(std::vector<std::string> args, std::string script = "")
-      : thread_([this, args = std::move(args), script = std::move(script)] {
-          std::istringstream in(script);
-          std::ostringstream out;
-          std::ostringstream err;
-          result_.status = RunPhoneSim(args, in, out, err);
-          result_.transcript = out.str() + err.str();
-          done_ = true;
-        }) {}
-  ~Phone() {
-    if (thread_.joinable()) {
-      thread_.join();
-    }
-  }
-  bool done() const { return done_; }
-  const SimResult& Wait() {
-    thread_.join();
-    return result_;
-  }
-
- private:
-  SimResult result_;
-  std::atomic<bool> done_{false};
-  std::thread thread_;
-};
+using testing::SimResult;
 
 class EndToEndTest : public ::testing::Test {
  protected:
@@ -142,6 +112,77 @@ TEST_F(EndToEndTest, DictationIsTypedOnceThenEnter) {
   // Typed once: nothing more arrived up to the end of the program.
   EXPECT_EQ(probe_.TypedUnits(), want.size());
   EXPECT_EQ(probe_.KeyPresses().size(), 2u);
+}
+
+// A key pressed and held as the user's keyboard would: it changes the
+// physical key state that the program reads before it types.
+void InjectControl(bool down) {
+  INPUT input{};
+  input.type = INPUT_KEYBOARD;
+  input.ki.wVk = VK_CONTROL;
+  input.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
+  SendInput(1, &input, sizeof input);
+}
+
+TEST_F(EndToEndTest, HeldCtrlDelaysTheTextUntilItIsReleased) {
+  config_.press_enter_on_commit = false;
+  // Wine takes the key state back from the X server, where Ctrl is up,
+  // whenever X moves the keyboard focus, which on this bench follows the
+  // pointer: the pointer stays on the probe, away from the overlay, and one
+  // press and release lets the first resync happen before the test.
+  RECT probe{};
+  GetWindowRect(probe_.window(), &probe);
+  SetCursorPos(probe.left + 20, probe.top + 20);
+  InjectControl(true);
+  InjectControl(false);
+  PumpUntil([] { return false; }, milliseconds(200));
+  StartProgram();
+  Phone phone({"127.0.0.1", port_, "--script", "-"},
+              "text 等一下\nsleep 1000\ncommit\nexpect ack of=commit\nsleep 700\nbye\n");
+  ASSERT_TRUE(PumpUntil([&] { return OverlayVisible(); }));
+  InjectControl(true);
+  // Acknowledged, then well within the 2 s that the program waits.
+  PumpUntil([&] { return phone.done(); });
+  const bool typed_while_held = !probe_.Text().empty();
+  const bool still_held = (GetAsyncKeyState(VK_CONTROL) & 0x8000) != 0;
+  InjectControl(false);
+  EXPECT_EQ(phone.Wait().status, kSimPassed);
+  EXPECT_TRUE(still_held) << "the test's Ctrl did not stay down";
+  EXPECT_FALSE(typed_while_held) << "typed while Ctrl was down";
+  EXPECT_TRUE(PumpUntil([&] { return probe_.Text() == L"等一下"; })) << probe_.Text().size();
+  CloseProgram();
+  const auto log = ReadLogMessages();
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const std::string& m) { return m.find("commit held") != std::string::npos; }),
+            0);
+}
+
+TEST_F(EndToEndTest, LongCommitArrivesWholeAndInOrder) {
+  config_.press_enter_on_commit = false;
+  StartProgram();
+  // 2,700 characters: Chinese, ASCII and emoji (each two UTF-16 units), so
+  // that the output goes out in many calls and a surrogate pair could be cut.
+  std::string utf8;
+  std::wstring want;
+  for (int i = 0; i < 300; ++i) {
+    const std::string n = std::to_string(i % 10);
+    utf8 += "说话" + n + "\xF0\x9F\x98\x80" + "abcde";
+    want += L"说话" + std::wstring(n.begin(), n.end()) + L"\U0001F600" + L"abcde";
+  }
+  ASSERT_EQ(want.size(), 300u * 10u);  // 2,700 characters, 3,000 UTF-16 units
+  Phone phone({"127.0.0.1", port_, "--script", "-"},
+              "text " + utf8 + "\ncommit\nexpect ack of=commit\nbye\n");
+  PumpUntil([&] { return phone.done(); });
+  EXPECT_EQ(phone.Wait().status, kSimPassed);
+  EXPECT_TRUE(PumpUntil([&] { return probe_.Text().size() >= want.size(); }, milliseconds(60000)));
+  PumpUntil([] { return false; }, milliseconds(300));
+  const std::wstring got = probe_.Text();
+  EXPECT_EQ(got.size(), want.size());
+  EXPECT_TRUE(got == want) << "first difference at unit "
+                           << std::distance(
+                                  got.begin(),
+                                  std::mismatch(got.begin(), got.end(), want.begin(), want.end()).first);
+  CloseProgram();
 }
 
 TEST_F(EndToEndTest, KeysClearAndEmptyCommit) {
@@ -277,19 +318,6 @@ TEST_F(EndToEndTest, TakenPortShowsTheWarningAndTheProgramRunsOn) {
   CloseProgram();
 }
 
-// What a click on the dialog's button tells the dialog. (BM_CLICK from
-// another process needs the mouse capture, which a busy Wine desktop may not
-// give.)
-void PressButton(HWND dialog, int id) {
-  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
-}
-
-std::wstring ControlText(HWND dialog, int id) {
-  wchar_t text[256] = {};
-  GetWindowTextW(GetDlgItem(dialog, id), text, 256);
-  return text;
-}
-
 TEST_F(EndToEndTest, NewPhoneIsAskedOnceThenRememberedAcrossARestart) {
   config_.confirm_new_phones = true;
   config_.press_enter_on_commit = false;
@@ -349,9 +377,10 @@ TEST_F(EndToEndTest, RefusedPhoneNeverTypesWhileTheActivePhoneWorksOn) {
   HWND prompt = nullptr;
   ASSERT_TRUE(PumpUntil([&] { return (prompt = program_.FindWindowOfClass(kPhonePromptClass)) != nullptr; }));
   const auto log = ReadLogMessages();
-  EXPECT_EQ(std::count_if(log.begin(), log.end(),
-                          [](const std::string& m) { return m.find("client disconnect") != std::string::npos; }),
-            0)
+  EXPECT_EQ(
+      std::count_if(log.begin(), log.end(),
+                    [](const std::string& m) { return m.find("client disconnect") != std::string::npos; }),
+      0)
       << "the waiting phone replaced the active one";
   PressButton(prompt, kPhonePromptRefuseId);
   ASSERT_TRUE(probe_.TakeFocus());
