@@ -51,7 +51,8 @@ void Worker() {
   }
 }
 
-// The text of {"type":"text","content":"..."} for plain ASCII content.
+// The text of {"type":"text","content":"..."} for content without quotes or
+// escapes (UTF-8 as it is).
 std::string ContentOf(const std::string& line) {
   const std::string key = "\"content\":\"";
   const std::size_t start = line.find(key);
@@ -83,8 +84,11 @@ void Serve(SOCKET listener, DWORD ui_thread) {
       if (line.find("\"text\"") != std::string::npos) {
         live = ContentOf(line);
       } else if (line.find("\"commit\"") != std::string::npos) {
-        PostThreadMessageW(ui_thread, kTextMessage, 0,
-                           reinterpret_cast<LPARAM>(new std::wstring(live.begin(), live.end())));
+        auto* text = new std::wstring(live.size(), L'\0');
+        text->resize(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, live.data(),
+                                                                  static_cast<int>(live.size()), text->data(),
+                                                                  static_cast<int>(text->size()))));
+        PostThreadMessageW(ui_thread, kTextMessage, 0, reinterpret_cast<LPARAM>(text));
         const std::string ack = "{\"type\":\"ack\",\"of\":\"commit\"}\n";
         send(client, ack.data(), static_cast<int>(ack.size()), 0);
       }

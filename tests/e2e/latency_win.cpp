@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "base/win32_util_win.h"
 #include "config/app_config.h"
 #include "net/server.h"
 #include "net/socket_platform.h"
@@ -61,11 +62,20 @@ bool WaitForFirstCharacter(lumora::testing::ProbeWindow& probe, Clock::time_poin
   return false;
 }
 
-std::vector<double> Measure(unsigned port, int commits, lumora::testing::ProbeWindow& probe) {
-  std::vector<double> latencies;
+std::vector<double> MeasureLong(SocketHandle phone, int commits, lumora::testing::ProbeWindow& probe);
+
+struct Timings {
+  std::vector<double> first_character;
+  std::vector<double> long_commit;
+};
+
+// `commits` short commits, then `long_commits` long ones, on one connection.
+Timings Measure(unsigned port, int commits, int long_commits, lumora::testing::ProbeWindow& probe) {
+  Timings timings;
+  std::vector<double>& latencies = timings.first_character;
   const SocketHandle phone = Connect(port);
   if (phone == lumora::kInvalidSocket) {
-    return latencies;
+    return timings;
   }
   char welcome[512];
   lumora::ReceiveSome(phone, welcome, sizeof welcome);
@@ -85,9 +95,47 @@ std::vector<double> Measure(unsigned port, int commits, lumora::testing::ProbeWi
     latencies.push_back(std::chrono::duration<double, std::milli>(arrived - sent).count());
     probe.Pump([] { return false; }, std::chrono::milliseconds(20));
   }
+  timings.long_commit = MeasureLong(phone, long_commits, probe);
   lumora::ShutdownSocket(phone);
   lumora::CloseSocket(phone);
-  return latencies;
+  return timings;
+}
+
+// The long dictation: 2,700 characters of Chinese, ASCII and emoji, 3,000
+// UTF-16 units, as one commit.
+std::string LongText() {
+  std::string text;
+  for (int i = 0; i < 300; ++i) {
+    text += "说话" + std::to_string(i % 10) + "\xF0\x9F\x98\x80" + "abcde";
+  }
+  return text;
+}
+constexpr std::size_t kLongTextUnits = 3000;
+
+// For each of `commits` long commits on the phone's connection, the time
+// from the commit line leaving the phone to the whole text being in the edit.
+std::vector<double> MeasureLong(SocketHandle phone, int commits, lumora::testing::ProbeWindow& probe) {
+  std::vector<double> times;
+  for (int i = 0; i < commits; ++i) {
+    probe.Clear();
+    lumora::SendLine(phone, "{\"type\":\"text\",\"content\":\"" + LongText() + "\"}\n");
+    probe.Pump([] { return false; }, std::chrono::milliseconds(100));
+    lumora::SendLine(phone, "{\"type\":\"commit\",\"press_enter\":false}\n");
+    const auto sent = Clock::now();
+    if (!probe.Pump([&] { return probe.Text().size() >= kLongTextUnits; }, std::chrono::seconds(60))) {
+      std::fprintf(stderr, "long commit %d: %zu of %zu units arrived\n", i, probe.Text().size(),
+                   kLongTextUnits);
+      break;
+    }
+    times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
+    if (probe.Text() != lumora::Utf8ToWide(LongText())) {
+      std::fprintf(stderr, "long commit %d arrived changed\n", i);
+      times.pop_back();
+      break;
+    }
+    probe.Pump([] { return false; }, std::chrono::milliseconds(100));
+  }
+  return times;
 }
 
 double Percentile(std::vector<double> values, double fraction) {
@@ -127,14 +175,16 @@ int main(int argc, char** argv) {
   lumora::SaveAppConfig(config);
   std::error_code ec;
   std::filesystem::remove(lumora::LogDirectory() / lumora::kLogFileName, ec);
-  std::vector<double> program;
+  // One long commit for every ten short ones, at least one.
+  const int long_commits = commits / 10 > 0 ? commits / 10 : 1;
+  Timings program;
   {
     lumora::testing::ProgramRun run;
     if (!run.Start() || !lumora::testing::ProgramRun::WaitForLog("ParlinoServer: listening on port")) {
       std::fprintf(stderr, "the program did not start\n");
       return 1;
     }
-    program = Measure(static_cast<unsigned>(config.listen_port), commits, probe);
+    program = Measure(static_cast<unsigned>(config.listen_port), commits, long_commits, probe);
     DWORD exit_code = 0;
     run.Close(&exit_code);
   }
@@ -150,21 +200,33 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "floor receiver did not start\n");
     return 1;
   }
-  const std::vector<double> floor = Measure(floor_port, commits, probe);
+  const Timings floor = Measure(floor_port, commits, long_commits, probe);
   WaitForSingleObject(process.hProcess, 5000);
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
 
+  const auto row = [](const char* name, const std::vector<double>& values) {
+    std::printf("%-10s %8.2f %8.2f %8zu\n", name, Percentile(values, 0.5), Percentile(values, 0.9),
+                values.size());
+  };
   std::printf("commit to first character, %d commits each (ms)\n", commits);
   std::printf("%-10s %8s %8s %8s\n", "receiver", "median", "p90", "n");
-  std::printf("%-10s %8.2f %8.2f %8zu\n", "program", Percentile(program, 0.5), Percentile(program, 0.9),
-              program.size());
-  std::printf("%-10s %8.2f %8.2f %8zu\n", "floor", Percentile(floor, 0.5), Percentile(floor, 0.9),
-              floor.size());
-  const double floor_p90 = Percentile(floor, 0.9);
-  std::printf("p90 ratio program/floor: %.2f\n", floor_p90 > 0 ? Percentile(program, 0.9) / floor_p90 : 0.0);
-  return program.size() == static_cast<std::size_t>(commits) &&
-                 floor.size() == static_cast<std::size_t>(commits)
-             ? 0
-             : 1;
+  row("program", program.first_character);
+  row("floor", floor.first_character);
+  const double floor_p90 = Percentile(floor.first_character, 0.9);
+  std::printf("p90 ratio program/floor: %.2f\n",
+              floor_p90 > 0 ? Percentile(program.first_character, 0.9) / floor_p90 : 0.0);
+
+  std::printf("\nlong commit (2,700 characters) to its last character, %d commits each (ms)\n", long_commits);
+  std::printf("%-10s %8s %8s %8s\n", "receiver", "median", "p90", "n");
+  row("program", program.long_commit);
+  row("floor", floor.long_commit);
+  const double program_long = Percentile(program.long_commit, 0.5);
+  std::printf("speed ratio program/floor (floor time / program time, medians): %.2f\n",
+              program_long > 0 ? Percentile(floor.long_commit, 0.5) / program_long : 0.0);
+  const auto complete = [&](const Timings& t) {
+    return t.first_character.size() == static_cast<std::size_t>(commits) &&
+           t.long_commit.size() == static_cast<std::size_t>(long_commits);
+  };
+  return complete(program) && complete(floor) ? 0 : 1;
 }
