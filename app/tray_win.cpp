@@ -127,26 +127,8 @@ void Win32App::ShowTrayNotice(const std::wstring& title, const std::wstring& tex
 
 void Win32App::OnOutputReport(OutputReport report) {
   if (report.held) {
-    const char* reason = "";
-    switch (report.reason) {
-      case HoldReason::OwnWindow:
-        reason = "own window in front";
-        break;
-      case HoldReason::Elevated:
-        reason = "elevated program in front";
-        break;
-      case HoldReason::OtherDesktop:
-        reason = "other desktop";
-        break;
-      case HoldReason::ModifiersHeld:
-        reason = "modifier keys held";
-        break;
-      case HoldReason::InputRefused:
-        reason = "input refused";
-        break;
-    }
     // The reason only: the text itself never reaches the log.
-    Log(LogLevel::Warn, "APP", std::string("output: commit held, ") + reason);
+    Log(LogLevel::Warn, "APP", std::string("output: commit held, ") + HoldReasonName(report.reason));
     const Notice notice = HeldTextNotice(report);
     ShowTrayNotice(notice.title, notice.text);
   }

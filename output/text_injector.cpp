@@ -18,6 +18,22 @@ bool IsRemoteDesktopImage(const std::u16string& image_path) {
   return name == u"mstsc.exe" || name == u"msrdc.exe";
 }
 
+const char* HoldReasonName(HoldReason reason) {
+  switch (reason) {
+    case HoldReason::OwnWindow:
+      return "own window in front";
+    case HoldReason::Elevated:
+      return "elevated program in front";
+    case HoldReason::OtherDesktop:
+      return "other desktop";
+    case HoldReason::ModifiersHeld:
+      return "modifier keys held";
+    case HoldReason::InputRefused:
+      return "input refused";
+  }
+  return "unknown";
+}
+
 TextInjector::TextInjector(std::unique_ptr<Desktop> desktop, OutputReporter reporter)
     : desktop_(std::move(desktop)),
       reporter_(std::move(reporter)),

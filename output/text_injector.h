@@ -61,6 +61,9 @@ enum class HoldReason {
   InputRefused,
 };
 
+// The reason in a few English words, for the log: "own window in front".
+const char* HoldReasonName(HoldReason reason);
+
 // The outcome of one committed text. A held text is kept here only, in
 // memory: whoever receives the report offers it to the user again. It is
 // never written to disk or to the log.

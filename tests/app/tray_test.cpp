@@ -23,6 +23,7 @@
 #include "app/win32_app_win.h"
 #include "base/scoped_win.h"
 #include "net/socket_platform.h"
+#include "tests/support/clipboard_win.h"
 #include "tests/support/free_port.h"
 #include "tests/support/shell_tray_win.h"
 
@@ -462,18 +463,6 @@ TEST_F(TrayHostTest, AutoStartToggleWritesAndDeletesTheRunValue) {
   EXPECT_FALSE(RunValueExists());
 }
 
-std::wstring ClipboardText() {
-  std::wstring text;
-  if (OpenClipboard(nullptr)) {
-    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-      text = static_cast<const wchar_t*>(GlobalLock(data));
-      GlobalUnlock(data);
-    }
-    CloseClipboard();
-  }
-  return text;
-}
-
 TEST_F(TrayHostTest, HeldTextIsAnnouncedKeptInMemoryAndCopiedWhenChosen) {
   const HWND icon = ShellIcon();
   ASSERT_NE(icon, nullptr);
@@ -499,9 +488,9 @@ TEST_F(TrayHostTest, HeldTextIsAnnouncedKeptInMemoryAndCopiedWhenChosen) {
   EXPECT_EQ(app_->recent_texts().back().text, "typed 1");
 
   app_->ExecuteTrayCommand(IDM_RECENT_BASE + 9);
-  EXPECT_EQ(ClipboardText(), L"typed 1");
+  EXPECT_EQ(testing::ClipboardText(), L"typed 1");
   app_->ExecuteTrayCommand(IDM_RECENT_BASE + kRecentTextCount);  // past the list: nothing
-  EXPECT_EQ(ClipboardText(), L"typed 1");
+  EXPECT_EQ(testing::ClipboardText(), L"typed 1");
 }
 
 TEST_F(TrayHostTest, ExitEndsTheLoopWithZero) {

@@ -15,6 +15,7 @@
 #include "net/socket_platform.h"
 #include "tests/e2e/program_run_win.h"
 #include "tests/e2e/sim_phone_win.h"
+#include "tests/support/clipboard_win.h"
 #include "tests/support/free_port.h"
 #include "tests/support/shell_tray_win.h"
 #include "ui/settings_dialog_win.h"
@@ -113,18 +114,6 @@ TEST(EndToEndTrayTest, RightClickOpensTheMenuAndExitEndsTheProgram) {
   EXPECT_EQ(log.back(), "ParlinoServer: stopped");
 }
 
-std::wstring ClipboardText() {
-  std::wstring text;
-  if (OpenClipboard(nullptr)) {
-    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-      text = static_cast<const wchar_t*>(GlobalLock(data));
-      GlobalUnlock(data);
-    }
-    CloseClipboard();
-  }
-  return text;
-}
-
 TEST(EndToEndTrayTest, DictationIntoTheSettingsIsHeldAndOfferedInTheMenu) {
   std::error_code ec;
   std::filesystem::remove(LogDirectory() / kLogFileName, ec);
@@ -169,9 +158,9 @@ TEST(EndToEndTrayTest, DictationIntoTheSettingsIsHeldAndOfferedInTheMenu) {
 
   // 最近的文字 is the first item; its first entry the held text.
   ASSERT_TRUE(UseMenu(icon, {VK_DOWN, VK_RIGHT, VK_RETURN}));
-  EXPECT_TRUE(
-      testing::PumpShellUntil([] { return ClipboardText() == L"99999"; }, std::chrono::milliseconds(10000)))
-      << "clipboard: " << ClipboardText().size() << " units";
+  EXPECT_TRUE(testing::PumpShellUntil([] { return testing::ClipboardText() == L"99999"; },
+                                      std::chrono::milliseconds(10000)))
+      << "clipboard: " << testing::ClipboardText().size() << " units";
   DWORD exit_code = 99;
   ASSERT_TRUE(program.Close(&exit_code));
   EXPECT_EQ(exit_code, 0u);

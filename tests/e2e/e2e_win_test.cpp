@@ -329,8 +329,14 @@ TEST_F(EndToEndTest, NewPhoneIsAskedOnceThenRememberedAcrossARestart) {
               "text 你好\ncommit\nexpect ack of=commit\nbye\n");
   HWND prompt = nullptr;
   ASSERT_TRUE(PumpUntil([&] { return (prompt = program_.FindWindowOfClass(kPhonePromptClass)) != nullptr; }));
-  EXPECT_NE(ControlText(prompt, kPhonePromptPhoneId).find(L"小米 13"), std::wstring::npos);
-  EXPECT_NE(ControlText(prompt, kPhonePromptPhoneId).find(L"127.0.0.1"), std::wstring::npos);
+  // The window exists a moment before its line is filled in.
+  std::wstring phone_line;
+  EXPECT_TRUE(PumpUntil([&] {
+    phone_line = ControlText(prompt, kPhonePromptPhoneId);
+    return !phone_line.empty();
+  }));
+  EXPECT_NE(phone_line.find(L"小米 13"), std::wstring::npos);
+  EXPECT_NE(phone_line.find(L"127.0.0.1"), std::wstring::npos);
   PressButton(prompt, kPhonePromptAllowId);
   EXPECT_TRUE(PumpUntil([&] { return program_.FindWindowOfClass(kPhonePromptClass) == nullptr; }));
   ASSERT_TRUE(probe_.TakeFocus());

@@ -19,28 +19,15 @@
 #include "base/scoped_win.h"
 #include "output/desktop.h"
 #include "output/text_injector.h"
+#include "tests/support/clipboard_win.h"
 #include "tests/support/probe_window_win.h"
 
 namespace lumora {
 namespace {
 
+using testing::ClipboardText;
 using testing::KeyMessage;
 using testing::ProbeWindow;
-
-std::wstring ClipboardText() {
-  std::wstring text;
-  if (!OpenClipboard(nullptr)) {
-    return L"<clipboard busy>";
-  }
-  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-    if (const auto* units = static_cast<const wchar_t*>(GlobalLock(data))) {
-      text = units;
-      GlobalUnlock(data);
-    }
-  }
-  CloseClipboard();
-  return text;
-}
 
 // Without an owner window: emptying a clipboard that a window owns sends that
 // window a message, and this thread is not pumping while the output runs.

@@ -143,25 +143,8 @@ std::string Describe(const OutputReport& report) {
   if (!report.held) {
     return "delivered: " + report.text;
   }
-  const char* reason = "?";
-  switch (report.reason) {
-    case HoldReason::OwnWindow:
-      reason = "own window";
-      break;
-    case HoldReason::Elevated:
-      reason = "elevated";
-      break;
-    case HoldReason::OtherDesktop:
-      reason = "other desktop";
-      break;
-    case HoldReason::ModifiersHeld:
-      reason = "modifiers held";
-      break;
-    case HoldReason::InputRefused:
-      reason = "input refused";
-      break;
-  }
-  return std::string("held, ") + reason + (report.partly_typed ? ", partly typed" : "") + ": " + report.text;
+  return std::string("held, ") + HoldReasonName(report.reason) +
+         (report.partly_typed ? ", partly typed" : "") + ": " + report.text;
 }
 
 struct Outcome {
@@ -220,12 +203,12 @@ TEST(TextInjectorTest, LooksBeforeTypingAndHoldsWhatCannotGoOut) {
          t.EnqueueKey("enter");
        },
        {"foreground"},
-       {"held, own window: hi"}},
+       {"held, own window in front: hi"}},
       {"elevated program in front: the clipboard is not touched",
        [](DesktopScript& s) { s.target = TargetBlock::Elevated; },
        pasted_hi,
        {},
-       {"held, elevated: hi"}},
+       {"held, elevated program in front: hi"}},
       {"locked screen: text held, backspace dropped",
        [](DesktopScript& s) { s.target = TargetBlock::OtherDesktop; },
        [](TextInjector& t) {
@@ -243,7 +226,7 @@ TEST(TextInjectorTest, LooksBeforeTypingAndHoldsWhatCannotGoOut) {
        [](DesktopScript& s) { s.modifiers_held = 1000; },
        typed_hi,
        Repeat("wait 20", 100),
-       {"held, modifiers held: hi"}},
+       {"held, modifier keys held: hi"}},
       {"modifier held before a key: pressed after it is up",
        [](DesktopScript& s) { s.modifiers_held = 2; },
        [](TextInjector& t) { t.EnqueueKey("enter"); },
@@ -253,7 +236,7 @@ TEST(TextInjectorTest, LooksBeforeTypingAndHoldsWhatCannotGoOut) {
        TargetChangesAt("wait 20", TargetBlock::OwnWindow, 2),
        typed_hi,
        {"wait 20", "wait 20"},
-       {"held, own window: hi"}},
+       {"held, own window in front: hi"}},
       {"own window came up before the Enter: text in, Enter dropped",
        TargetChangesAt("wait 120", TargetBlock::OwnWindow),
        typed_hi,
