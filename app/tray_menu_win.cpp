@@ -81,6 +81,8 @@ ScopedMenu BuildTrayMenu(const AppConfig& config, const std::vector<OutputReport
   AppendMenuW(menu, MF_STRING, IDM_CONTACT, L"联系作者 && 问题反馈...");
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING, IDM_EXIT, L"退出");
+  // Bold: what a left click on the icon does.
+  SetMenuDefaultItem(menu, IDM_SHOW_INFO, FALSE);
   return owned;
 }
 

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <commctrl.h>
 #include <shellapi.h>
 
 #include <algorithm>
@@ -37,7 +38,10 @@ void Win32App::AddTrayIcon() {
   tray_icon_data_.hIcon = TrayIcon();
   UpdateTrayTip();
 
-  if (!Shell_NotifyIconW(NIM_ADD, &tray_icon_data_)) {
+  // "TaskbarCreated" also comes while the shell still holds our icon (a
+  // change of display scale sends it): then adding fails and the icon is
+  // brought up to date instead.
+  if (!Shell_NotifyIconW(NIM_ADD, &tray_icon_data_) && !Shell_NotifyIconW(NIM_MODIFY, &tray_icon_data_)) {
     Log(LogLevel::Error, "APP",
         "Win32App: Shell_NotifyIcon NIM_ADD failed, GetLastError=" + std::to_string(GetLastError()));
     // The shell may still be starting (a logon start): one more try.
@@ -65,28 +69,37 @@ void Win32App::UpdateTrayTip() {
   }
 }
 
-HICON Win32App::TrayIcon() {
-  if (tray_icon_idle_ == nullptr) {
-    // At the small-icon size the shell draws, rather than the large icon
-    // scaled down.
-    const int width = GetSystemMetrics(SM_CXSMICON);
-    const int height = GetSystemMetrics(SM_CYSMICON);
-    const auto load = [&](HINSTANCE module, const wchar_t* id) {
-      return static_cast<HICON>(LoadImageW(module, id, IMAGE_ICON, width, height, LR_SHARED));
-    };
-    tray_icon_idle_ = load(instance_, MAKEINTRESOURCEW(IDI_APP_SMALL));
-    if (tray_icon_idle_ == nullptr) {
-      tray_icon_idle_ = load(instance_, MAKEINTRESOURCEW(IDI_APP));
-    }
-    if (tray_icon_idle_ == nullptr) {
-      tray_icon_idle_ = load(nullptr, IDI_APPLICATION);
-    }
-    tray_icon_connected_ = load(instance_, MAKEINTRESOURCEW(IDI_TRAY_CONNECTED));
-    if (tray_icon_connected_ == nullptr) {
-      tray_icon_connected_ = tray_icon_idle_;
-    }
+namespace {
+
+// One of the module's icons as the notification area draws it: LoadIconMetric
+// picks the image made for the small size (a large one shrunk by the shell
+// looks blurred); without it, the image nearest the small-icon metrics.
+HICON LoadSmallIcon(HINSTANCE instance, int id) {
+  HICON icon = nullptr;
+  if (SUCCEEDED(LoadIconMetric(instance, MAKEINTRESOURCEW(id), LIM_SMALL, &icon)) && icon != nullptr) {
+    return icon;
   }
-  return tray_phone_.empty() ? tray_icon_idle_ : tray_icon_connected_;
+  return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(id), IMAGE_ICON,
+                                       GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+}
+
+}  // namespace
+
+HICON Win32App::TrayIcon() {
+  if (tray_icon_idle_.get() == nullptr) {
+    tray_icon_idle_.Reset(LoadSmallIcon(instance_, IDI_APP_SMALL));
+    if (tray_icon_idle_.get() == nullptr) {
+      tray_icon_idle_.Reset(LoadSmallIcon(instance_, IDI_APP));
+    }
+    if (tray_icon_idle_.get() == nullptr) {
+      tray_icon_idle_.Reset(CopyIcon(LoadIconW(nullptr, IDI_APPLICATION)));
+    }
+    tray_icon_connected_.Reset(LoadSmallIcon(instance_, IDI_TRAY_CONNECTED));
+  }
+  if (!tray_phone_.empty() && tray_icon_connected_.get() != nullptr) {
+    return tray_icon_connected_.get();
+  }
+  return tray_icon_idle_.get();
 }
 
 void Win32App::SetTrayPhone(std::wstring phone) {
@@ -164,6 +177,9 @@ void Win32App::ShowTrayMenu(int x, int y) {
     SetForegroundWindow(window());
     command = static_cast<UINT>(TrackPopupMenu(menu.get(), TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, x,
                                                y, 0, window(), nullptr));
+    // Without it the menu may not open again at the next click: the
+    // foreground window must see a message after a notification-area menu.
+    PostMessageW(window(), WM_NULL, 0, 0);
   }
   ExecuteTrayCommand(command);
 }
@@ -221,21 +237,14 @@ void Win32App::ExecuteTrayCommand(UINT command) {
 }
 
 void Win32App::RunSettingsFlow() {
-  const std::vector<KnownPhone> listed = config_.known_phones;
+  const AppConfig opened = config_;
   AppConfig chosen;
-  if (!SettingsDialog::Run(window(), instance_, config_, &chosen)) {
+  if (!SettingsDialog::Run(window(), instance_, opened, &chosen)) {
     return;
   }
-  // The user may have allowed a phone while the dialog was open: of the
-  // phones, only those forgotten in the dialog go.
-  std::vector<KnownPhone> phones = config_.known_phones;
-  for (const KnownPhone& phone : listed) {
-    if (std::find(chosen.known_phones.begin(), chosen.known_phones.end(), phone) ==
-        chosen.known_phones.end()) {
-      phones.erase(std::remove(phones.begin(), phones.end(), phone), phones.end());
-    }
-  }
-  chosen.known_phones = std::move(phones);
+  // The tray's toggles and the phone prompt work while the dialog is open:
+  // what they changed meanwhile stays unless the user changed it here too.
+  chosen = MergeDialogChoices(opened, chosen, config_);
   const bool port_changed = chosen.listen_port != config_.listen_port;
   config_ = chosen;
   SaveAppConfig(config_);

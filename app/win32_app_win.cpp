@@ -192,8 +192,15 @@ LRESULT Win32App::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
           ShowTrayMenu(static_cast<short>(LOWORD(wparam)), static_cast<short>(HIWORD(wparam)));
           break;
         case NIN_SELECT:
+          ShowConnectionInfo();
+          break;
         case NIN_KEYSELECT:
           ShowConnectionInfo();
+          // A keyboard user goes on from the notification area, where the
+          // selection started, not from wherever the focus fell.
+          if (tray_installed_) {
+            Shell_NotifyIconW(NIM_SETFOCUS, &tray_icon_data_);
+          }
           break;
         default:
           break;

@@ -115,9 +115,10 @@ class Win32App : public WindowOwner<Win32App> {
   std::vector<std::function<void()>> tasks_;
   NOTIFYICONDATAW tray_icon_data_{};
   bool tray_installed_ = false;
-  // Shared icons (LR_SHARED) of the module: the system frees them with it.
-  HICON tray_icon_idle_ = nullptr;
-  HICON tray_icon_connected_ = nullptr;
+  // At the shell's small-icon size; the connected one is null when it could
+  // not be loaded (the idle one is shown then).
+  ScopedIcon tray_icon_idle_;
+  ScopedIcon tray_icon_connected_;
   std::wstring tray_phone_;
   UINT taskbar_created_message_ = 0;
   AppConfig config_;

@@ -298,6 +298,28 @@ class ScopedMenu {
   HMENU menu_ = nullptr;
 };
 
+// An icon this program owns (LoadIconMetric, LoadImageW without LR_SHARED,
+// CopyIcon), destroyed with DestroyIcon. Not for shared icons.
+class ScopedIcon {
+ public:
+  ScopedIcon() = default;
+  explicit ScopedIcon(HICON icon) : icon_(icon) {}
+  ScopedIcon(const ScopedIcon&) = delete;
+  ScopedIcon& operator=(const ScopedIcon&) = delete;
+  ~ScopedIcon() { Reset(); }
+
+  HICON get() const { return icon_; }
+  void Reset(HICON icon = nullptr) {
+    if (icon_ != nullptr && icon_ != icon) {
+      DestroyIcon(icon_);
+    }
+    icon_ = icon;
+  }
+
+ private:
+  HICON icon_ = nullptr;
+};
+
 // Global memory from GlobalAlloc, freed with GlobalFree unless it was handed
 // on: a successful SetClipboardData makes the block the clipboard's, so
 // Release it then.

@@ -314,6 +314,28 @@ OverlayPosition ParsePosition(std::string_view text) {
   return static_cast<OverlayPosition>(IndexOfName(text, kPositionNames));
 }
 
+AppConfig MergeDialogChoices(const AppConfig& opened, const AppConfig& chosen, AppConfig live) {
+  const auto take = [](const auto& was, const auto& now, auto& into) {
+    if (now != was) {
+      into = now;
+    }
+  };
+  take(opened.listen_port, chosen.listen_port, live.listen_port);
+  take(opened.overlay_theme_color, chosen.overlay_theme_color, live.overlay_theme_color);
+  take(opened.overlay_position, chosen.overlay_position, live.overlay_position);
+  take(opened.press_enter_on_commit, chosen.press_enter_on_commit, live.press_enter_on_commit);
+  take(opened.use_clipboard_paste, chosen.use_clipboard_paste, live.use_clipboard_paste);
+  take(opened.auto_start, chosen.auto_start, live.auto_start);
+  take(opened.confirm_new_phones, chosen.confirm_new_phones, live.confirm_new_phones);
+  for (const KnownPhone& phone : opened.known_phones) {
+    if (std::find(chosen.known_phones.begin(), chosen.known_phones.end(), phone) ==
+        chosen.known_phones.end()) {
+      std::erase(live.known_phones, phone);
+    }
+  }
+  return live;
+}
+
 std::optional<KnownPhone> NormalizedKnownPhone(const KnownPhone& phone) {
   std::uint32_t address = 0;
   if (!ParseIpv4(phone.address, address)) {

@@ -70,6 +70,13 @@ struct AppConfig {
 
 using KnownPhone = AppConfig::KnownPhone;
 
+// What the settings dialog's OK makes of the live settings: the dialog opened
+// on `opened` and returned `chosen`, and meanwhile `live` may have changed
+// (a tray toggle, a phone allowed). Only what the user changed in the dialog
+// replaces the live value; of the phones, only those forgotten in the dialog
+// go, and phones allowed meanwhile stay.
+AppConfig MergeDialogChoices(const AppConfig& opened, const AppConfig& chosen, AppConfig live);
+
 // UTF-8 names for menus. Values outside the enumeration give the default's name.
 std::string_view ThemeColorDisplayName(OverlayThemeColor color);
 std::string_view PositionDisplayName(OverlayPosition position);

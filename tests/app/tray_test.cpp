@@ -137,6 +137,8 @@ TEST(TrayMenuTest, ItemsOrderChecksAndSubmenus) {
     }
     EXPECT_EQ(items[i].checked, want[i].checked);
   }
+  // A left click shows the connection box: the bold item says so.
+  EXPECT_EQ(GetMenuDefaultItem(menu, FALSE, 0), IDM_SHOW_INFO);
   EXPECT_TRUE(items[0].submenu);
   EXPECT_TRUE(items[8].submenu);
   EXPECT_TRUE(items[9].submenu);
@@ -337,22 +339,31 @@ TEST_F(TrayHostTest, ShellShowsTheIconWithTheRunningTipUntilTheHostEnds) {
 
 TEST_F(TrayHostTest, IconAndTipComeBackWhenTheTaskbarIsCreatedAgain) {
   const HWND host = app_->window();
-  app_->SetTrayPhone(L"Pixel 8 (192.168.1.23)");
-  // A restarted shell has forgotten every icon.
-  NOTIFYICONDATAW forgotten{};
-  forgotten.cbSize = sizeof forgotten;
-  forgotten.hWnd = host;
-  forgotten.uID = kTrayIconId;
-  ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &forgotten));
-  ASSERT_FALSE(testing::ShellHoldsIcon(host, kTrayIconId));
-
-  SendMessageW(host, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
-  EXPECT_TRUE(testing::ShellHoldsIcon(host, kTrayIconId));
-  const HWND icon = ShellIcon();
-  ASSERT_NE(icon, nullptr);
-  // As it was: the phone is still connected.
-  EXPECT_EQ(testing::ShellTipOf(icon), RunningTip(L"Pixel 8 (192.168.1.23)"));
-  EXPECT_TRUE(testing::PumpShellUntil([&] { return ShowsTheConnectedBadge(icon); }));
+  // A restarted shell has forgotten every icon; a change of display scale
+  // sends the same message while the shell still holds ours.
+  for (const bool forgotten : {true, false}) {
+    SCOPED_TRACE(forgotten ? "icon forgotten" : "icon still there");
+    const std::wstring phone = forgotten ? L"Pixel 8 (192.168.1.23)" : L"Mi 13 (192.168.1.24)";
+    if (forgotten) {
+      NOTIFYICONDATAW icon{};
+      icon.cbSize = sizeof icon;
+      icon.hWnd = host;
+      icon.uID = kTrayIconId;
+      ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &icon));
+      ASSERT_FALSE(testing::ShellHoldsIcon(host, kTrayIconId));
+    }
+    SendMessageW(host, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    EXPECT_TRUE(testing::ShellHoldsIcon(host, kTrayIconId));
+    // Updates reach the shell afterwards: the phone set now shows.
+    app_->SetTrayPhone(phone);
+    const HWND icon = ShellIcon();
+    ASSERT_NE(icon, nullptr);
+    EXPECT_EQ(testing::ShellTipOf(icon), RunningTip(phone));
+    EXPECT_TRUE(testing::PumpShellUntil([&] { return ShowsTheConnectedBadge(icon); }));
+  }
+  // And the host takes its icon with it: no ghost is left.
+  app_.reset();
+  EXPECT_FALSE(testing::ShellHoldsIcon(host, kTrayIconId));
 }
 
 TEST_F(TrayHostTest, IconAndTipFollowThePhone) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <string>
@@ -337,6 +338,59 @@ TEST_F(ConfigFileTest, SaveAfterHandEditKeepsOnlyItsOwnLines) {
 
 // After the six settings every version reads: the switch, then one inline
 // table a line, in the order the phones were allowed, in the form a load gives.
+TEST(MergeDialogChoicesTest, ChangesMadeElsewhereWhileTheDialogWasOpenStay) {
+  const KnownPhone mine{"mine", "", "192.168.1.2"};
+  const KnownPhone old{"old", "", "192.168.1.3"};
+  const KnownPhone allowed_meanwhile{"new", "", "192.168.1.4"};
+  AppConfig opened;
+  opened.known_phones = {mine, old};
+  struct Case {
+    const char* name;
+    std::function<void(AppConfig&)> in_dialog;
+    std::function<void(AppConfig&)> meanwhile;
+    std::function<void(AppConfig&)> want;  // applied to `opened`
+  };
+  const Case cases[] = {
+      {"port in the dialog, Enter and paste from the tray", [](AppConfig& c) { c.listen_port = 50000; },
+       [](AppConfig& c) {
+         c.press_enter_on_commit = false;
+         c.use_clipboard_paste = true;
+       },
+       [](AppConfig& c) {
+         c.listen_port = 50000;
+         c.press_enter_on_commit = false;
+         c.use_clipboard_paste = true;
+       }},
+      {"the same setting in both: the dialog's OK came last", [](AppConfig& c) { c.auto_start = false; },
+       [](AppConfig& c) { c.auto_start = false; }, [](AppConfig& c) { c.auto_start = false; }},
+      {"theme from the tray, position in the dialog",
+       [](AppConfig& c) { c.overlay_position = OverlayPosition::TopLeft; },
+       [](AppConfig& c) { c.overlay_theme_color = OverlayThemeColor::Green; },
+       [](AppConfig& c) {
+         c.overlay_position = OverlayPosition::TopLeft;
+         c.overlay_theme_color = OverlayThemeColor::Green;
+       }},
+      {"a phone forgotten in the dialog, another allowed meanwhile",
+       [&](AppConfig& c) { c.known_phones = {mine}; },
+       [&](AppConfig& c) { c.known_phones.push_back(allowed_meanwhile); },
+       [&](AppConfig& c) {
+         c.known_phones = {mine, allowed_meanwhile};
+       }},
+      {"asking turned off in the dialog", [](AppConfig& c) { c.confirm_new_phones = false; },
+       [](AppConfig&) {}, [](AppConfig& c) { c.confirm_new_phones = false; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    AppConfig chosen = opened;
+    c.in_dialog(chosen);
+    AppConfig live = opened;
+    c.meanwhile(live);
+    AppConfig want = opened;
+    c.want(want);
+    EXPECT_EQ(MergeDialogChoices(opened, chosen, live), want);
+  }
+}
+
 TEST(ConfigPhonesTest, PhonesAreWrittenOneInlineTableALine) {
   struct Case {
     const char* what;
