@@ -13,6 +13,21 @@ constexpr wchar_t kSingleInstanceMutex[] = L"Local\\Lumora.Parlino.SingleInstanc
 
 void LogError(const std::string& message) { lumora::Log(lumora::LogLevel::Error, "APP", message); }
 
+// The running copy's host window may still be in the making (it was started
+// a moment ago): looked for during up to 2 s.
+void ShowRunningCopy() {
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    if (HWND running = FindWindowW(lumora::kHostWindowClass, nullptr)) {
+      DWORD process_id = 0;
+      GetWindowThreadProcessId(running, &process_id);
+      AllowSetForegroundWindow(process_id);
+      PostMessageW(running, lumora::kShowConnectionInfoMessage, 0, 0);
+      return;
+    }
+    Sleep(100);
+  }
+}
+
 }  // namespace
 
 // The program takes no command-line arguments; only the instance is used.
@@ -24,9 +39,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_
     LogError("main: CreateMutex failed");
     return 1;
   }
-  // Not the owner then: the handle is only closed.
+  // Not the owner then: the handle is only closed. The user who starts the
+  // program again is looking for it: the running copy shows its connection
+  // box, brought to the front with the right this process has now.
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     lumora::Log(lumora::LogLevel::Debug, "APP", "main: another Parlino instance already running");
+    ShowRunningCopy();
     return 0;
   }
 

@@ -125,6 +125,8 @@ Notice HeldTextNotice(const OutputReport& report) {
   return notice;
 }
 
+std::wstring ConnectionInfoCaption() { return std::wstring(kProductName) + L" - IP 和端口"; }
+
 std::wstring ConnectionInfoText(int listen_port, const std::vector<std::string>& addresses) {
   const std::wstring port = std::to_wstring(listen_port);
   std::wstring text = std::wstring(kProductName) + L"正在监听端口 " + port + L"。\n\n本机 IPv4 地址：\n";

@@ -56,6 +56,9 @@ struct Notice {
 };
 Notice HeldTextNotice(const OutputReport& report);
 
+// The caption of the connection information box.
+std::wstring ConnectionInfoCaption();
+
 // The text of the connection information box.
 std::wstring ConnectionInfoText(int listen_port, const std::vector<std::string>& addresses);
 

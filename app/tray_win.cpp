@@ -163,9 +163,46 @@ void Win32App::CopyRecentText(std::size_t index) {
 }
 
 void Win32App::ShowConnectionInfo() {
+  const std::wstring caption = ConnectionInfoCaption();
+  if (BringOpenWindowToFront(L"#32770", caption.c_str())) {
+    return;
+  }
   const std::wstring text = ConnectionInfoText(config_.listen_port, GetLocalIPv4Addresses());
-  MessageBoxW(window(), text.c_str(), (std::wstring(kProductName) + L" - IP 和端口").c_str(),
-              MB_OK | MB_ICONINFORMATION);
+  MessageBoxW(window(), text.c_str(), caption.c_str(), MB_OK | MB_ICONINFORMATION);
+}
+
+bool Win32App::BringOpenWindowToFront(const wchar_t* class_name, const wchar_t* title) {
+  struct Search {
+    const wchar_t* class_name;
+    const wchar_t* title;
+    HWND found;
+  } search{class_name, title, nullptr};
+  // The dialogs and boxes all belong to the UI thread, this one.
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND window, LPARAM param) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(param);
+        wchar_t name[64] = {};
+        GetClassNameW(window, name, static_cast<int>(std::size(name)));
+        if (!IsWindowVisible(window) || std::wcscmp(name, s->class_name) != 0) {
+          return TRUE;
+        }
+        if (s->title != nullptr) {
+          wchar_t text[128] = {};
+          GetWindowTextW(window, text, static_cast<int>(std::size(text)));
+          if (std::wcscmp(text, s->title) != 0) {
+            return TRUE;
+          }
+        }
+        s->found = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  if (search.found == nullptr) {
+    return false;
+  }
+  SetForegroundWindow(search.found);
+  return true;
 }
 
 void Win32App::ShowTrayMenu(int x, int y) {
@@ -207,7 +244,9 @@ void Win32App::ExecuteTrayCommand(UINT command) {
   }
   switch (command) {
     case IDM_SETTINGS:
-      RunSettingsFlow();
+      if (!BringOpenWindowToFront(kSettingsDialogClass)) {
+        RunSettingsFlow();
+      }
       break;
     case IDM_SHOW_INFO:
       ShowConnectionInfo();
@@ -226,7 +265,9 @@ void Win32App::ExecuteTrayCommand(UINT command) {
       SaveAppConfig(config_);
       break;
     case IDM_CONTACT:
-      ContactFeedbackDialog::Run(window(), instance_);
+      if (!BringOpenWindowToFront(kContactDialogClass)) {
+        ContactFeedbackDialog::Run(window(), instance_);
+      }
       break;
     case IDM_EXIT:
       PostMessageW(window(), WM_CLOSE, 0, 0);

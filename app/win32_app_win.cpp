@@ -209,6 +209,9 @@ LRESULT Win32App::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case kUiTaskMessage:
       DrainUiTasks();
       return 0;
+    case kShowConnectionInfoMessage:
+      ShowConnectionInfo();
+      return 0;
     default:
       return DefaultHandling(message, wparam, lparam);
   }

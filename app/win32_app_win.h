@@ -27,6 +27,10 @@ namespace lumora {
 
 inline constexpr UINT kTrayCallbackMessage = WM_APP + 1;
 inline constexpr UINT kUiTaskMessage = WM_APP + 2;
+// Posted to the running copy's host window by a second start of the program:
+// show the connection box (the addresses and the port) to the user who just
+// started the program again.
+inline constexpr UINT kShowConnectionInfoMessage = WM_APP + 3;
 inline constexpr wchar_t kHostWindowClass[] = L"Parlino.Host";
 
 // The host of the whole program: owns every long-lived component, builds them
@@ -87,6 +91,10 @@ class Win32App : public WindowOwner<Win32App> {
   HICON TrayIcon();
   void ShowTrayMenu(int x, int y);
   void ShowConnectionInfo();
+  // Brings this thread's open window of `class_name` (and `title`, when
+  // given) to the front; false when there is none. A second request for a
+  // dialog or box shows the one already open instead of another.
+  bool BringOpenWindowToFront(const wchar_t* class_name, const wchar_t* title = nullptr);
   // Puts recent text `index` on the clipboard, kept out of its history like
   // pasted text.
   void CopyRecentText(std::size_t index);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/auto_start_win.h"
+#include "app/tray_menu_win.h"
 #include "config/app_config.h"
 #include "net/socket_platform.h"
 #include "tests/e2e/program_run_win.h"
@@ -267,15 +268,27 @@ TEST_F(EndToEndTest, ReplacementAndTheLogInOrder) {
   EXPECT_EQ(seen, want);
 }
 
-TEST_F(EndToEndTest, SecondStartExitsAtOnceWithoutALogLine) {
+TEST_F(EndToEndTest, SecondStartShowsTheRunningCopysConnectionBoxOnlyOnce) {
   StartProgram();
   const std::size_t lines_before = ReadLogMessages().size();
-  ProgramRun second;
-  ASSERT_TRUE(second.Start());
-  DWORD exit_code = 99;
-  ASSERT_TRUE(second.WaitForExit(&exit_code));
-  EXPECT_EQ(exit_code, 0u);
+  const std::wstring caption = ConnectionInfoCaption();
+  // Two more starts: each exits at once, the first copy shows one box.
+  for (int start = 0; start < 2; ++start) {
+    ProgramRun second;
+    ASSERT_TRUE(second.Start());
+    DWORD exit_code = 99;
+    ASSERT_TRUE(second.WaitForExit(&exit_code));
+    EXPECT_EQ(exit_code, 0u);
+    EXPECT_TRUE(PumpUntil([&] { return !program_.WindowsOfClass(L"#32770", caption.c_str()).empty(); }));
+  }
+  PumpUntil([] { return false; }, milliseconds(500));
+  EXPECT_EQ(program_.WindowsOfClass(L"#32770", caption.c_str()).size(), 1u);
+  HWND box = program_.FindWindowOfClass(L"#32770", caption.c_str());
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(GetForegroundWindow(), box);
   EXPECT_EQ(ReadLogMessages().size(), lines_before);
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+  EXPECT_TRUE(PumpUntil([&] { return program_.WindowsOfClass(L"#32770", caption.c_str()).empty(); }));
   EXPECT_TRUE(program_.Running());
   CloseProgram();
 }

@@ -78,15 +78,15 @@ class ProgramRun {
     return false;
   }
 
-  // A top-level window of this process with the given class (and title, if
-  // one is given).
-  HWND FindWindowOfClass(const wchar_t* class_name, const wchar_t* title = nullptr) const {
+  // The top-level windows of this process with the given class (and title,
+  // if one is given).
+  std::vector<HWND> WindowsOfClass(const wchar_t* class_name, const wchar_t* title = nullptr) const {
     struct Search {
       DWORD process_id;
       const wchar_t* class_name;
       const wchar_t* title;
-      HWND found;
-    } search{process_.dwProcessId, class_name, title, nullptr};
+      std::vector<HWND> found;
+    } search{process_.dwProcessId, class_name, title, {}};
     EnumWindows(
         [](HWND window, LPARAM param) -> BOOL {
           auto* s = reinterpret_cast<Search*>(param);
@@ -98,13 +98,16 @@ class ProgramRun {
           GetWindowTextW(window, text, 128);
           if (owner == s->process_id && std::wstring(name) == s->class_name &&
               (s->title == nullptr || std::wstring(text) == s->title)) {
-            s->found = window;
-            return FALSE;
+            s->found.push_back(window);
           }
           return TRUE;
         },
         reinterpret_cast<LPARAM>(&search));
     return search.found;
+  }
+  HWND FindWindowOfClass(const wchar_t* class_name, const wchar_t* title = nullptr) const {
+    const std::vector<HWND> found = WindowsOfClass(class_name, title);
+    return found.empty() ? nullptr : found.front();
   }
 
   // Asks the program to quit as the tray's exit command does, and waits.
