@@ -24,7 +24,7 @@ constexpr DialogFrame kFrame{kContactDialogClass, L"Lumora语音输入 - 联系�
 // clang-format off
 constexpr ControlDesign kCaption{L"STATIC", kContactCaptionId, L"扫描下方二维码联系作者或反馈问题", 0, 0, 10, 10,
                                  SS_CENTER};
-constexpr ControlDesign kClose{L"BUTTON", kContactCloseId, L"关闭", 0, 0, 10, 10, BS_PUSHBUTTON};
+constexpr ControlDesign kClose{L"BUTTON", kContactCloseId, L"关闭", 0, 0, 10, 10, BS_DEFPUSHBUTTON};
 // clang-format on
 
 }  // namespace
@@ -126,6 +126,14 @@ LRESULT ContactFeedbackDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM
     case WM_PAINT:
       Paint();
       return 0;
+    case DM_GETDEFID:
+      // Enter closes, as Esc does: the window has nothing else to do.
+      return MAKELRESULT(kContactCloseId, DC_HASDEFID);
+    case WM_ACTIVATE:
+      if (KeepFocusAcrossActivation(window(), wparam, focus_)) {
+        return 0;
+      }
+      return DefaultHandling(message, wparam, lparam);
     case WM_COMMAND:
       if (LOWORD(wparam) == kContactCloseId || LOWORD(wparam) == IDCANCEL) {
         DestroyWindow(window());

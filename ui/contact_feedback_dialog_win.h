@@ -45,6 +45,7 @@ class ContactFeedbackDialog final : public WindowOwner<ContactFeedbackDialog> {
   HINSTANCE instance_;
   HWND owner_;
   DialogFont font_;
+  HWND focus_ = nullptr;                    // the control that had the focus when the window was left
   std::unique_ptr<Gdiplus::Bitmap> image_;  // decoded when the dialog opens, released when it closes
   std::int32_t image_x_ = 0;
   std::int32_t image_y_ = 0;

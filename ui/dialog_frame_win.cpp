@@ -98,6 +98,7 @@ bool RunDialogFrame(const DialogFrame& frame, HWND owner, HINSTANCE instance, vo
   ShowWindow(dialog, SW_SHOW);
   UpdateWindow(dialog);
   SetForegroundWindow(dialog);
+  FocusFirstControl(dialog);
 
   // Every message of the thread passes here while the dialog is open, so the
   // host window, the tray, UI tasks and the overlay's timer keep working.
@@ -130,14 +131,49 @@ bool RunDialogFrame(const DialogFrame& frame, HWND owner, HINSTANCE instance, vo
 
 HWND CreateDialogControl(HWND dialog, HINSTANCE instance, const ControlDesign& design, std::uint32_t dpi,
                          HFONT font) {
-  HWND control = CreateWindowExW(0, design.class_name, design.text, WS_CHILD | WS_VISIBLE | design.style,
-                                 ScaleForDpi(design.x, dpi), ScaleForDpi(design.y, dpi),
-                                 ScaleForDpi(design.width, dpi), ScaleForDpi(design.height, dpi), dialog,
+  // Every control that takes input is a tab stop; the order of creation,
+  // which is reading order, is the order of Tab. A label is not, but its
+  // mnemonic moves the focus to the control created after it, which also
+  // takes the label's text as its accessible name.
+  // A list without selection is there to be read, as a label is.
+  const auto is = [&](const wchar_t* name) {
+    return CompareStringOrdinal(design.class_name, -1, name, -1, TRUE) == CSTR_EQUAL;
+  };
+  const bool read_only = is(L"STATIC") || (is(L"LISTBOX") && (design.style & LBS_NOSEL) != 0);
+  const DWORD style = WS_CHILD | WS_VISIBLE | design.style | (read_only ? 0 : WS_TABSTOP);
+  HWND control = CreateWindowExW(0, design.class_name, design.text, style, ScaleForDpi(design.x, dpi),
+                                 ScaleForDpi(design.y, dpi), ScaleForDpi(design.width, dpi),
+                                 ScaleForDpi(design.height, dpi), dialog,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(design.id)), instance, nullptr);
   if (control != nullptr) {
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
   }
   return control;
+}
+
+void FocusFirstControl(HWND dialog) {
+  HWND first = GetNextDlgTabItem(dialog, nullptr, FALSE);
+  if (first == nullptr) {
+    return;
+  }
+  SetFocus(first);
+  // As Tab does: what is typed replaces the value.
+  if ((SendMessageW(first, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) != 0) {
+    SendMessageW(first, EM_SETSEL, 0, -1);
+  }
+}
+
+bool KeepFocusAcrossActivation(HWND dialog, WPARAM wparam, HWND& saved) {
+  if (LOWORD(wparam) == WA_INACTIVE) {
+    HWND focus = GetFocus();
+    saved = focus != nullptr && IsChild(dialog, focus) ? focus : nullptr;
+    return false;
+  }
+  if (saved != nullptr && IsWindow(saved) && IsChild(dialog, saved)) {
+    SetFocus(saved);
+    return true;
+  }
+  return false;
 }
 
 bool ParsePortText(HWND edit, std::int32_t& out) {
@@ -221,6 +257,11 @@ LRESULT ConfigDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) 
       // Enter, through IsDialogMessageW, presses the default button as it
       // does in any Windows dialog.
       return MAKELRESULT(ids_.confirm, DC_HASDEFID);
+    case WM_ACTIVATE:
+      if (KeepFocusAcrossActivation(window(), wparam, focus_)) {
+        return 0;
+      }
+      return DefaultHandling(message, wparam, lparam);
     case WM_CLOSE:
       Close();
       return 0;

@@ -79,6 +79,16 @@ std::uint32_t DialogDpi(HWND window);
 HWND CreateDialogControl(HWND dialog, HINSTANCE instance, const ControlDesign& design, std::uint32_t dpi,
                          HFONT font);
 
+// Puts the focus on the dialog's first tab stop, its text selected when it is
+// an edit: a keyboard user can act at once.
+void FocusFirstControl(HWND dialog);
+
+// At WM_ACTIVATE of a dialog: remembers the focused control when the dialog
+// is left and gives it the focus back when the dialog is activated again
+// (a plain window would otherwise take the focus itself). True when it set
+// the focus, and the message is then handled.
+bool KeepFocusAcrossActivation(HWND dialog, WPARAM wparam, HWND& saved);
+
 // ParsePortText on what the port edit holds (read into 32 UTF-16 units).
 bool ParsePortText(HWND edit, std::int32_t& out);
 
@@ -136,6 +146,7 @@ class ConfigDialog : public WindowOwner<ConfigDialog> {
   AppConfig working_;
   bool accepted_ = false;
   DialogFont font_;
+  HWND focus_ = nullptr;  // the control that had the focus when the dialog was left
 };
 
 namespace detail {

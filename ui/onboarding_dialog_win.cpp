@@ -17,20 +17,20 @@ constexpr wchar_t kWelcomeText[] =
     L"请在下方选择 TCP 端口；安卓 APP 需要此端口以及下列 IP 之一。";
 constexpr wchar_t kNoAddress[] = L"（无可用网络接口）";
 
-// In design pixels; none is a tab stop. The address list is for reading
+// In design pixels, in reading order. The address list is for reading
 // only: nothing in it can be selected.
 // clang-format off
 constexpr ControlDesign kWelcome{L"STATIC", 0, kWelcomeText, 16, 12, 420, 96, 0};
 constexpr ControlDesign kAddressLabel{L"STATIC", 0, L"本机 IPv4 地址：", 16, 116, 200, 20, 0};
 constexpr ControlDesign kAddressList{L"LISTBOX", kOnboardingAddressListId, L"", 16, 138, 420, 80,
                                      WS_BORDER | WS_VSCROLL | LBS_NOSEL};
-constexpr ControlDesign kPortLabel{L"STATIC", 0, L"监听端口 (TCP)：", 16, 232, 140, 20, 0};
+constexpr ControlDesign kPortLabel{L"STATIC", 0, L"监听端口 (TCP)(&P)：", 16, 232, 140, 20, 0};
 constexpr ControlDesign kPortEdit{L"EDIT", kOnboardingPortEditId, L"", 160, 230, 120, 22,
                                   WS_BORDER | ES_NUMBER | ES_AUTOHSCROLL};
-constexpr ControlDesign kPressEnter{L"BUTTON", kOnboardingPressEnterId, L"提交时按 Enter", 16, 262, 260, 22,
+constexpr ControlDesign kPressEnter{L"BUTTON", kOnboardingPressEnterId, L"提交时按 Enter(&E)", 16, 262, 260, 22,
                                     BS_AUTOCHECKBOX};
 constexpr ControlDesign kStart{L"BUTTON", kOnboardingStartId, L"开始监听", 280, 298, 150, 30, BS_DEFPUSHBUTTON};
-constexpr ControlDesign kSkip{L"BUTTON", kOnboardingSkipId, L"跳过", 190, 298, 80, 30, BS_PUSHBUTTON};
+constexpr ControlDesign kSkip{L"BUTTON", kOnboardingSkipId, L"跳过(&K)", 190, 298, 80, 30, BS_PUSHBUTTON};
 // clang-format on
 
 std::atomic<detail::AddressQuery> g_address_query{nullptr};
@@ -73,8 +73,9 @@ void OnboardingDialog::CreateControls(std::uint32_t dpi, HFONT font) {
   SetWindowTextW(port, std::to_wstring(working().listen_port).c_str());
   HWND press_enter = CreateDialogControl(dialog, instance(), kPressEnter, dpi, font);
   SendMessageW(press_enter, BM_SETCHECK, working().press_enter_on_commit ? BST_CHECKED : BST_UNCHECKED, 0);
-  CreateDialogControl(dialog, instance(), kStart, dpi, font);
+  // Left to right, as Tab goes.
   CreateDialogControl(dialog, instance(), kSkip, dpi, font);
+  CreateDialogControl(dialog, instance(), kStart, dpi, font);
 }
 
 void OnboardingDialog::TakeControls(std::int32_t port, AppConfig& working) {

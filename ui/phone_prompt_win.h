@@ -26,7 +26,6 @@ inline constexpr int kPhonePromptRequestId = 1003;
 inline constexpr int kPhonePromptPhoneId = 1004;
 inline constexpr int kPhonePromptWarningId = 1005;
 
-
 // Names a phone and asks whether it may type into this PC: "允许" or "拒绝".
 // "拒绝" has the keyboard focus and is the Enter button, so that dictated
 // text ending in Enter, which may land here, never allows a phone. Tab moves

@@ -12,30 +12,30 @@ namespace {
 
 constexpr DialogFrame kFrame{kSettingsDialogClass, L"Lumora语音输入 - 设置", 380, 398};
 
-// In design pixels. None of the controls is a tab stop: the dialog is made
-// for the mouse. A drop-down list's height is that of its list when dropped.
+// In design pixels, in reading order, which is also the order of Tab. A
+// drop-down list's height is that of its list when dropped.
 // clang-format off
-constexpr ControlDesign kPortLabel{L"STATIC", 0, L"监听端口 (TCP)：", 16, 18, 160, 20, 0};
+constexpr ControlDesign kPortLabel{L"STATIC", 0, L"监听端口 (TCP)(&P)：", 16, 18, 160, 20, 0};
 constexpr ControlDesign kPortEdit{L"EDIT", kSettingsPortEditId, L"", 180, 16, 120, 22,
                                   WS_BORDER | ES_NUMBER | ES_AUTOHSCROLL};
-constexpr ControlDesign kPressEnter{L"BUTTON", kSettingsPressEnterId, L"提交时按 Enter", 16, 50, 280, 22,
+constexpr ControlDesign kPressEnter{L"BUTTON", kSettingsPressEnterId, L"提交时按 Enter(&E)", 16, 50, 280, 22,
                                     BS_AUTOCHECKBOX};
-constexpr ControlDesign kAutoStart{L"BUTTON", kSettingsAutoStartId, L"开机自启动", 16, 78, 280, 22,
+constexpr ControlDesign kAutoStart{L"BUTTON", kSettingsAutoStartId, L"开机自启动(&S)", 16, 78, 280, 22,
                                    BS_AUTOCHECKBOX};
-constexpr ControlDesign kThemeLabel{L"STATIC", 0, L"主题颜色：", 16, 114, 160, 20, 0};
+constexpr ControlDesign kThemeLabel{L"STATIC", 0, L"主题颜色(&T)：", 16, 114, 160, 20, 0};
 constexpr ControlDesign kThemeList{L"COMBOBOX", kSettingsThemeListId, L"", 180, 112, 160, 220,
                                    CBS_DROPDOWNLIST | WS_VSCROLL};
-constexpr ControlDesign kPositionLabel{L"STATIC", 0, L"悬浮窗位置：", 16, 150, 160, 20, 0};
+constexpr ControlDesign kPositionLabel{L"STATIC", 0, L"悬浮窗位置(&W)：", 16, 150, 160, 20, 0};
 constexpr ControlDesign kPositionList{L"COMBOBOX", kSettingsPositionListId, L"", 180, 148, 160, 220,
                                       CBS_DROPDOWNLIST | WS_VSCROLL};
-constexpr ControlDesign kConfirmPhones{L"BUTTON", kSettingsConfirmPhonesId, L"新手机连接前先询问我", 16, 184, 280,
+constexpr ControlDesign kConfirmPhones{L"BUTTON", kSettingsConfirmPhonesId, L"新手机连接前先询问我(&A)", 16, 184, 280,
                                        22, BS_AUTOCHECKBOX};
-constexpr ControlDesign kPhoneLabel{L"STATIC", 0, L"已允许的手机：", 16, 214, 160, 20, 0};
+constexpr ControlDesign kPhoneLabel{L"STATIC", 0, L"已允许的手机(&L)：", 16, 214, 160, 20, 0};
 // Four rows; unsorted, so that a row is the phone at that place in the record.
 constexpr ControlDesign kPhoneList{L"LISTBOX", kSettingsPhoneListId, L"", 16, 236, 244, 76,
                                    WS_BORDER | WS_VSCROLL | LBS_NOTIFY};
 // Nothing is selected at first.
-constexpr ControlDesign kForgetPhone{L"BUTTON", kSettingsForgetPhoneId, L"忘记", 268, 236, 72, 28,
+constexpr ControlDesign kForgetPhone{L"BUTTON", kSettingsForgetPhoneId, L"忘记(&F)", 268, 236, 72, 28,
                                      BS_PUSHBUTTON | WS_DISABLED};
 constexpr ControlDesign kOk{L"BUTTON", kSettingsOkId, L"确定", 180, 326, 70, 28, BS_DEFPUSHBUTTON};
 constexpr ControlDesign kCancel{L"BUTTON", kSettingsCancelId, L"取消", 260, 326, 80, 28, BS_PUSHBUTTON};

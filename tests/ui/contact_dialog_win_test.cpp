@@ -138,7 +138,8 @@ TEST_F(ContactDialogTest, ControlsArePlacedByTheLayoutAtEachDpi) {
           EXPECT_EQ(box(children[0].rect), layout.caption);
           EXPECT_EQ(children[0].style & SS_TYPEMASK, static_cast<DWORD>(SS_CENTER));
           EXPECT_EQ(box(children[1].rect), layout.close_button);
-          EXPECT_EQ(children[1].style & BS_TYPEMASK, static_cast<DWORD>(BS_PUSHBUTTON));
+          // The default button: Enter closes the window as Esc does.
+          EXPECT_EQ(children[1].style & BS_TYPEMASK, static_cast<DWORD>(BS_DEFPUSHBUTTON));
         })
         .Click(kContactCloseId);
     script.Start();

@@ -53,7 +53,6 @@ void ExpectUsableLayout(HWND dialog, std::uint32_t dpi,
       RECT both{};
       EXPECT_FALSE(IntersectRect(&both, &r, &children[j].rect)) << "overlaps control " << j;
     }
-    EXPECT_EQ(children[i].style & WS_TABSTOP, 0u) << "a tab stop";
     EXPECT_EQ(FontOf(children[i].window).height, message_font);
   }
   const int row_slack = MulDiv(4, static_cast<int>(dpi), 96);

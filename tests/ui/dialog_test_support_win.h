@@ -40,7 +40,7 @@ struct WantControl {
 void ExpectControls(HWND dialog, const std::vector<WantControl>& want);
 
 // Checks what the user needs of any dialog at `dpi`: every control inside the
-// client area and clear of the others, none a tab stop, all in the system's
+// client area and clear of the others, all in the system's
 // message font for that DPI. Each pair of `side_by_side` (indices into the
 // children) share a row, the first left of the second: a label and its field,
 // or two buttons.

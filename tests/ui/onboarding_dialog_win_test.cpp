@@ -68,7 +68,7 @@ class OnboardingDialogTest : public ::testing::Test {
 
 TEST_F(OnboardingDialogTest, ControlsReadAsDesignedAndScaleWithTheDpi) {
   // The port's label and edit share a row, Skip sits left of Start.
-  const std::vector<std::pair<int, int>> rows = {{3, 4}, {7, 6}};
+  const std::vector<std::pair<int, int>> rows = {{3, 4}, {6, 7}};
   std::vector<RECT> at96;
   for (const std::uint32_t dpi : {96u, 192u}) {
     SCOPED_TRACE(dpi);
@@ -85,11 +85,11 @@ TEST_F(OnboardingDialogTest, ControlsReadAsDesignedAndScaleWithTheDpi) {
                                        L"请在下方选择 TCP 端口；安卓 APP 需要此端口以及下列 IP 之一。"},
                                       {L"Static", 0, L"本机 IPv4 地址："},
                                       {L"ListBox", kOnboardingAddressListId, nullptr},
-                                      {L"Static", 0, L"监听端口 (TCP)："},
+                                      {L"Static", 0, L"监听端口 (TCP)(&P)："},
                                       {L"Edit", kOnboardingPortEditId, L"50123"},
-                                      {L"Button", kOnboardingPressEnterId, L"提交时按 Enter"},
+                                      {L"Button", kOnboardingPressEnterId, L"提交时按 Enter(&E)"},
+                                      {L"Button", kOnboardingSkipId, L"跳过(&K)"},
                                       {L"Button", kOnboardingStartId, L"开始监听"},
-                                      {L"Button", kOnboardingSkipId, L"跳过"},
                                   });
           testing::ExpectUsableLayout(dialog, dpi, rows);
           // The welcome reads top to bottom: text, addresses, port, the

@@ -172,6 +172,50 @@ TEST_F(DialogFrameTest, ItsButtonEscTheCloseBoxAndAQuitEndItWithNothingChanged) 
   }
 }
 
+TEST_F(DialogFrameTest, KeyboardAloneReachesEveryControlInReadingOrderAndEnterActs) {
+  // The first control has the focus at once; Tab walks the rest in reading
+  // order (a disabled button is passed over) and comes back round; Enter
+  // then does what the default button does.
+  const struct {
+    const DialogKind& kind;
+    std::vector<int> tab_order;
+    bool true_after_enter;
+  } cases[] = {
+      {kDialogs[0],
+       {kSettingsPortEditId, kSettingsPressEnterId, kSettingsAutoStartId, kSettingsThemeListId,
+        kSettingsPositionListId, kSettingsConfirmPhonesId, kSettingsPhoneListId, kSettingsOkId,
+        kSettingsCancelId},
+       true},
+      {kDialogs[1],
+       {kOnboardingPortEditId, kOnboardingPressEnterId, kOnboardingSkipId, kOnboardingStartId},
+       true},
+      {kDialogs[2], {kContactCloseId}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kind.name);
+    DialogScript script;
+    script.WaitForDialog(c.kind.window_class);
+    std::vector<int> order = c.tab_order;
+    order.push_back(c.tab_order.front());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+      if (i > 0) {
+        script.PressKey(VK_TAB);
+      }
+      const int id = order[i];
+      script.Then("focus on " + std::to_string(id),
+                  [&script, id] { return GetFocus() == script.Control(id); });
+    }
+    script.PressKey(VK_RETURN);
+    // Enter ends the dialog's loop before the script's next tick; if it did
+    // not, the script gives up here, closes the dialog and says so.
+    script.Then("closed by Enter", [] { return false; });
+    script.Start();
+    AppConfig result = Sentinel();
+    EXPECT_EQ(c.kind.run(nullptr, &result), c.true_after_enter);
+    EXPECT_EQ(script.failure(), "");
+  }
+}
+
 TEST_F(DialogFrameTest, CentredOnAnOwnerBigEnoughWhichIsDisabledMeanwhile) {
   struct Owner {
     const char* what;
@@ -255,22 +299,23 @@ TEST_F(SettingsDialogTest, ControlsReadAsDesignedAndScaleWithTheDpi) {
     script.WaitForDialog(kSettingsDialogClass)
         .Check([&] {
           HWND dialog = script.dialog();
-          testing::ExpectControls(dialog, {
-                                              {L"Static", 0, L"监听端口 (TCP)："},
-                                              {L"Edit", kSettingsPortEditId, L"50123"},
-                                              {L"Button", kSettingsPressEnterId, L"提交时按 Enter"},
-                                              {L"Button", kSettingsAutoStartId, L"开机自启动"},
-                                              {L"Static", 0, L"主题颜色："},
-                                              {L"ComboBox", kSettingsThemeListId, nullptr},
-                                              {L"Static", 0, L"悬浮窗位置："},
-                                              {L"ComboBox", kSettingsPositionListId, nullptr},
-                                              {L"Button", kSettingsConfirmPhonesId, L"新手机连接前先询问我"},
-                                              {L"Static", 0, L"已允许的手机："},
-                                              {L"ListBox", kSettingsPhoneListId, nullptr},
-                                              {L"Button", kSettingsForgetPhoneId, L"忘记"},
-                                              {L"Button", kSettingsOkId, L"确定"},
-                                              {L"Button", kSettingsCancelId, L"取消"},
-                                          });
+          testing::ExpectControls(dialog,
+                                  {
+                                      {L"Static", 0, L"监听端口 (TCP)(&P)："},
+                                      {L"Edit", kSettingsPortEditId, L"50123"},
+                                      {L"Button", kSettingsPressEnterId, L"提交时按 Enter(&E)"},
+                                      {L"Button", kSettingsAutoStartId, L"开机自启动(&S)"},
+                                      {L"Static", 0, L"主题颜色(&T)："},
+                                      {L"ComboBox", kSettingsThemeListId, nullptr},
+                                      {L"Static", 0, L"悬浮窗位置(&W)："},
+                                      {L"ComboBox", kSettingsPositionListId, nullptr},
+                                      {L"Button", kSettingsConfirmPhonesId, L"新手机连接前先询问我(&A)"},
+                                      {L"Static", 0, L"已允许的手机(&L)："},
+                                      {L"ListBox", kSettingsPhoneListId, nullptr},
+                                      {L"Button", kSettingsForgetPhoneId, L"忘记(&F)"},
+                                      {L"Button", kSettingsOkId, L"确定"},
+                                      {L"Button", kSettingsCancelId, L"取消"},
+                                  });
           testing::ExpectUsableLayout(dialog, dpi, rows);
           if (dpi == 96) {
             at96 = testing::ChildRects(dialog);
