@@ -137,6 +137,13 @@ LRESULT LiveTextOverlay::HandleMessage(UINT message, WPARAM wparam, LPARAM lpara
         Hide();
       }
       return 0;
+    case WM_SYSCOLORCHANGE:
+    case WM_SETTINGCHANGE:
+      // High contrast turned on or off, or its colours changed.
+      if (visible_) {
+        LayoutAndRender();
+      }
+      return 0;
     case WM_DPICHANGED: {
       // The suggested rectangle is not used: the placement follows from the
       // work area at the new DPI.
@@ -163,13 +170,29 @@ std::vector<std::uint8_t> LiveTextOverlay::SurfaceCopy() const {
 }
 
 void LiveTextOverlay::LayoutAndRender() {
-  dpi_ = dpi_query_(ReferenceWindow());
-  const ScreenRect work_area = WorkAreaOf(ReferenceWindow());
+  // On the monitor of the window the user works in, at its DPI; the owner's
+  // (the primary monitor) when nothing is in front.
+  HWND front = GetForegroundWindow();
+  const HWND reference = front != nullptr && front != window() ? front : ReferenceWindow();
+  dpi_ = dpi_query_(reference);
+  const ScreenRect work_area = WorkAreaOf(reference);
+  palette_ = CurrentPalette();
   const OverlayMetrics metrics = MetricsForDpi(dpi_);
   const auto font = CreateOverlayFont(static_cast<float>(metrics.font_size));
   const MeasuredText measured = MeasureOverlayText(font.get(), text_, MaxTextWidth(dpi_, work_area));
   layout_ = LayOutOverlay(dpi_, work_area, measured, position_);
   RenderFull(font.get());
+}
+
+OverlayPalette LiveTextOverlay::CurrentPalette() const {
+  HIGHCONTRASTW contrast{};
+  contrast.cbSize = sizeof contrast;
+  if (SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof contrast, &contrast, 0) &&
+      (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0) {
+    return HighContrastPalette(GetSysColor(COLOR_WINDOW), GetSysColor(COLOR_WINDOWTEXT),
+                               GetSysColor(COLOR_HIGHLIGHT));
+  }
+  return PaletteForTheme(theme_);
 }
 
 void LiveTextOverlay::RenderFull(const Gdiplus::Font* font) {
@@ -181,7 +204,7 @@ void LiveTextOverlay::RenderFull(const Gdiplus::Font* font) {
   const std::size_t bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4;
 
   // Shadow, panel and outline; every pixel of the surface is written.
-  panel_->Paint(reinterpret_cast<std::uint32_t*>(pixels_), width, height, dpi_, theme_);
+  panel_->Paint(reinterpret_cast<std::uint32_t*>(pixels_), width, height, dpi_, palette_);
   if (font != nullptr) {
     Gdiplus::Graphics graphics(memory_dc_.get());
     PrepareGraphics(graphics);
@@ -191,7 +214,7 @@ void LiveTextOverlay::RenderFull(const Gdiplus::Font* font) {
                                    static_cast<float>(box.width),
                                    static_cast<float>(box.height) + layout_.text_scroll);
     const auto format = OverlayStringFormat();
-    const Gdiplus::SolidBrush ink{Gdiplus::Color(kOverlayTextColor)};
+    const Gdiplus::SolidBrush ink{Gdiplus::Color(palette_.text)};
     graphics.SetClip(Gdiplus::Rect(layout_.clip.x, layout_.clip.y, layout_.clip.width, layout_.clip.height));
     graphics.DrawString(text_.c_str(), static_cast<INT>(text_.size()), font, text_rect, format.get(), &ink);
   }
@@ -232,7 +255,7 @@ void LiveTextOverlay::RenderAnimationFrame() {
 void LiveTextOverlay::DrawIndicator() {
   Gdiplus::Graphics graphics(memory_dc_.get());
   PrepareGraphics(graphics);
-  const Gdiplus::SolidBrush brush{Gdiplus::Color(PaletteForTheme(theme_).bars)};
+  const Gdiplus::SolidBrush brush{Gdiplus::Color(palette_.bars)};
   for (const BoxI& bar : IndicatorBars(MetricsForDpi(dpi_), layout_, frame_)) {
     graphics.FillRectangle(&brush, bar.x, bar.y, bar.width, bar.height);
   }

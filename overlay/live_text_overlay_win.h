@@ -76,6 +76,8 @@ class LiveTextOverlay final : public LiveTextView, public WindowOwner<LiveTextOv
   // The window whose DPI and monitor the overlay follows.
   HWND ReferenceWindow() const { return owner_ != nullptr ? owner_ : window(); }
   void LayoutAndRender();
+  // The theme's colours, or the user's when high contrast is on.
+  OverlayPalette CurrentPalette() const;
   // Draws with the font the layout measured with.
   void RenderFull(const Gdiplus::Font* font);
   void RenderAnimationFrame();
@@ -89,6 +91,7 @@ class LiveTextOverlay final : public LiveTextView, public WindowOwner<LiveTextOv
   bool visible_ = false;
   std::wstring text_;
   OverlayThemeColor theme_ = OverlayThemeColor::White;
+  OverlayPalette palette_ = PaletteForTheme(OverlayThemeColor::White);  // the theme's, or high contrast's
   OverlayPosition position_ = OverlayPosition::Center;
   std::uint32_t dpi_ = kDesignDpi;
   // Only ever incremented (wrapping after years of animation), so that the

@@ -52,6 +52,16 @@ OverlayPalette PaletteForTheme(OverlayThemeColor theme) {
   return {0xFFFFFFFF, 0xC8282828};
 }
 
+OverlayPalette HighContrastPalette(std::uint32_t window, std::uint32_t window_text, std::uint32_t highlight) {
+  const auto argb = [](std::uint32_t colorref) {
+    const std::uint32_t red = colorref & 0xFF;
+    const std::uint32_t green = (colorref >> 8) & 0xFF;
+    const std::uint32_t blue = (colorref >> 16) & 0xFF;
+    return 0xFF000000u | red << 16 | green << 8 | blue;
+  };
+  return {argb(window), argb(highlight), argb(window_text), argb(window_text)};
+}
+
 namespace {
 
 // Everything of the window's width that is not text.

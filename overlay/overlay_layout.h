@@ -35,20 +35,28 @@ struct OverlayMetrics {
 // A DPI of 0 counts as 96.
 OverlayMetrics MetricsForDpi(std::uint32_t dpi);
 
+inline constexpr std::uint32_t kOverlayTextColor = 0xFF282828;
+inline constexpr std::uint32_t kOverlayOutlineColor = 0xFFE6E6E6;
 // Colours as 0xAARRGGBB.
 struct OverlayPalette {
   std::uint32_t panel = 0;
   std::uint32_t bars = 0;
+  std::uint32_t text = kOverlayTextColor;
+  std::uint32_t outline = kOverlayOutlineColor;
   friend bool operator==(const OverlayPalette&, const OverlayPalette&) = default;
 };
-inline constexpr std::uint32_t kOverlayTextColor = 0xFF282828;
-inline constexpr std::uint32_t kOverlayOutlineColor = 0xFFE6E6E6;
 // Applied over the per-pixel alpha when the window is composed, so that even
 // the opaque panel lets a little of the desktop through.
 inline constexpr std::uint8_t kOverlayConstantAlpha = 219;
 
 // Values outside the enumeration give white.
 OverlayPalette PaletteForTheme(OverlayThemeColor theme);
+
+// With high contrast on, the user's colours instead of any theme (given as
+// COLORREF, 0x00BBGGRR, as GetSysColor gives them): the window colour for the
+// panel, the window text colour for text and outline, the highlight colour
+// for the bars; all opaque.
+OverlayPalette HighContrastPalette(std::uint32_t window, std::uint32_t window_text, std::uint32_t highlight);
 
 // A rectangle given by its edges (right and bottom exclusive).
 struct ScreenRect {

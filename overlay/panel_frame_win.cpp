@@ -48,7 +48,7 @@ void DrawPanelFrame(Gdiplus::Graphics& graphics, std::int32_t width, std::int32_
   const Gdiplus::SolidBrush fill{Gdiplus::Color(palette.panel)};
   graphics.FillPath(&fill, &panel);
   graphics.SetCompositingMode(Gdiplus::CompositingModeSourceOver);
-  const Gdiplus::Pen outline(Gdiplus::Color(kOverlayOutlineColor), m.border_width);
+  const Gdiplus::Pen outline(Gdiplus::Color(palette.outline), m.border_width);
   graphics.DrawPath(&outline, &panel);
 }
 
@@ -77,8 +77,8 @@ bool DrawPanelFramePixels(std::uint32_t* pixels, std::int32_t width, std::int32_
   return true;
 }
 
-bool PanelFrame::Prepare(std::uint32_t dpi, OverlayThemeColor theme) {
-  if (!pixels_.empty() && dpi == dpi_ && theme == theme_) {
+bool PanelFrame::Prepare(std::uint32_t dpi, const OverlayPalette& palette) {
+  if (!pixels_.empty() && dpi == dpi_ && palette == palette_) {
     return true;
   }
   const OverlayMetrics m = MetricsForDpi(dpi);
@@ -90,23 +90,23 @@ bool PanelFrame::Prepare(std::uint32_t dpi, OverlayThemeColor theme) {
   width_ = 2 * corner_width_ + 1;
   height_ = 2 * corner_height_ + 1;
   pixels_.assign(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_), 0);
-  if (!DrawPanelFramePixels(pixels_.data(), width_, height_, m, PaletteForTheme(theme))) {
+  if (!DrawPanelFramePixels(pixels_.data(), width_, height_, m, palette)) {
     pixels_.clear();
     return false;
   }
   dpi_ = dpi;
-  theme_ = theme;
+  palette_ = palette;
   return true;
 }
 
 bool PanelFrame::Paint(std::uint32_t* pixels, std::int32_t width, std::int32_t height, std::uint32_t dpi,
-                       OverlayThemeColor theme) {
-  if (!Prepare(dpi, theme)) {
+                       const OverlayPalette& palette) {
+  if (!Prepare(dpi, palette)) {
     std::fill_n(pixels, static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0u);
     return false;
   }
   if (width < width_ || height < height_) {
-    return DrawPanelFramePixels(pixels, width, height, MetricsForDpi(dpi), PaletteForTheme(theme));
+    return DrawPanelFramePixels(pixels, width, height, MetricsForDpi(dpi), palette);
   }
   const std::int32_t right = width_ - corner_width_;
   for (std::int32_t y = 0; y < height; ++y) {

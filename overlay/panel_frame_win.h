@@ -35,17 +35,21 @@ class PanelFrame {
   // panel. False when no drawing surface could be made; the pixels are then
   // cleared.
   bool Paint(std::uint32_t* pixels, std::int32_t width, std::int32_t height, std::uint32_t dpi,
-             OverlayThemeColor theme);
+             const OverlayPalette& palette);
+  bool Paint(std::uint32_t* pixels, std::int32_t width, std::int32_t height, std::uint32_t dpi,
+             OverlayThemeColor theme) {
+    return Paint(pixels, width, height, dpi, PaletteForTheme(theme));
+  }
 
   // Columns and rows at each edge taken as they were drawn: the corners.
   std::int32_t corner_width() const { return corner_width_; }
   std::int32_t corner_height() const { return corner_height_; }
 
  private:
-  bool Prepare(std::uint32_t dpi, OverlayThemeColor theme);
+  bool Prepare(std::uint32_t dpi, const OverlayPalette& palette);
 
   std::uint32_t dpi_ = 0;
-  OverlayThemeColor theme_ = OverlayThemeColor::White;
+  OverlayPalette palette_;
   std::int32_t corner_width_ = 0;
   std::int32_t corner_height_ = 0;
   std::int32_t width_ = 0;

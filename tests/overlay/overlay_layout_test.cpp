@@ -91,6 +91,13 @@ TEST(OverlayLayoutTest, ThemePalettes) {
   for (const Case& c : cases) {
     EXPECT_EQ(PaletteForTheme(static_cast<OverlayThemeColor>(c.theme)), c.want) << c.theme;
   }
+  // High contrast: the system's colours (COLORREF, blue in the high byte),
+  // opaque; text and outline in the window text colour. White on black with
+  // a cyan highlight, and the reverse.
+  EXPECT_EQ(HighContrastPalette(0x000000, 0xFFFFFF, 0xFFFF00),
+            (OverlayPalette{0xFF000000, 0xFF00FFFF, 0xFFFFFFFF, 0xFFFFFFFF}));
+  EXPECT_EQ(HighContrastPalette(0xFFFFFF, 0x000000, 0x0000FF),
+            (OverlayPalette{0xFFFFFFFF, 0xFFFF0000, 0xFF000000, 0xFF000000}));
 }
 
 TEST(OverlayLayoutTest, MaxTextWidth) {
