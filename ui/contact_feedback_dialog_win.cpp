@@ -22,7 +22,7 @@ constexpr DialogFrame kFrame{kContactDialogClass, L"Lumora语音输入 - 联系�
 
 // Both start small at the corner; Layout puts them in place.
 // clang-format off
-constexpr ControlDesign kCaption{L"STATIC", kContactCaptionId, L"扫描下方二维码联系作者或反馈问题", 0, 0, 10, 10,
+constexpr ControlDesign kCaption{L"STATIC", kContactCaptionId, L"联系作者 · 问题反馈", 0, 0, 10, 10,
                                  SS_CENTER};
 constexpr ControlDesign kClose{L"BUTTON", kContactCloseId, L"关闭", 0, 0, 10, 10, BS_DEFPUSHBUTTON};
 // clang-format on

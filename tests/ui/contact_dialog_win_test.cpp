@@ -124,7 +124,7 @@ TEST_F(ContactDialogTest, ControlsArePlacedByTheLayoutAtEachDpi) {
           HWND dialog = script.dialog();
           testing::ExpectControls(dialog,
                                   {
-                                      {L"Static", kContactCaptionId, L"扫描下方二维码联系作者或反馈问题"},
+                                      {L"Static", kContactCaptionId, L"联系作者 · 问题反馈"},
                                       {L"Button", kContactCloseId, L"关闭"},
                                   });
           RECT client{};
