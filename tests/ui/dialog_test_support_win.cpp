@@ -37,6 +37,49 @@ void ExpectControls(HWND dialog, const std::vector<WantControl>& want) {
   }
 }
 
+// The width a label's or button's text needs in its control, in its own
+// font: its longest line without the access-key marks, plus a check box and
+// its gap, or a push button's edges. Other controls need nothing.
+LONG TextRoomNeeded(const ChildWindow& child, std::uint32_t dpi) {
+  const bool is_static = _wcsicmp(child.class_name.c_str(), L"Static") == 0;
+  const bool is_button = _wcsicmp(child.class_name.c_str(), L"Button") == 0;
+  if (!(is_static || is_button) || child.text.empty()) {
+    return 0;
+  }
+  const HDC dc = GetDC(child.window);
+  const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(child.window, WM_GETFONT, 0, 0)));
+  LONG widest = 0;
+  std::wstring line;
+  const auto measure = [&] {
+    SIZE size{};
+    GetTextExtentPoint32W(dc, line.c_str(), static_cast<int>(line.size()), &size);
+    widest = std::max(widest, size.cx);
+    line.clear();
+  };
+  for (std::size_t i = 0; i < child.text.size(); ++i) {
+    const wchar_t c = child.text[i];
+    if (c == L'\n') {
+      measure();
+    } else if (c == L'&' && (child.style & SS_NOPREFIX) == 0) {
+      if (i + 1 < child.text.size() && child.text[i + 1] == L'&') {
+        line += L'&';
+        ++i;
+      }
+    } else {
+      line += c;
+    }
+  }
+  measure();
+  SelectObject(dc, old);
+  ReleaseDC(child.window, dc);
+  if (!is_button) {
+    return widest;
+  }
+  const DWORD type = child.style & BS_TYPEMASK;
+  const bool check_box = type == BS_AUTOCHECKBOX || type == BS_CHECKBOX;
+  return widest + MulDiv(check_box ? 13 + 4 : 2 * 3, static_cast<int>(dpi), 96);
+}
+
 void ExpectUsableLayout(HWND dialog, std::uint32_t dpi,
                         const std::vector<std::pair<int, int>>& side_by_side) {
   RECT client{};
@@ -54,6 +97,7 @@ void ExpectUsableLayout(HWND dialog, std::uint32_t dpi,
       EXPECT_FALSE(IntersectRect(&both, &r, &children[j].rect)) << "overlaps control " << j;
     }
     EXPECT_EQ(FontOf(children[i].window).height, message_font);
+    EXPECT_LE(TextRoomNeeded(children[i], dpi), r.right - r.left) << "text cut";
   }
   const int row_slack = MulDiv(4, static_cast<int>(dpi), 96);
   for (const auto& [left, right] : side_by_side) {
