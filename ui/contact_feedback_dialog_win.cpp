@@ -118,6 +118,15 @@ LRESULT ContactFeedbackDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM
     case WM_CREATE:
       Create();
       return 0;
+    case WM_DPICHANGED: {
+      // The layout follows the window's DPI at the next WM_SIZE, which the
+      // suggested rectangle brings; the font is made for it first.
+      const std::uint32_t dpi = HIWORD(wparam) != 0 ? HIWORD(wparam) : kDesignDpi;
+      font_.Create(dpi);
+      ApplyDpiChange(window(), dpi, font_.get(), reinterpret_cast<const RECT*>(lparam));
+      Layout();
+      return 0;
+    }
     case WM_SIZE:
       // Safe before WM_CREATE too: controls not made yet are skipped, and
       // Create lays them out once they exist.

@@ -147,8 +147,28 @@ HWND CreateDialogControl(HWND dialog, HINSTANCE instance, const ControlDesign& d
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(design.id)), instance, nullptr);
   if (control != nullptr) {
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    // The design, kept for a change of DPI (the designs are static; the
+    // standard controls leave their user data to the application).
+    SetWindowLongPtrW(control, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&design));
   }
   return control;
+}
+
+void ApplyDpiChange(HWND dialog, std::uint32_t dpi, HFONT font, const RECT* suggested) {
+  for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (const auto* design =
+            reinterpret_cast<const ControlDesign*>(GetWindowLongPtrW(child, GWLP_USERDATA))) {
+      SetWindowPos(child, nullptr, ScaleForDpi(design->x, dpi), ScaleForDpi(design->y, dpi),
+                   ScaleForDpi(design->width, dpi), ScaleForDpi(design->height, dpi),
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  }
+  if (suggested != nullptr) {
+    SetWindowPos(dialog, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  InvalidateRect(dialog, nullptr, TRUE);
 }
 
 void FocusFirstControl(HWND dialog) {
@@ -262,6 +282,15 @@ LRESULT ConfigDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) 
         return 0;
       }
       return DefaultHandling(message, wparam, lparam);
+    case WM_DPICHANGED: {
+      // Moved to a monitor of another DPI, or the DPI changed: a font for it,
+      // every control at its designed place for it, and the size Windows
+      // suggests.
+      const std::uint32_t dpi = HIWORD(wparam) != 0 ? HIWORD(wparam) : kDesignDpi;
+      font_.Create(dpi);
+      ApplyDpiChange(window(), dpi, font_.get(), reinterpret_cast<const RECT*>(lparam));
+      return 0;
+    }
     case WM_CLOSE:
       Close();
       return 0;

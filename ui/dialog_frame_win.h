@@ -89,6 +89,11 @@ void FocusFirstControl(HWND dialog);
 // the focus, and the message is then handled.
 bool KeepFocusAcrossActivation(HWND dialog, WPARAM wparam, HWND& saved);
 
+// At WM_DPICHANGED: every control made by CreateDialogControl moved to its
+// design at `dpi` and given `font`, and the dialog given the `suggested`
+// rectangle (none: its size is left).
+void ApplyDpiChange(HWND dialog, std::uint32_t dpi, HFONT font, const RECT* suggested);
+
 // ParsePortText on what the port edit holds (read into 32 UTF-16 units).
 bool ParsePortText(HWND edit, std::int32_t& out);
 

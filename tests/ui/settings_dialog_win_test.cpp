@@ -216,6 +216,46 @@ TEST_F(DialogFrameTest, KeyboardAloneReachesEveryControlInReadingOrderAndEnterAc
   }
 }
 
+TEST_F(DialogFrameTest, ADpiChangeLaysTheDialogOutAgainWithANewFont) {
+  // Opened at 96 DPI, then told of 144 as Windows tells a dialog moved to
+  // another monitor: the controls as a dialog opened at 144 has them, in the
+  // font for 144, and the window at the suggested size.
+  for (const DialogKind& kind : kDialogs) {
+    SCOPED_TRACE(kind.name);
+    detail::SetDialogDpiForTest(96);
+    DialogScript script;
+    std::vector<RECT> at96;
+    RECT suggested{};
+    script.WaitForDialog(kind.window_class)
+        .Check([&] {
+          at96 = testing::ChildRects(script.dialog());
+          RECT outer{};
+          GetWindowRect(script.dialog(), &outer);
+          suggested = {outer.left, outer.top, outer.left + kind.width * 3 / 2,
+                       outer.top + kind.height * 3 / 2};
+          detail::SetDialogDpiForTest(144);  // the window's DPI from now on
+          SendMessageW(script.dialog(), WM_DPICHANGED, MAKEWPARAM(144, 144),
+                       reinterpret_cast<LPARAM>(&suggested));
+        })
+        .Check([&] {
+          HWND dialog = script.dialog();
+          RECT outer{};
+          GetWindowRect(dialog, &outer);
+          EXPECT_EQ(outer.right - outer.left, suggested.right - suggested.left);
+          EXPECT_EQ(outer.bottom - outer.top, suggested.bottom - suggested.top);
+          testing::ExpectUsableLayout(dialog, 144, {});
+          if (kind.port_edit_id != 0) {
+            testing::ExpectScaledFrom96(dialog, at96, 144);
+          }
+        })
+        .Click(kind.dismiss_id);
+    script.Start();
+    AppConfig result = Sentinel();
+    kind.run(nullptr, &result);
+    EXPECT_TRUE(script.finished()) << script.failure();
+  }
+}
+
 TEST_F(DialogFrameTest, CentredOnAnOwnerBigEnoughWhichIsDisabledMeanwhile) {
   struct Owner {
     const char* what;
