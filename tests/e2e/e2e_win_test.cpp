@@ -17,6 +17,7 @@
 #include "app/tray_menu_win.h"
 #include "config/app_config.h"
 #include "net/socket_platform.h"
+#include "tests/e2e/long_dictation.h"
 #include "tests/e2e/program_run_win.h"
 #include "tests/e2e/sim_phone_win.h"
 #include "tests/support/free_port.h"
@@ -161,18 +162,11 @@ TEST_F(EndToEndTest, HeldCtrlDelaysTheTextUntilItIsReleased) {
 TEST_F(EndToEndTest, LongCommitArrivesWholeAndInOrder) {
   config_.press_enter_on_commit = false;
   StartProgram();
-  // 2,700 characters: Chinese, ASCII and emoji (each two UTF-16 units), so
-  // that the output goes out in many calls and a surrogate pair could be cut.
-  std::string utf8;
-  std::wstring want;
-  for (int i = 0; i < 300; ++i) {
-    const std::string n = std::to_string(i % 10);
-    utf8 += "说话" + n + "\xF0\x9F\x98\x80" + "abcde";
-    want += L"说话" + std::wstring(n.begin(), n.end()) + L"\U0001F600" + L"abcde";
-  }
-  ASSERT_EQ(want.size(), 300u * 10u);  // 2,700 characters, 3,000 UTF-16 units
+  const testing::LongDictation text = testing::MakeLongDictation();
+  const std::wstring& want = text.utf16;
+  ASSERT_EQ(want.size(), 3000u);
   Phone phone({"127.0.0.1", port_, "--script", "-"},
-              "text " + utf8 + "\ncommit\nexpect ack of=commit\nbye\n");
+              "text " + text.utf8 + "\ncommit\nexpect ack of=commit\nbye\n");
   PumpUntil([&] { return phone.done(); });
   EXPECT_EQ(phone.Wait().status, kSimPassed);
   EXPECT_TRUE(PumpUntil([&] { return probe_.Text().size() >= want.size(); }, milliseconds(60000)));

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "base/win32_util_win.h"
 #include "config/app_config.h"
 #include "net/server.h"
 #include "net/socket_platform.h"
+#include "tests/e2e/long_dictation.h"
 #include "tests/e2e/program_run_win.h"
 #include "tests/support/free_port.h"
 #include "tests/support/probe_window_win.h"
@@ -101,34 +101,25 @@ Timings Measure(unsigned port, int commits, int long_commits, lumora::testing::P
   return timings;
 }
 
-// The long dictation: 2,700 characters of Chinese, ASCII and emoji, 3,000
-// UTF-16 units, as one commit.
-std::string LongText() {
-  std::string text;
-  for (int i = 0; i < 300; ++i) {
-    text += "说话" + std::to_string(i % 10) + "\xF0\x9F\x98\x80" + "abcde";
-  }
-  return text;
-}
-constexpr std::size_t kLongTextUnits = 3000;
-
 // For each of `commits` long commits on the phone's connection, the time
 // from the commit line leaving the phone to the whole text being in the edit.
 std::vector<double> MeasureLong(SocketHandle phone, int commits, lumora::testing::ProbeWindow& probe) {
+  const lumora::testing::LongDictation text = lumora::testing::MakeLongDictation();
+  const std::string line = "{\"type\":\"text\",\"content\":\"" + text.utf8 + "\"}\n";
   std::vector<double> times;
   for (int i = 0; i < commits; ++i) {
     probe.Clear();
-    lumora::SendLine(phone, "{\"type\":\"text\",\"content\":\"" + LongText() + "\"}\n");
+    lumora::SendLine(phone, line);
     probe.Pump([] { return false; }, std::chrono::milliseconds(100));
     lumora::SendLine(phone, "{\"type\":\"commit\",\"press_enter\":false}\n");
     const auto sent = Clock::now();
-    if (!probe.Pump([&] { return probe.Text().size() >= kLongTextUnits; }, std::chrono::seconds(60))) {
+    if (!probe.Pump([&] { return probe.Text().size() >= text.utf16.size(); }, std::chrono::seconds(60))) {
       std::fprintf(stderr, "long commit %d: %zu of %zu units arrived\n", i, probe.Text().size(),
-                   kLongTextUnits);
+                   text.utf16.size());
       break;
     }
     times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
-    if (probe.Text() != lumora::Utf8ToWide(LongText())) {
+    if (probe.Text() != text.utf16) {
       std::fprintf(stderr, "long commit %d arrived changed\n", i);
       times.pop_back();
       break;
