@@ -12,20 +12,12 @@
 
 #include "base/resource.h"
 #include "base/scoped_win.h"
-#include "overlay/dpi.h"
 
 namespace lumora {
 
 namespace {
 
-constexpr DialogFrame kFrame{kContactDialogClass, L"Lumora语音输入 - 联系作者 & 问题反馈", 440, 496};
-
-// Both start small at the corner; Layout puts them in place.
-// clang-format off
-constexpr ControlDesign kCaption{L"STATIC", kContactCaptionId, L"联系作者 · 问题反馈", 0, 0, 10, 10,
-                                 SS_CENTER};
-constexpr ControlDesign kClose{L"BUTTON", kContactCloseId, L"关闭", 0, 0, 10, 10, BS_DEFPUSHBUTTON};
-// clang-format on
+constexpr DialogFrame kFrame{kContactDialogClass, L"Lumora语音输入 - 联系作者 & 问题反馈"};
 
 }  // namespace
 
@@ -64,7 +56,7 @@ std::unique_ptr<Gdiplus::Bitmap> LoadContactImage(HINSTANCE instance) {
 }  // namespace detail
 
 ContactFeedbackDialog::ContactFeedbackDialog(HINSTANCE instance, HWND owner)
-    : instance_(instance), owner_(owner) {}
+    : instance_(instance), owner_(owner), controls_(ContactForm()) {}
 
 ContactFeedbackDialog::~ContactFeedbackDialog() = default;
 
@@ -72,71 +64,37 @@ bool ContactFeedbackDialog::Run(HWND owner, HINSTANCE instance) {
   static std::atomic<bool> registered{false};
   RegisterDialogClass(registered, instance, kContactDialogClass, &ContactFeedbackDialog::WindowProc);
   ContactFeedbackDialog dialog(instance, owner);
-  return RunDialogFrame(kFrame, owner, instance, &dialog);
-}
-
-void ContactFeedbackDialog::Create() {
-  font_.Create(DialogDpi(window()));
-  image_ = detail::LoadContactImage(instance_);
-  // Created at design size 10 x 10 at any DPI; Layout sizes them.
-  CreateDialogControl(window(), instance_, kCaption, kDesignDpi, font_.get());
-  CreateDialogControl(window(), instance_, kClose, kDesignDpi, font_.get());
-  Layout();
-}
-
-void ContactFeedbackDialog::Layout() {
-  RECT client{};
-  GetClientRect(window(), &client);
-  const ContactLayout layout = LayOutContactDialog(client.right, client.bottom, DialogDpi(window()));
-  constexpr UINT kFlags = SWP_NOZORDER | SWP_NOACTIVATE;
-  const auto place = [this](int id, const DialogBox& box) {
-    if (HWND control = GetDlgItem(window(), id)) {
-      SetWindowPos(control, nullptr, box.x, box.y, box.width, box.height, kFlags);
-    }
-  };
-  place(kContactCaptionId, layout.caption);
-  place(kContactCloseId, layout.close_button);
-  image_x_ = layout.image_x;
-  image_y_ = layout.image_y;
-  image_size_ = layout.image_size;
-  InvalidateRect(window(), nullptr, FALSE);
+  return RunDialogFrame(kFrame, dialog.controls_.form(), owner, instance, &dialog);
 }
 
 void ContactFeedbackDialog::Paint() {
   const ScopedPaint paint(window());
-  if (image_ == nullptr || image_size_ < 1 || paint.dc() == nullptr) {
+  const DialogBox box = controls_.BoxOf(kContactPictureId);
+  if (image_ == nullptr || box.width < 1 || paint.dc() == nullptr) {
     return;
   }
   Gdiplus::Graphics graphics(paint.dc());
   graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
   graphics.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
-  graphics.DrawImage(image_.get(), image_x_, image_y_, image_size_, image_size_);
+  graphics.DrawImage(image_.get(), box.x, box.y, box.width, box.height);
 }
 
 LRESULT ContactFeedbackDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_CREATE:
-      Create();
+      controls_.Create(window(), instance_, DialogDpi(window()));
+      image_ = detail::LoadContactImage(instance_);
       return 0;
-    case WM_DPICHANGED: {
-      // The layout follows the window's DPI at the next WM_SIZE, which the
-      // suggested rectangle brings; the font is made for it first.
-      const std::uint32_t dpi = HIWORD(wparam) != 0 ? HIWORD(wparam) : kDesignDpi;
-      font_.Create(dpi);
-      ApplyDpiChange(window(), dpi, font_.get(), reinterpret_cast<const RECT*>(lparam));
-      Layout();
-      return 0;
-    }
-    case WM_SIZE:
-      // Safe before WM_CREATE too: controls not made yet are skipped, and
-      // Create lays them out once they exist.
-      Layout();
-      return 0;
+    case WM_DPICHANGED:
+    case WM_SETTINGCHANGE:
+      if (controls_.HandleLayoutChange(message, wparam, lparam)) {
+        return 0;
+      }
+      return DefaultHandling(message, wparam, lparam);
     case WM_PAINT:
       Paint();
       return 0;
     case DM_GETDEFID:
-      // Enter closes, as Esc does: the window has nothing else to do.
       return MAKELRESULT(kContactCloseId, DC_HASDEFID);
     case WM_ACTIVATE:
       if (KeepFocusAcrossActivation(window(), wparam, focus_)) {
@@ -153,7 +111,7 @@ LRESULT ContactFeedbackDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM
       return 0;
     case WM_DESTROY:
       image_.reset();
-      font_.Reset();
+      controls_.Release();
       ReleaseOwner(owner_);
       return 0;
     default:

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "ui/dialog_forms.h"
 #include "ui/dialog_frame_win.h"
-#include "ui/dialog_layout.h"
 
 namespace Gdiplus {
 class Bitmap;
@@ -16,9 +16,6 @@ class Bitmap;
 namespace lumora {
 
 inline constexpr wchar_t kContactDialogClass[] = L"Parlino.ContactFeedbackDialog";
-
-inline constexpr int kContactCaptionId = 1000;
-inline constexpr int kContactCloseId = 1001;
 
 // The contact picture: RCDATA 103 of the program, a square PNG.
 
@@ -38,18 +35,13 @@ class ContactFeedbackDialog final : public WindowOwner<ContactFeedbackDialog> {
   friend class WindowOwner<ContactFeedbackDialog>;
   ContactFeedbackDialog(HINSTANCE instance, HWND owner);
   LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
-  void Create();
-  void Layout();
   void Paint();
 
   HINSTANCE instance_;
   HWND owner_;
-  DialogFont font_;
+  DialogControls controls_;
   HWND focus_ = nullptr;                    // the control that had the focus when the window was left
   std::unique_ptr<Gdiplus::Bitmap> image_;  // decoded when the dialog opens, released when it closes
-  std::int32_t image_x_ = 0;
-  std::int32_t image_y_ = 0;
-  std::int32_t image_size_ = 0;
 };
 
 namespace detail {

@@ -1,5 +1,6 @@
 #include "ui/dialog_frame_win.h"
 
+#include <algorithm>
 #include <optional>
 #include <string_view>
 
@@ -15,6 +16,117 @@ namespace {
 std::atomic<std::uint32_t> g_dpi_for_test{0};
 
 using SystemParametersInfoForDpiFn = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
+using AdjustWindowRectExForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t));
+const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+
+// The dialog font measured as the controls draw it, on a memory DC.
+class GdiTextMeasure final : public TextMeasure {
+ public:
+  explicit GdiTextMeasure(HFONT font) : dc_(CreateCompatibleDC(nullptr)) {
+    if (dc_ != nullptr) {
+      old_ = SelectObject(dc_, font);
+      TEXTMETRICW metrics{};
+      if (GetTextMetricsW(dc_, &metrics)) {
+        line_ = metrics.tmHeight;
+      }
+      // The dialog base unit as Windows reckons it from a font: the mean
+      // width of the 52 Latin letters, rounded.
+      static constexpr wchar_t kLetters[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+      SIZE size{};
+      if (GetTextExtentPoint32W(dc_, kLetters, 52, &size)) {
+        average_ = (size.cx / 26 + 1) / 2;
+      }
+    }
+  }
+  ~GdiTextMeasure() override {
+    if (dc_ != nullptr) {
+      SelectObject(dc_, old_);
+      DeleteDC(dc_);
+    }
+  }
+  GdiTextMeasure(const GdiTextMeasure&) = delete;
+  GdiTextMeasure& operator=(const GdiTextMeasure&) = delete;
+
+  std::int32_t LineHeight() const override { return line_; }
+  std::int32_t AverageWidth() const override { return average_; }
+  std::int32_t Width(std::u16string_view line) const override {
+    SIZE size{};
+    if (dc_ == nullptr || line.empty() ||
+        !GetTextExtentPoint32W(dc_, reinterpret_cast<const wchar_t*>(line.data()),
+                               static_cast<int>(line.size()), &size)) {
+      return 0;
+    }
+    return size.cx;
+  }
+  std::int32_t WrappedHeight(std::u16string_view text, std::int32_t width) const override {
+    // As a static control draws its text, without access keys.
+    RECT rect{0, 0, width, 0};
+    if (dc_ == nullptr || text.empty()) {
+      return line_;
+    }
+    DrawTextW(dc_, reinterpret_cast<const wchar_t*>(text.data()), static_cast<int>(text.size()), &rect,
+              DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX | DT_EDITCONTROL);
+    return std::max<std::int32_t>(rect.bottom, line_);
+  }
+
+ private:
+  HDC dc_;
+  HGDIOBJ old_ = nullptr;
+  // The stock GUI font's, should the DC fail.
+  std::int32_t line_ = 16;
+  std::int32_t average_ = 7;
+};
+
+// The window class and style of a control of `kind`, besides WS_CHILD and
+// WS_VISIBLE.
+struct ControlClass {
+  const wchar_t* name;
+  DWORD style;
+};
+
+ControlClass ClassOf(const FormControl& control) {
+  const DWORD no_prefix = control.literal ? SS_NOPREFIX | SS_EDITCONTROL : 0;
+  // Every control that takes input is a tab stop; the order of creation,
+  // which is reading order, is the order of Tab. A label is not, but its
+  // access key moves the focus to the control made after it, which also
+  // takes the label's text as its accessible name. A list without selection
+  // is there to be read, as a label is.
+  switch (control.kind) {
+    case ControlKind::Label:
+    case ControlKind::Paragraph:
+      return {L"STATIC", SS_LEFT | no_prefix};
+    case ControlKind::NumberEdit:
+      return {L"EDIT", WS_TABSTOP | WS_BORDER | ES_NUMBER | ES_AUTOHSCROLL};
+    case ControlKind::CheckBox:
+      return {L"BUTTON", WS_TABSTOP | BS_AUTOCHECKBOX};
+    case ControlKind::DropList:
+      return {L"COMBOBOX", WS_TABSTOP | CBS_DROPDOWNLIST | WS_VSCROLL};
+    // A list is exactly as tall as its layout: Windows would shrink it to
+    // whole rows of the font it was made with, before it has its own.
+    case ControlKind::List:
+      return {L"LISTBOX", WS_TABSTOP | WS_BORDER | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT};
+    case ControlKind::ReadOnlyList:
+      return {L"LISTBOX", WS_BORDER | WS_VSCROLL | LBS_NOSEL | LBS_NOINTEGRALHEIGHT};
+    case ControlKind::Button:
+      return {L"BUTTON", WS_TABSTOP | BS_PUSHBUTTON};
+    case ControlKind::DefaultButton:
+      return {L"BUTTON", WS_TABSTOP | BS_DEFPUSHBUTTON};
+    case ControlKind::Picture:
+      break;
+  }
+  return {nullptr, 0};
+}
+
+// A drop-down list is made as tall as it is when dropped: its closed box
+// and a row for each entry, with one to spare.
+std::int32_t WindowHeight(const FormControl& control, const DialogBox& box) {
+  if (control.kind != ControlKind::DropList) {
+    return box.height;
+  }
+  return box.height * (static_cast<std::int32_t>(control.entries.size()) + 2);
+}
 
 std::optional<DialogRect> WindowRectOf(HWND window) {
   RECT rect{};
@@ -79,10 +191,109 @@ std::uint32_t DialogDpi(HWND window) {
   return forced != 0 ? forced : WindowDpi(window);
 }
 
-bool RunDialogFrame(const DialogFrame& frame, HWND owner, HINSTANCE instance, void* create_param) {
+SIZE OuterSizeFor(std::int32_t client_width, std::int32_t client_height, DWORD style, DWORD ex_style,
+                  std::uint32_t dpi) {
+  RECT rect{0, 0, client_width, client_height};
+  static const auto for_dpi = reinterpret_cast<AdjustWindowRectExForDpiFn>(
+      reinterpret_cast<void*>(User32Proc("AdjustWindowRectExForDpi")));
+  if (for_dpi == nullptr || !for_dpi(&rect, style, FALSE, ex_style, dpi)) {
+    AdjustWindowRectEx(&rect, style, FALSE, ex_style);
+  }
+  return SIZE{rect.right - rect.left, rect.bottom - rect.top};
+}
+
+FormLayout LayOutFormInFont(const Form& form, HFONT font, std::uint32_t dpi) {
+  const GdiTextMeasure measure(font);
+  return LayOutForm(form, measure, dpi);
+}
+
+void DialogControls::Create(HWND dialog, HINSTANCE instance, std::uint32_t dpi) {
+  dialog_ = dialog;
+  font_.Create(dpi);
+  layout_ = LayOutFormInFont(form_, font_.get(), dpi);
+  windows_.assign(form_.controls.size(), nullptr);
+  for (std::size_t i = 0; i < form_.controls.size(); ++i) {
+    const FormControl& control = form_.controls[i];
+    const ControlClass kind = ClassOf(control);
+    if (kind.name == nullptr) {
+      continue;  // drawn by the dialog
+    }
+    const DialogBox& box = layout_.boxes[i];
+    const DWORD style = WS_CHILD | WS_VISIBLE | kind.style | (control.disabled ? WS_DISABLED : 0);
+    HWND window = CreateWindowExW(
+        0, kind.name, Wide(control.text), style, box.x, box.y, box.width, WindowHeight(control, box), dialog,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), instance, nullptr);
+    if (window == nullptr) {
+      continue;
+    }
+    SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), TRUE);
+    for (const std::u16string& entry : control.entries) {
+      SendMessageW(window, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(entry)));
+    }
+    windows_[i] = window;
+  }
+}
+
+void DialogControls::LayOutAgain(std::uint32_t dpi, const RECT* suggested) {
+  if (dialog_ == nullptr) {
+    return;
+  }
+  font_.Create(dpi);
+  layout_ = LayOutFormInFont(form_, font_.get(), dpi);
+  for (std::size_t i = 0; i < windows_.size(); ++i) {
+    if (windows_[i] == nullptr) {
+      continue;
+    }
+    const DialogBox& box = layout_.boxes[i];
+    SendMessageW(windows_[i], WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    SetWindowPos(windows_[i], nullptr, box.x, box.y, box.width, WindowHeight(form_.controls[i], box),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  // Windows suggests the old size scaled; the text may not scale so, and the
+  // size the controls need is the one that counts.
+  const SIZE outer = OuterSizeFor(layout_.client_width, layout_.client_height,
+                                  static_cast<DWORD>(GetWindowLongPtrW(dialog_, GWL_STYLE)),
+                                  static_cast<DWORD>(GetWindowLongPtrW(dialog_, GWL_EXSTYLE)), dpi);
+  RECT now{};
+  GetWindowRect(dialog_, &now);
+  const POINT corner =
+      suggested != nullptr ? POINT{suggested->left, suggested->top} : POINT{now.left, now.top};
+  SetWindowPos(dialog_, nullptr, corner.x, corner.y, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(dialog_, nullptr, TRUE);
+}
+
+bool DialogControls::HandleLayoutChange(UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_DPICHANGED) {
+    // Moved to a monitor of another DPI, or the DPI changed.
+    LayOutAgain(HIWORD(wparam) != 0 ? HIWORD(wparam) : kDesignDpi, reinterpret_cast<const RECT*>(lparam));
+    return true;
+  }
+  if (message == WM_SETTINGCHANGE && wparam == SPI_SETNONCLIENTMETRICS) {
+    // The text size changed: the message font with it.
+    LayOutAgain(DialogDpi(dialog_), nullptr);
+    return true;
+  }
+  return false;
+}
+
+DialogBox DialogControls::BoxOf(int id) const {
+  for (std::size_t i = 0; i < form_.controls.size() && i < layout_.boxes.size(); ++i) {
+    if (form_.controls[i].id == id) {
+      return layout_.boxes[i];
+    }
+  }
+  return {};
+}
+
+bool RunDialogFrame(const DialogFrame& frame, const Form& form, HWND owner, HINSTANCE instance,
+                    void* create_param) {
   const std::uint32_t dpi = DialogDpi(owner);
-  const DialogPlacement placement =
-      PlaceDialogFor(owner, ScaleForDpi(frame.design_width, dpi), ScaleForDpi(frame.design_height, dpi));
+  DialogFont font;
+  font.Create(dpi);
+  const FormLayout layout = LayOutFormInFont(form, font.get(), dpi);
+  const SIZE outer =
+      OuterSizeFor(layout.client_width, layout.client_height, kDialogStyle, kDialogExStyle, dpi);
+  const DialogPlacement placement = PlaceDialogFor(owner, outer.cx, outer.cy);
   if (placement.disable_owner) {
     EnableWindow(owner, FALSE);
   }
@@ -127,48 +338,6 @@ bool RunDialogFrame(const DialogFrame& frame, HWND owner, HINSTANCE instance, vo
     PostQuitMessage(static_cast<int>(message.wParam));
   }
   return true;
-}
-
-HWND CreateDialogControl(HWND dialog, HINSTANCE instance, const ControlDesign& design, std::uint32_t dpi,
-                         HFONT font) {
-  // Every control that takes input is a tab stop; the order of creation,
-  // which is reading order, is the order of Tab. A label is not, but its
-  // mnemonic moves the focus to the control created after it, which also
-  // takes the label's text as its accessible name.
-  // A list without selection is there to be read, as a label is.
-  const auto is = [&](const wchar_t* name) {
-    return CompareStringOrdinal(design.class_name, -1, name, -1, TRUE) == CSTR_EQUAL;
-  };
-  const bool read_only = is(L"STATIC") || (is(L"LISTBOX") && (design.style & LBS_NOSEL) != 0);
-  const DWORD style = WS_CHILD | WS_VISIBLE | design.style | (read_only ? 0 : WS_TABSTOP);
-  HWND control = CreateWindowExW(0, design.class_name, design.text, style, ScaleForDpi(design.x, dpi),
-                                 ScaleForDpi(design.y, dpi), ScaleForDpi(design.width, dpi),
-                                 ScaleForDpi(design.height, dpi), dialog,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(design.id)), instance, nullptr);
-  if (control != nullptr) {
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-    // The design, kept for a change of DPI (the designs are static; the
-    // standard controls leave their user data to the application).
-    SetWindowLongPtrW(control, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&design));
-  }
-  return control;
-}
-
-void ApplyDpiChange(HWND dialog, std::uint32_t dpi, HFONT font, const RECT* suggested) {
-  for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-    if (const auto* design =
-            reinterpret_cast<const ControlDesign*>(GetWindowLongPtrW(child, GWLP_USERDATA))) {
-      SetWindowPos(child, nullptr, ScaleForDpi(design->x, dpi), ScaleForDpi(design->y, dpi),
-                   ScaleForDpi(design->width, dpi), ScaleForDpi(design->height, dpi),
-                   SWP_NOZORDER | SWP_NOACTIVATE);
-    }
-    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-  }
-  if (suggested != nullptr) {
-    SetWindowPos(dialog, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
-                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
-  }
-  InvalidateRect(dialog, nullptr, TRUE);
 }
 
 void FocusFirstControl(HWND dialog) {
@@ -223,12 +392,13 @@ void ReleaseOwner(HWND owner) {
   }
 }
 
-ConfigDialog::ConfigDialog(HINSTANCE instance, HWND owner, const AppConfig& current, ControlIds ids)
-    : instance_(instance), owner_(owner), ids_(ids), working_(current) {}
+ConfigDialog::ConfigDialog(HINSTANCE instance, HWND owner, const AppConfig& current, ControlIds ids,
+                           Form form)
+    : instance_(instance), owner_(owner), ids_(ids), working_(current), controls_(std::move(form)) {}
 
 bool ConfigDialog::RunModal(const DialogFrame& frame, std::atomic<bool>& registered, AppConfig* result) {
   RegisterDialogClass(registered, instance_, frame.class_name, &ConfigDialog::WindowProc);
-  if (!RunDialogFrame(frame, owner_, instance_, this)) {
+  if (!RunDialogFrame(frame, controls_.form(), owner_, instance_, this)) {
     return false;
   }
   if (!accepted_ || result == nullptr) {
@@ -255,12 +425,10 @@ void ConfigDialog::Close() {
 
 LRESULT ConfigDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
-    case WM_CREATE: {
-      const std::uint32_t dpi = DialogDpi(window());
-      font_.Create(dpi);
-      CreateControls(dpi, font_.get());
+    case WM_CREATE:
+      controls_.Create(window(), instance_, DialogDpi(window()));
+      FillControls();
       return 0;
-    }
     case WM_COMMAND: {
       const int id = LOWORD(wparam);
       if (HandleCommand(id, HIWORD(wparam))) {
@@ -282,20 +450,17 @@ LRESULT ConfigDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) 
         return 0;
       }
       return DefaultHandling(message, wparam, lparam);
-    case WM_DPICHANGED: {
-      // Moved to a monitor of another DPI, or the DPI changed: a font for it,
-      // every control at its designed place for it, and the size Windows
-      // suggests.
-      const std::uint32_t dpi = HIWORD(wparam) != 0 ? HIWORD(wparam) : kDesignDpi;
-      font_.Create(dpi);
-      ApplyDpiChange(window(), dpi, font_.get(), reinterpret_cast<const RECT*>(lparam));
-      return 0;
-    }
+    case WM_DPICHANGED:
+    case WM_SETTINGCHANGE:
+      if (controls_.HandleLayoutChange(message, wparam, lparam)) {
+        return 0;
+      }
+      return DefaultHandling(message, wparam, lparam);
     case WM_CLOSE:
       Close();
       return 0;
     case WM_DESTROY:
-      font_.Reset();
+      controls_.Release();
       ReleaseOwner(owner_);
       return 0;
     default:

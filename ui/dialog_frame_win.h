@@ -8,11 +8,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "base/scoped_win.h"
 #include "base/window_proc_win.h"
 #include "config/app_config.h"
 #include "ui/dialog_layout.h"
+#include "ui/form_layout.h"
 
 namespace lumora {
 
@@ -39,34 +42,68 @@ class DialogFont {
   HFONT font_ = nullptr;
 };
 
-// One child control in design pixels (at 96 DPI).
-struct ControlDesign {
-  const wchar_t* class_name;
-  int id;  // 0: a label nobody addresses
-  const wchar_t* text;
-  std::int32_t x, y, width, height;
-  DWORD style;  // besides WS_CHILD | WS_VISIBLE
-};
-
-// The window of one dialog kind.
+// The window of one dialog kind; its size follows from its controls.
 struct DialogFrame {
   const wchar_t* class_name;
   const wchar_t* title;
-  std::int32_t design_width;  // outer size at 96 DPI
-  std::int32_t design_height;
 };
+
+// The controls of one form on a dialog window: made at WM_CREATE, sized and
+// placed from the dialog font at the dialog's DPI, and laid out again with a
+// new font when the DPI or the text size changes.
+class DialogControls {
+ public:
+  explicit DialogControls(Form form) : form_(std::move(form)) {}
+
+  // Makes every control of the form that is a window, in order (the order of
+  // Tab), laid out at `dpi`, with its text, and a drop-down list with its
+  // entries.
+  void Create(HWND dialog, HINSTANCE instance, std::uint32_t dpi);
+  // A font for `dpi`, every control moved to its place with it, and the
+  // dialog sized to fit: at the top left of `suggested` (a change of DPI),
+  // else where it is.
+  void LayOutAgain(std::uint32_t dpi, const RECT* suggested);
+  // At WM_DPICHANGED and at a change of the text size (WM_SETTINGCHANGE of
+  // the non-client metrics): laid out again; true when the message was one
+  // of those.
+  bool HandleLayoutChange(UINT message, WPARAM wparam, LPARAM lparam);
+  // At WM_DESTROY.
+  void Release() { font_.Reset(); }
+
+  const Form& form() const { return form_; }
+  const FormLayout& layout() const { return layout_; }
+  // The box of the control `id` in the client area (empty when unknown).
+  DialogBox BoxOf(int id) const;
+
+ private:
+  Form form_;
+  HWND dialog_ = nullptr;
+  DialogFont font_;
+  FormLayout layout_;
+  std::vector<HWND> windows_;  // per control of the form; null for a picture
+};
+
+// `form` laid out with `font` at `dpi`.
+FormLayout LayOutFormInFont(const Form& form, HFONT font, std::uint32_t dpi);
+
+// The outer size of a window of these styles whose client area is
+// `client_width` x `client_height`, with the frame and title bar of `dpi`
+// where the system can say.
+SIZE OuterSizeFor(std::int32_t client_width, std::int32_t client_height, DWORD style, DWORD ex_style,
+                  std::uint32_t dpi);
 
 // Registers the dialog's class on the first call for `registered`; a failure
 // is not retried (CreateWindowExW then fails and Run says so).
 void RegisterDialogClass(std::atomic<bool>& registered, HINSTANCE instance, const wchar_t* class_name,
                          WNDPROC window_proc);
 
-// Sizes and places the dialog at the owner's DPI, disables an owner it is
-// centred on, creates the window with `create_param`, shows it and runs its
-// modal loop until the window is gone. False when the window could not be
-// created. A WM_QUIT ends the loop, destroys the dialog and is posted again,
-// so that the caller's own loop ends too.
-bool RunDialogFrame(const DialogFrame& frame, HWND owner, HINSTANCE instance, void* create_param);
+// Sizes the dialog for `form` at the owner's DPI, places it, disables an
+// owner it is centred on, creates the window with `create_param`, shows it
+// and runs its modal loop until the window is gone. False when the window
+// could not be created. A WM_QUIT ends the loop, destroys the dialog and is
+// posted again, so that the caller's own loop ends too.
+bool RunDialogFrame(const DialogFrame& frame, const Form& form, HWND owner, HINSTANCE instance,
+                    void* create_param);
 
 // PlaceDialog for a window of this size, on the owner's rectangle and the
 // primary work area as the system reports them now.
@@ -74,10 +111,6 @@ DialogPlacement PlaceDialogFor(HWND owner, std::int32_t width, std::int32_t heig
 
 // The DPI a dialog scales by: WindowDpi, unless a test has put another in.
 std::uint32_t DialogDpi(HWND window);
-
-// Creates `design` as a visible child at `dpi` and gives it `font`.
-HWND CreateDialogControl(HWND dialog, HINSTANCE instance, const ControlDesign& design, std::uint32_t dpi,
-                         HFONT font);
 
 // Puts the focus on the dialog's first tab stop, its text selected when it is
 // an edit: a keyboard user can act at once.
@@ -88,11 +121,6 @@ void FocusFirstControl(HWND dialog);
 // (a plain window would otherwise take the focus itself). True when it set
 // the focus, and the message is then handled.
 bool KeepFocusAcrossActivation(HWND dialog, WPARAM wparam, HWND& saved);
-
-// At WM_DPICHANGED: every control made by CreateDialogControl moved to its
-// design at `dpi` and given `font`, and the dialog given the `suggested`
-// rectangle (none: its size is left).
-void ApplyDpiChange(HWND dialog, std::uint32_t dpi, HFONT font, const RECT* suggested);
 
 // ParsePortText on what the port edit holds (read into 32 UTF-16 units).
 bool ParsePortText(HWND edit, std::int32_t& out);
@@ -118,7 +146,7 @@ class ConfigDialog : public WindowOwner<ConfigDialog> {
     int cancel;
   };
 
-  ConfigDialog(HINSTANCE instance, HWND owner, const AppConfig& current, ControlIds ids);
+  ConfigDialog(HINSTANCE instance, HWND owner, const AppConfig& current, ControlIds ids, Form form);
   virtual ~ConfigDialog() = default;
 
   // Registers the dialog's class on the first call for `registered`, shows
@@ -127,8 +155,9 @@ class ConfigDialog : public WindowOwner<ConfigDialog> {
   // otherwise false with `result` untouched.
   bool RunModal(const DialogFrame& frame, std::atomic<bool>& registered, AppConfig* result);
 
-  // At WM_CREATE: the controls, filled from working().
-  virtual void CreateControls(std::uint32_t dpi, HFONT font) = 0;
+  // At WM_CREATE, once the controls are made: what they show, from
+  // working().
+  virtual void FillControls() = 0;
   // At a confirmation with a valid `port`: what the controls hold, into
   // `working`.
   virtual void TakeControls(std::int32_t port, AppConfig& working) = 0;
@@ -150,7 +179,7 @@ class ConfigDialog : public WindowOwner<ConfigDialog> {
   ControlIds ids_;
   AppConfig working_;
   bool accepted_ = false;
-  DialogFont font_;
+  DialogControls controls_;
   HWND focus_ = nullptr;  // the control that had the focus when the dialog was left
 };
 

@@ -1,8 +1,7 @@
 #pragma once
 
-// Where the dialogs go and how the contact dialog arranges its picture, as
-// plain functions of sizes and the DPI, so that they are checked without a
-// desktop.
+// Where the dialogs go, as a plain function of sizes, so that it is checked
+// without a desktop.
 
 #include <cstdint>
 #include <optional>
@@ -47,21 +46,5 @@ struct DialogPlacement {
 // else on kFallbackWorkArea. Halves truncate toward zero.
 DialogPlacement PlaceDialog(std::int32_t width, std::int32_t height, std::optional<DialogRect> owner_rect,
                             std::optional<DialogRect> work_area);
-
-// The contact dialog's client area: the caption line at the top, the close
-// button centred at the bottom, the picture as a square between them.
-struct ContactLayout {
-  DialogBox caption;
-  DialogBox close_button;
-  std::int32_t image_x = 0;
-  std::int32_t image_y = 0;
-  std::int32_t image_size = 0;  // 0: no room, nothing is drawn
-  friend bool operator==(const ContactLayout&, const ContactLayout&) = default;
-};
-
-// The layout for a client area of `client_width` x `client_height` at `dpi`.
-// The picture is never larger than 360 design pixels and shrinks to the room
-// left between the caption and the button.
-ContactLayout LayOutContactDialog(std::int32_t client_width, std::int32_t client_height, std::uint32_t dpi);
 
 }  // namespace lumora

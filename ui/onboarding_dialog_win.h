@@ -6,18 +6,12 @@
 #include <vector>
 
 #include "config/app_config.h"
+#include "ui/dialog_forms.h"
 #include "ui/dialog_frame_win.h"
 
 namespace lumora {
 
 inline constexpr wchar_t kOnboardingDialogClass[] = L"Parlino.OnboardingDialog";
-
-// Control ids of the onboarding dialog.
-inline constexpr int kOnboardingAddressListId = 2001;
-inline constexpr int kOnboardingPortEditId = 2002;
-inline constexpr int kOnboardingPressEnterId = 2003;
-inline constexpr int kOnboardingStartId = 2004;
-inline constexpr int kOnboardingSkipId = 2005;
 
 // The first-run welcome: what the program does, the PC's IPv4 addresses that
 // the phone needs, and the choice of port and of Enter after each commit.
@@ -32,7 +26,7 @@ class OnboardingDialog final : public ConfigDialog {
 
  private:
   OnboardingDialog(HINSTANCE instance, HWND owner, const AppConfig& current);
-  void CreateControls(std::uint32_t dpi, HFONT font) override;
+  void FillControls() override;
   void TakeControls(std::int32_t port, AppConfig& working) override;
 };
 

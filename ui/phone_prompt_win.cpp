@@ -13,28 +13,6 @@ namespace lumora {
 
 namespace {
 
-// The client area at 96 DPI, and the controls in it.
-constexpr std::int32_t kClientWidth = 420;
-constexpr std::int32_t kClientHeight = 190;
-// clang-format off
-constexpr ControlDesign kRequest{L"STATIC", kPhonePromptRequestId, L"一部新手机请求连接：", 20, 18, 380, 20,
-                                 SS_LEFT | SS_NOPREFIX};
-// The phone's line is text from the network: no "&" may turn into an
-// underlined letter, and a long word wraps rather than running off the edge.
-// Three lines hold the longest name and address.
-constexpr ControlDesign kPhone{L"STATIC", kPhonePromptPhoneId, L"", 20, 42, 380, 52,
-                               SS_LEFT | SS_NOPREFIX | SS_EDITCONTROL};
-constexpr ControlDesign kWarning{L"STATIC", kPhonePromptWarningId,
-                                 L"允许后，它说的话会输入到当前窗口。只允许你自己的手机。", 20, 100, 380, 36,
-                                 SS_LEFT | SS_NOPREFIX};
-// "允许" first, as the affirmative button goes on Windows; "拒绝" is the
-// default button.
-constexpr ControlDesign kAllow{L"BUTTON", kPhonePromptAllowId, L"允许", 216, 146, 88, 28,
-                               BS_PUSHBUTTON | WS_TABSTOP};
-constexpr ControlDesign kRefuse{L"BUTTON", kPhonePromptRefuseId, L"拒绝", 312, 146, 88, 28,
-                                BS_DEFPUSHBUTTON | WS_TABSTOP};
-// clang-format on
-
 // Topmost: the question concerns whoever is about to type into this PC, so
 // it stays above the window being dictated into until it is answered.
 constexpr DWORD kPromptExStyle = kDialogExStyle | WS_EX_TOPMOST;
@@ -44,20 +22,6 @@ constexpr DWORD kPromptExStyle = kDialogExStyle | WS_EX_TOPMOST;
 constexpr UINT kKeyMessage = WM_USER + 1;
 // lParam: the button that now has the keyboard focus.
 constexpr UINT kFocusMessage = WM_USER + 2;
-
-using AdjustWindowRectExForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
-
-// The outer size for the design client area at `dpi`, with the frame and
-// title bar of that DPI where the system can say.
-SIZE OuterSize(std::uint32_t dpi) {
-  RECT rect{0, 0, ScaleForDpi(kClientWidth, dpi), ScaleForDpi(kClientHeight, dpi)};
-  static const auto for_dpi = reinterpret_cast<AdjustWindowRectExForDpiFn>(
-      reinterpret_cast<void*>(User32Proc("AdjustWindowRectExForDpi")));
-  if (for_dpi == nullptr || !for_dpi(&rect, kDialogStyle, FALSE, kPromptExStyle, dpi)) {
-    AdjustWindowRectEx(&rect, kDialogStyle, FALSE, kPromptExStyle);
-  }
-  return SIZE{rect.right - rect.left, rect.bottom - rect.top};
-}
 
 std::wstring PhoneLine(std::wstring_view phone_name, std::wstring_view address) {
   std::wstring line = L"\u201C" + PhoneDisplayName(phone_name) + L"\u201D";
@@ -70,8 +34,11 @@ std::wstring PhoneLine(std::wstring_view phone_name, std::wstring_view address) 
 
 }  // namespace
 
-PhonePrompt::PhonePrompt(HINSTANCE instance, std::wstring phone_line, std::function<void(bool)> decided)
-    : instance_(instance), phone_line_(std::move(phone_line)), decided_(std::move(decided)) {}
+PhonePrompt::PhonePrompt(HINSTANCE instance, const std::wstring& phone_line,
+                         std::function<void(bool)> decided)
+    : instance_(instance),
+      decided_(std::move(decided)),
+      controls_(PhonePromptForm(std::u16string(phone_line.begin(), phone_line.end()))) {}
 
 PhonePrompt::~PhonePrompt() {
   // Closed by its owner: nobody decided, so nobody is told.
@@ -90,7 +57,11 @@ std::unique_ptr<PhonePrompt> PhonePrompt::Show(HWND owner, HINSTANCE instance, s
   std::unique_ptr<PhonePrompt> prompt(
       new PhonePrompt(instance, PhoneLine(phone_name, address), std::move(decided)));
   const std::uint32_t dpi = DialogDpi(owner);
-  const SIZE size = OuterSize(dpi);
+  DialogFont font;
+  font.Create(dpi);
+  const FormLayout layout = LayOutFormInFont(prompt->controls_.form(), font.get(), dpi);
+  const SIZE size =
+      OuterSizeFor(layout.client_width, layout.client_height, kDialogStyle, kPromptExStyle, dpi);
   // Centred like the other dialogs, but the owner stays enabled: the prompt
   // is not modal.
   const DialogPlacement placement = PlaceDialogFor(owner, size.cx, size.cy);
@@ -118,19 +89,15 @@ std::unique_ptr<PhonePrompt> PhonePrompt::Show(HWND owner, HINSTANCE instance, s
 }
 
 void PhonePrompt::CreateControls() {
-  const std::uint32_t dpi = DialogDpi(window());
-  font_.Create(dpi);
-  ControlDesign phone = kPhone;
-  phone.text = phone_line_.c_str();
-  for (const ControlDesign& design : {kRequest, phone, kWarning, kAllow, kRefuse}) {
-    HWND control = CreateDialogControl(window(), instance_, design, dpi, font_.get());
-    if (control != nullptr && (design.id == kPhonePromptAllowId || design.id == kPhonePromptRefuseId)) {
-      // No dialog manager runs this window: the buttons hand their keys to
-      // it. The button class keeps its state in the window's extra bytes, so
-      // the user data is free to hold the class's own procedure.
+  controls_.Create(window(), instance_, DialogDpi(window()));
+  for (const int id : {kPhonePromptAllowId, kPhonePromptRefuseId}) {
+    // No dialog manager runs this window: the buttons hand their keys to it.
+    // The button class keeps its state in the window's extra bytes, so the
+    // user data is free to hold the class's own procedure.
+    if (HWND button = GetDlgItem(window(), id)) {
       const LONG_PTR button_proc =
-          SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&PhonePrompt::ButtonProc));
-      SetWindowLongPtrW(control, GWLP_USERDATA, button_proc);
+          SetWindowLongPtrW(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&PhonePrompt::ButtonProc));
+      SetWindowLongPtrW(button, GWLP_USERDATA, button_proc);
     }
   }
   focused_ = GetDlgItem(window(), kPhonePromptRefuseId);
@@ -208,6 +175,12 @@ LRESULT PhonePrompt::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_CREATE:
       CreateControls();
       return 0;
+    case WM_DPICHANGED:
+    case WM_SETTINGCHANGE:
+      if (controls_.HandleLayoutChange(message, wparam, lparam)) {
+        return 0;
+      }
+      return DefaultHandling(message, wparam, lparam);
     case WM_ACTIVATE:
       // The focus goes back to the button that had it, not to the window.
       if (LOWORD(wparam) != WA_INACTIVE && focused_ != nullptr) {
@@ -248,7 +221,7 @@ LRESULT PhonePrompt::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       return 0;
     case WM_DESTROY:
       focused_ = nullptr;
-      font_.Reset();
+      controls_.Release();
       return 0;
     default:
       return DefaultHandling(message, wparam, lparam);

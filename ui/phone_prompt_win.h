@@ -14,17 +14,12 @@
 #include <string_view>
 
 #include "base/window_proc_win.h"
+#include "ui/dialog_forms.h"
 #include "ui/dialog_frame_win.h"
 
 namespace lumora {
 
 inline constexpr wchar_t kPhonePromptClass[] = L"Parlino.PhonePrompt";
-inline constexpr int kPhonePromptAllowId = 1001;
-inline constexpr int kPhonePromptRefuseId = 1002;
-// The three lines of text: the request, the phone, what allowing means.
-inline constexpr int kPhonePromptRequestId = 1003;
-inline constexpr int kPhonePromptPhoneId = 1004;
-inline constexpr int kPhonePromptWarningId = 1005;
 
 // Names a phone and asks whether it may type into this PC: "允许" or "拒绝".
 // "拒绝" has the keyboard focus and is the Enter button, so that dictated
@@ -48,7 +43,7 @@ class PhonePrompt final : public WindowOwner<PhonePrompt> {
 
  private:
   friend class WindowOwner<PhonePrompt>;
-  PhonePrompt(HINSTANCE instance, std::wstring phone_line, std::function<void(bool)> decided);
+  PhonePrompt(HINSTANCE instance, const std::wstring& phone_line, std::function<void(bool)> decided);
   LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
   void CreateControls();
   // A key that the window or one of its buttons received; true when it was
@@ -59,9 +54,8 @@ class PhonePrompt final : public WindowOwner<PhonePrompt> {
   static LRESULT CALLBACK ButtonProc(HWND button, UINT message, WPARAM wparam, LPARAM lparam);
 
   HINSTANCE instance_;
-  std::wstring phone_line_;
   std::function<void(bool)> decided_;
-  DialogFont font_;
+  DialogControls controls_;
   // The button with the keyboard focus, given it back when the window is
   // activated again.
   HWND focused_ = nullptr;

@@ -10,47 +10,7 @@ namespace lumora {
 
 namespace {
 
-constexpr DialogFrame kFrame{kSettingsDialogClass, L"Lumora语音输入 - 设置", 380, 398};
-
-// In design pixels, in reading order, which is also the order of Tab. A
-// drop-down list's height is that of its list when dropped.
-// clang-format off
-constexpr ControlDesign kPortLabel{L"STATIC", 0, L"监听端口 (TCP)(&P)：", 16, 18, 160, 20, 0};
-constexpr ControlDesign kPortEdit{L"EDIT", kSettingsPortEditId, L"", 180, 16, 120, 22,
-                                  WS_BORDER | ES_NUMBER | ES_AUTOHSCROLL};
-constexpr ControlDesign kPressEnter{L"BUTTON", kSettingsPressEnterId, L"提交时按 Enter(&E)", 16, 50, 280, 22,
-                                    BS_AUTOCHECKBOX};
-constexpr ControlDesign kAutoStart{L"BUTTON", kSettingsAutoStartId, L"开机自启动(&S)", 16, 78, 280, 22,
-                                   BS_AUTOCHECKBOX};
-constexpr ControlDesign kThemeLabel{L"STATIC", 0, L"主题颜色(&T)：", 16, 114, 160, 20, 0};
-constexpr ControlDesign kThemeList{L"COMBOBOX", kSettingsThemeListId, L"", 180, 112, 160, 220,
-                                   CBS_DROPDOWNLIST | WS_VSCROLL};
-constexpr ControlDesign kPositionLabel{L"STATIC", 0, L"悬浮窗位置(&W)：", 16, 150, 160, 20, 0};
-constexpr ControlDesign kPositionList{L"COMBOBOX", kSettingsPositionListId, L"", 180, 148, 160, 220,
-                                      CBS_DROPDOWNLIST | WS_VSCROLL};
-constexpr ControlDesign kConfirmPhones{L"BUTTON", kSettingsConfirmPhonesId, L"新手机连接前先询问我(&A)", 16, 184, 280,
-                                       22, BS_AUTOCHECKBOX};
-constexpr ControlDesign kPhoneLabel{L"STATIC", 0, L"已允许的手机(&L)：", 16, 214, 160, 20, 0};
-// Four rows; unsorted, so that a row is the phone at that place in the record.
-constexpr ControlDesign kPhoneList{L"LISTBOX", kSettingsPhoneListId, L"", 16, 236, 244, 76,
-                                   WS_BORDER | WS_VSCROLL | LBS_NOTIFY};
-// Nothing is selected at first.
-constexpr ControlDesign kForgetPhone{L"BUTTON", kSettingsForgetPhoneId, L"忘记(&F)", 268, 236, 72, 28,
-                                     BS_PUSHBUTTON | WS_DISABLED};
-constexpr ControlDesign kOk{L"BUTTON", kSettingsOkId, L"确定", 180, 326, 70, 28, BS_DEFPUSHBUTTON};
-constexpr ControlDesign kCancel{L"BUTTON", kSettingsCancelId, L"取消", 260, 326, 80, 28, BS_PUSHBUTTON};
-// clang-format on
-
-// Fills a drop-down list with `count` names in enumeration order, so that a
-// list index is the value, and selects `current`.
-template <typename Enum, typename NameOf>
-void FillList(HWND list, std::int32_t count, Enum current, NameOf name_of) {
-  for (std::int32_t value = 0; value < count; ++value) {
-    const std::wstring name = Utf8ToWide(name_of(static_cast<Enum>(value)));
-    SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
-  }
-  SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(static_cast<std::int32_t>(current)), 0);
-}
+constexpr DialogFrame kFrame{kSettingsDialogClass, L"Lumora语音输入 - 设置"};
 
 // The value at the list's selection, or `fallback` without one.
 template <typename Enum>
@@ -62,7 +22,8 @@ Enum SelectedValue(HWND list, std::int32_t count, Enum fallback) {
 }  // namespace
 
 SettingsDialog::SettingsDialog(HINSTANCE instance, HWND owner, const AppConfig& current)
-    : ConfigDialog(instance, owner, current, {kSettingsPortEditId, kSettingsOkId, kSettingsCancelId}),
+    : ConfigDialog(instance, owner, current, {kSettingsPortEditId, kSettingsOkId, kSettingsCancelId},
+                   SettingsForm()),
       phones_(current.known_phones) {}
 
 bool SettingsDialog::Run(HWND owner, HINSTANCE instance, const AppConfig& current, AppConfig* result) {
@@ -71,34 +32,26 @@ bool SettingsDialog::Run(HWND owner, HINSTANCE instance, const AppConfig& curren
   return dialog.RunModal(kFrame, registered, result);
 }
 
-void SettingsDialog::CreateControls(std::uint32_t dpi, HFONT font) {
+void SettingsDialog::FillControls() {
   const HWND dialog = window();
   const AppConfig& record = working();
-
-  CreateDialogControl(dialog, instance(), kPortLabel, dpi, font);
-  HWND port = CreateDialogControl(dialog, instance(), kPortEdit, dpi, font);
-  SetWindowTextW(port, std::to_wstring(record.listen_port).c_str());
-  HWND press_enter = CreateDialogControl(dialog, instance(), kPressEnter, dpi, font);
-  SendMessageW(press_enter, BM_SETCHECK, record.press_enter_on_commit ? BST_CHECKED : BST_UNCHECKED, 0);
-  HWND auto_start = CreateDialogControl(dialog, instance(), kAutoStart, dpi, font);
-  SendMessageW(auto_start, BM_SETCHECK, record.auto_start ? BST_CHECKED : BST_UNCHECKED, 0);
-  CreateDialogControl(dialog, instance(), kThemeLabel, dpi, font);
-  FillList(CreateDialogControl(dialog, instance(), kThemeList, dpi, font), kOverlayThemeColorCount,
-           record.overlay_theme_color, ThemeColorDisplayName);
-  CreateDialogControl(dialog, instance(), kPositionLabel, dpi, font);
-  FillList(CreateDialogControl(dialog, instance(), kPositionList, dpi, font), kOverlayPositionCount,
-           record.overlay_position, PositionDisplayName);
-  HWND confirm = CreateDialogControl(dialog, instance(), kConfirmPhones, dpi, font);
-  SendMessageW(confirm, BM_SETCHECK, record.confirm_new_phones ? BST_CHECKED : BST_UNCHECKED, 0);
-  CreateDialogControl(dialog, instance(), kPhoneLabel, dpi, font);
-  HWND list = CreateDialogControl(dialog, instance(), kPhoneList, dpi, font);
+  const auto check = [dialog](int id, bool on) {
+    SendMessageW(GetDlgItem(dialog, id), BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
+  };
+  SetWindowTextW(GetDlgItem(dialog, kSettingsPortEditId), std::to_wstring(record.listen_port).c_str());
+  check(kSettingsPressEnterId, record.press_enter_on_commit);
+  check(kSettingsAutoStartId, record.auto_start);
+  check(kSettingsConfirmPhonesId, record.confirm_new_phones);
+  // The lists hold the values in enumeration order: an index is the value.
+  SendMessageW(GetDlgItem(dialog, kSettingsThemeListId), CB_SETCURSEL,
+               static_cast<WPARAM>(static_cast<std::int32_t>(record.overlay_theme_color)), 0);
+  SendMessageW(GetDlgItem(dialog, kSettingsPositionListId), CB_SETCURSEL,
+               static_cast<WPARAM>(static_cast<std::int32_t>(record.overlay_position)), 0);
+  HWND list = GetDlgItem(dialog, kSettingsPhoneListId);
   for (const KnownPhone& phone : phones_) {
     const std::wstring label = PhoneDisplayLabel(Utf8ToWide(phone.name), Utf8ToWide(phone.address));
     SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label.c_str()));
   }
-  CreateDialogControl(dialog, instance(), kForgetPhone, dpi, font);
-  CreateDialogControl(dialog, instance(), kOk, dpi, font);
-  CreateDialogControl(dialog, instance(), kCancel, dpi, font);
 }
 
 bool SettingsDialog::HandleCommand(int id, int code) {

@@ -5,23 +5,12 @@
 #include <vector>
 
 #include "config/app_config.h"
+#include "ui/dialog_forms.h"
 #include "ui/dialog_frame_win.h"
 
 namespace lumora {
 
 inline constexpr wchar_t kSettingsDialogClass[] = L"Parlino.SettingsDialog";
-
-// Control ids of the settings dialog.
-inline constexpr int kSettingsPortEditId = 1001;
-inline constexpr int kSettingsPressEnterId = 1002;
-inline constexpr int kSettingsThemeListId = 1003;
-inline constexpr int kSettingsPositionListId = 1004;
-inline constexpr int kSettingsOkId = 1005;
-inline constexpr int kSettingsCancelId = 1006;
-inline constexpr int kSettingsAutoStartId = 1007;
-inline constexpr int kSettingsConfirmPhonesId = 1008;
-inline constexpr int kSettingsPhoneListId = 1009;
-inline constexpr int kSettingsForgetPhoneId = 1010;
 
 // The port, Enter on commit, start with Windows, overlay theme and position,
 // whether a new phone must be allowed first, and the allowed phones, which
@@ -38,7 +27,7 @@ class SettingsDialog final : public ConfigDialog {
 
  private:
   SettingsDialog(HINSTANCE instance, HWND owner, const AppConfig& current);
-  void CreateControls(std::uint32_t dpi, HFONT font) override;
+  void FillControls() override;
   void TakeControls(std::int32_t port, AppConfig& working) override;
 
   // The phone list and its forget button.

@@ -53,19 +53,29 @@ COLORREF ClientPixel(HWND dialog, int x, int y) {
   return GetPixel(dc.get(), x, y);
 }
 
-// Checks that the picture fills the square the layout gives for the dialog's
-// client area, and nothing around it.
-void ExpectPictureDrawn(HWND dialog) {
+// The picture's square: as wide as the picture at 96 DPI, centred, midway
+// between the caption and the button.
+RECT PictureSquare(HWND dialog) {
   RECT client{};
   GetClientRect(dialog, &client);
-  const ContactLayout layout = LayOutContactDialog(client.right, client.bottom, 96);
-  const int x = layout.image_x;
-  const int y = layout.image_y;
-  const int size = layout.image_size;
-  // Where the square goes is the layout's rule, tested natively; big enough
-  // here for the probes to land inside it.
-  ASSERT_GT(size, 100);
+  const std::vector<ChildWindow> children = ChildrenOf(dialog);  // the caption, the button
+  if (children.size() != 2) {
+    return {};
+  }
+  const RECT caption = children[0].rect;
+  const RECT close = children[1].rect;
+  const int size = kContactPictureSize;
+  const int x = (client.right - size) / 2;
+  const int y = caption.bottom + (close.top - caption.bottom - size) / 2;
+  return {x, y, x + size, y + size};
+}
 
+// Checks that the picture fills its square, and nothing around it.
+void ExpectPictureDrawn(HWND dialog) {
+  const RECT square = PictureSquare(dialog);
+  const int x = square.left;
+  const int y = square.top;
+  const int size = square.right - square.left;
   const COLORREF face = GetSysColor(COLOR_BTNFACE);
   struct Probe {
     const char* where;
@@ -111,10 +121,9 @@ TEST_F(ContactDialogTest, PictureIsDrawnInItsSquareEachTimeItOpens) {
   }
 }
 
-// Where the caption and the button go is the layout's rule, tested natively;
-// here, that the live dialog places its controls by that rule for its client
-// area at its DPI.
-TEST_F(ContactDialogTest, ControlsArePlacedByTheLayoutAtEachDpi) {
+// Where the controls go is the layout's rule, tested natively; here, that the
+// live dialog has them whole, the caption and the button centred, at each DPI.
+TEST_F(ContactDialogTest, CaptionAndButtonCentredAroundThePictureAtEachDpi) {
   for (const std::uint32_t dpi : {96u, 144u}) {
     SCOPED_TRACE(dpi);
     detail::SetDialogDpiForTest(dpi);
@@ -122,22 +131,20 @@ TEST_F(ContactDialogTest, ControlsArePlacedByTheLayoutAtEachDpi) {
     script.WaitForDialog(kContactDialogClass)
         .Check([&] {
           HWND dialog = script.dialog();
-          testing::ExpectControls(dialog,
-                                  {
-                                      {L"Static", kContactCaptionId, L"联系作者 · 问题反馈"},
-                                      {L"Button", kContactCloseId, L"关闭"},
-                                  });
+          testing::ExpectControls(dialog, {
+                                              {L"Static", kContactCaptionId, L"联系作者 · 问题反馈"},
+                                              {L"Button", kContactCloseId, L"关闭"},
+                                          });
+          testing::ExpectUsableLayout(dialog, dpi, {});
           RECT client{};
           GetClientRect(dialog, &client);
-          const ContactLayout layout = LayOutContactDialog(client.right, client.bottom, dpi);
           const std::vector<ChildWindow> children = ChildrenOf(dialog);
           ASSERT_EQ(children.size(), 2u);
-          const auto box = [](const RECT& r) {
-            return DialogBox{r.left, r.top, r.right - r.left, r.bottom - r.top};
-          };
-          EXPECT_EQ(box(children[0].rect), layout.caption);
-          EXPECT_EQ(children[0].style & SS_TYPEMASK, static_cast<DWORD>(SS_CENTER));
-          EXPECT_EQ(box(children[1].rect), layout.close_button);
+          for (const ChildWindow& child : children) {
+            EXPECT_NEAR(child.rect.left + child.rect.right, client.right, 1) << "not centred";
+          }
+          // Room for the picture between them, at its size for the DPI.
+          EXPECT_GE(children[1].rect.top - children[0].rect.bottom, MulDiv(kContactPictureSize, dpi, 96));
           // The default button: Enter closes the window as Esc does.
           EXPECT_EQ(children[1].style & BS_TYPEMASK, static_cast<DWORD>(BS_DEFPUSHBUTTON));
         })

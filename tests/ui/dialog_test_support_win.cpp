@@ -37,17 +37,29 @@ void ExpectControls(HWND dialog, const std::vector<WantControl>& want) {
   }
 }
 
-// The width a label's or button's text needs in its control, in its own
-// font: its longest line without the access-key marks, plus a check box and
-// its gap, or a push button's edges. Other controls need nothing.
-LONG TextRoomNeeded(const ChildWindow& child, std::uint32_t dpi) {
+// The room a label's or button's text needs in its control, in its own font:
+// a label's text as the label draws it, wrapped at its width (a word too
+// long for a line makes it wider); a button's longest line without the
+// access-key marks, plus a check box and its gap, or a push button's edges.
+// Other controls need nothing.
+SIZE TextRoomNeeded(const ChildWindow& child, std::uint32_t dpi) {
   const bool is_static = _wcsicmp(child.class_name.c_str(), L"Static") == 0;
   const bool is_button = _wcsicmp(child.class_name.c_str(), L"Button") == 0;
   if (!(is_static || is_button) || child.text.empty()) {
-    return 0;
+    return {};
   }
   const HDC dc = GetDC(child.window);
   const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(child.window, WM_GETFONT, 0, 0)));
+  if (is_static) {
+    RECT rect{0, 0, child.rect.right - child.rect.left, 0};
+    const UINT flags = DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS |
+                       ((child.style & SS_NOPREFIX) != 0 ? DT_NOPREFIX : 0) |
+                       ((child.style & SS_EDITCONTROL) != 0 ? DT_EDITCONTROL : 0);
+    DrawTextW(dc, child.text.c_str(), static_cast<int>(child.text.size()), &rect, flags);
+    SelectObject(dc, old);
+    ReleaseDC(child.window, dc);
+    return {rect.right, rect.bottom};
+  }
   LONG widest = 0;
   std::wstring line;
   const auto measure = [&] {
@@ -60,7 +72,7 @@ LONG TextRoomNeeded(const ChildWindow& child, std::uint32_t dpi) {
     const wchar_t c = child.text[i];
     if (c == L'\n') {
       measure();
-    } else if (c == L'&' && (child.style & SS_NOPREFIX) == 0) {
+    } else if (c == L'&') {
       if (i + 1 < child.text.size() && child.text[i + 1] == L'&') {
         line += L'&';
         ++i;
@@ -70,14 +82,13 @@ LONG TextRoomNeeded(const ChildWindow& child, std::uint32_t dpi) {
     }
   }
   measure();
+  TEXTMETRICW metrics{};
+  GetTextMetricsW(dc, &metrics);
   SelectObject(dc, old);
   ReleaseDC(child.window, dc);
-  if (!is_button) {
-    return widest;
-  }
   const DWORD type = child.style & BS_TYPEMASK;
   const bool check_box = type == BS_AUTOCHECKBOX || type == BS_CHECKBOX;
-  return widest + MulDiv(check_box ? 13 + 4 : 2 * 3, static_cast<int>(dpi), 96);
+  return {widest + MulDiv(check_box ? 13 + 4 : 2 * 3, static_cast<int>(dpi), 96), metrics.tmHeight};
 }
 
 void ExpectUsableLayout(HWND dialog, std::uint32_t dpi,
@@ -97,7 +108,9 @@ void ExpectUsableLayout(HWND dialog, std::uint32_t dpi,
       EXPECT_FALSE(IntersectRect(&both, &r, &children[j].rect)) << "overlaps control " << j;
     }
     EXPECT_EQ(FontOf(children[i].window).height, message_font);
-    EXPECT_LE(TextRoomNeeded(children[i], dpi), r.right - r.left) << "text cut";
+    const SIZE room = TextRoomNeeded(children[i], dpi);
+    EXPECT_LE(room.cx, r.right - r.left) << "text cut at the side";
+    EXPECT_LE(room.cy, r.bottom - r.top) << "text cut at the bottom";
   }
   const int row_slack = MulDiv(4, static_cast<int>(dpi), 96);
   for (const auto& [left, right] : side_by_side) {
@@ -120,17 +133,21 @@ std::vector<RECT> ChildRects(HWND dialog) {
 
 void ExpectScaledFrom96(HWND dialog, const std::vector<RECT>& earlier, std::uint32_t dpi) {
   const auto scaled = [dpi](LONG n) { return static_cast<LONG>(MulDiv(n, static_cast<int>(dpi), 96)); };
+  const auto expect_near = [&](LONG now, LONG before) {
+    const LONG want = scaled(before);
+    EXPECT_NEAR(now, want, 2 + std::abs(want) / 20);
+  };
   const std::vector<ChildWindow> children = ChildrenOf(dialog);
   ASSERT_EQ(children.size(), earlier.size());
   for (std::size_t i = 0; i < children.size(); ++i) {
     SCOPED_TRACE("control " + std::to_string(i));
     const RECT& now = children[i].rect;
-    EXPECT_NEAR(now.left, scaled(earlier[i].left), 1);
-    EXPECT_NEAR(now.top, scaled(earlier[i].top), 1);
-    EXPECT_NEAR(now.right, scaled(earlier[i].right), 1);
+    expect_near(now.left, earlier[i].left);
+    expect_near(now.top, earlier[i].top);
+    expect_near(now.right, earlier[i].right);
     if (_wcsicmp(children[i].class_name.c_str(), L"ComboBox") != 0 &&
         _wcsicmp(children[i].class_name.c_str(), L"ListBox") != 0) {
-      EXPECT_NEAR(now.bottom, scaled(earlier[i].bottom), 1);
+      expect_near(now.bottom, earlier[i].bottom);
     }
   }
 }

@@ -47,8 +47,9 @@ void ExpectControls(HWND dialog, const std::vector<WantControl>& want);
 void ExpectUsableLayout(HWND dialog, std::uint32_t dpi, const std::vector<std::pair<int, int>>& side_by_side);
 
 // Checks that each child's rectangle is `earlier` (taken at 96 DPI) scaled to
-// `dpi`, give or take a pixel of rounding. Combo boxes and list boxes are
-// compared without their bottom: their height follows the font's.
+// `dpi`, give or take 5 % and 2 pixels: the controls follow the font, whose
+// hinted text does not scale exactly. Combo boxes and list boxes are compared
+// without their bottom: their height follows the font's.
 void ExpectScaledFrom96(HWND dialog, const std::vector<RECT>& earlier, std::uint32_t dpi);
 std::vector<RECT> ChildRects(HWND dialog);
 

@@ -68,31 +68,30 @@ struct DialogKind {
   const char* name;
   const wchar_t* window_class;
   const wchar_t* title;
-  int width, height;  // outer, at 96 DPI
-  int dismiss_id;     // Cancel, Skip, Close
-  int port_edit_id;   // 0: none
+  int dismiss_id;    // Cancel, Skip, Close
+  int port_edit_id;  // 0: none
   bool true_when_closed;
   std::function<bool(HWND owner, AppConfig* result)> run;
 };
 
 const DialogKind kDialogs[] = {
-    {"settings", L"Parlino.SettingsDialog", L"Lumora语音输入 - 设置", 380, 398, kSettingsCancelId,
-     kSettingsPortEditId, false,
+    {"settings", L"Parlino.SettingsDialog", L"Lumora语音输入 - 设置", kSettingsCancelId, kSettingsPortEditId,
+     false,
      [](HWND owner, AppConfig* result) { return SettingsDialog::Run(owner, kInstance, Unusual(), result); }},
-    {"welcome", L"Parlino.OnboardingDialog", L"Lumora语音输入 - 欢迎", 470, 380, kOnboardingSkipId,
+    {"welcome", L"Parlino.OnboardingDialog", L"Lumora语音输入 - 欢迎", kOnboardingSkipId,
      kOnboardingPortEditId, false,
      [](HWND owner, AppConfig* result) {
        return OnboardingDialog::Run(owner, kInstance, Unusual(), result);
      }},
-    {"contact", L"Parlino.ContactFeedbackDialog", L"Lumora语音输入 - 联系作者 & 问题反馈", 440, 496,
-     kContactCloseId, 0, true,
-     [](HWND owner, AppConfig*) { return ContactFeedbackDialog::Run(owner, kInstance); }},
+    {"contact", L"Parlino.ContactFeedbackDialog", L"Lumora语音输入 - 联系作者 & 问题反馈", kContactCloseId, 0,
+     true, [](HWND owner, AppConfig*) { return ContactFeedbackDialog::Run(owner, kInstance); }},
 };
 
 using DialogFrameTest = DialogTest;
 
 TEST_F(DialogFrameTest, OpensCentredWithItsTitleFrameAndFontAtEachDpi) {
   for (const DialogKind& kind : kDialogs) {
+    SIZE at96{};
     for (const std::uint32_t dpi : {96u, 144u}) {
       SCOPED_TRACE(std::string(kind.name) + " at " + std::to_string(dpi));
       detail::SetDialogDpiForTest(dpi);
@@ -106,13 +105,18 @@ TEST_F(DialogFrameTest, OpensCentredWithItsTitleFrameAndFontAtEachDpi) {
                 WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
             EXPECT_EQ(GetWindowLongPtrW(dialog, GWL_STYLE) & kFrameBits,
                       static_cast<LONG_PTR>(WS_CAPTION | WS_SYSMENU));
-            // No owner to centre on: the middle of the work area.
-            const int width = MulDiv(kind.width, static_cast<int>(dpi), 96);
-            const int height = MulDiv(kind.height, static_cast<int>(dpi), 96);
+            // No owner to centre on: the middle of the work area. Its size
+            // follows its font, so about half as big again at 144 DPI.
             const RECT outer = WindowRectOf(dialog);
             const RECT work = testing::WorkArea();
-            EXPECT_EQ(outer.right - outer.left, width);
-            EXPECT_EQ(outer.bottom - outer.top, height);
+            const int width = outer.right - outer.left;
+            const int height = outer.bottom - outer.top;
+            if (dpi == 96) {
+              at96 = {width, height};
+            } else {
+              EXPECT_NEAR(width, at96.cx * 3 / 2, at96.cx / 10);
+              EXPECT_NEAR(height, at96.cy * 3 / 2, at96.cy / 10);
+            }
             EXPECT_EQ(outer.left, work.left + (work.right - work.left - width) / 2);
             EXPECT_EQ(outer.top, work.top + (work.bottom - work.top - height) / 2);
             testing::ExpectUsableLayout(dialog, dpi, {});
@@ -218,41 +222,53 @@ TEST_F(DialogFrameTest, KeyboardAloneReachesEveryControlInReadingOrderAndEnterAc
 
 TEST_F(DialogFrameTest, ADpiChangeLaysTheDialogOutAgainWithANewFont) {
   // Opened at 96 DPI, then told of 144 as Windows tells a dialog moved to
-  // another monitor: the controls as a dialog opened at 144 has them, in the
-  // font for 144, and the window at the suggested size.
+  // another monitor: the controls and the size of a dialog opened at 144, in
+  // the font for 144, at the top left Windows suggests.
   for (const DialogKind& kind : kDialogs) {
     SCOPED_TRACE(kind.name);
-    detail::SetDialogDpiForTest(96);
-    DialogScript script;
-    std::vector<RECT> at96;
+    std::vector<RECT> opened_at_144;
+    SIZE size_at_144{};
     RECT suggested{};
-    script.WaitForDialog(kind.window_class)
-        .Check([&] {
-          at96 = testing::ChildRects(script.dialog());
-          RECT outer{};
-          GetWindowRect(script.dialog(), &outer);
-          suggested = {outer.left, outer.top, outer.left + kind.width * 3 / 2,
-                       outer.top + kind.height * 3 / 2};
+    for (const bool told : {false, true}) {
+      detail::SetDialogDpiForTest(told ? 96 : 144);
+      DialogScript script;
+      script.WaitForDialog(kind.window_class);
+      if (told) {
+        script.Check([&] {
+          const RECT outer = WindowRectOf(script.dialog());
+          // Windows' suggestion: the old size scaled, moved a little.
+          suggested = {outer.left + 10, outer.top + 20, outer.left + 10 + (outer.right - outer.left) * 3 / 2,
+                       outer.top + 20 + (outer.bottom - outer.top) * 3 / 2};
           detail::SetDialogDpiForTest(144);  // the window's DPI from now on
           SendMessageW(script.dialog(), WM_DPICHANGED, MAKEWPARAM(144, 144),
                        reinterpret_cast<LPARAM>(&suggested));
-        })
-        .Check([&] {
-          HWND dialog = script.dialog();
-          RECT outer{};
-          GetWindowRect(dialog, &outer);
-          EXPECT_EQ(outer.right - outer.left, suggested.right - suggested.left);
-          EXPECT_EQ(outer.bottom - outer.top, suggested.bottom - suggested.top);
-          testing::ExpectUsableLayout(dialog, 144, {});
-          if (kind.port_edit_id != 0) {
-            testing::ExpectScaledFrom96(dialog, at96, 144);
-          }
-        })
-        .Click(kind.dismiss_id);
-    script.Start();
-    AppConfig result = Sentinel();
-    kind.run(nullptr, &result);
-    EXPECT_TRUE(script.finished()) << script.failure();
+        });
+      }
+      script.Check([&] {
+        HWND dialog = script.dialog();
+        const RECT outer = WindowRectOf(dialog);
+        if (!told) {
+          opened_at_144 = testing::ChildRects(dialog);
+          size_at_144 = {outer.right - outer.left, outer.bottom - outer.top};
+          return;
+        }
+        EXPECT_EQ(outer.left, suggested.left);
+        EXPECT_EQ(outer.top, suggested.top);
+        EXPECT_EQ(outer.right - outer.left, size_at_144.cx);
+        EXPECT_EQ(outer.bottom - outer.top, size_at_144.cy);
+        testing::ExpectUsableLayout(dialog, 144, {});
+        const std::vector<RECT> now = testing::ChildRects(dialog);
+        ASSERT_EQ(now.size(), opened_at_144.size());
+        for (std::size_t i = 0; i < now.size(); ++i) {
+          EXPECT_TRUE(EqualRect(&now[i], &opened_at_144[i])) << "control " << i;
+        }
+      });
+      script.Click(kind.dismiss_id);
+      script.Start();
+      AppConfig result = Sentinel();
+      kind.run(nullptr, &result);
+      EXPECT_TRUE(script.finished()) << script.failure();
+    }
   }
 }
 
@@ -279,8 +295,10 @@ TEST_F(DialogFrameTest, CentredOnAnOwnerBigEnoughWhichIsDisabledMeanwhile) {
           .Check([&] {
             EXPECT_EQ(GetWindow(script.dialog(), GW_OWNER), owner.get());
             const RECT outer = WindowRectOf(script.dialog());
-            EXPECT_EQ(outer.left, area.left + (area.right - area.left - kind.width) / 2);
-            EXPECT_EQ(outer.top, area.top + (area.bottom - area.top - kind.height) / 2);
+            const int width = outer.right - outer.left;
+            const int height = outer.bottom - outer.top;
+            EXPECT_EQ(outer.left, area.left + (area.right - area.left - width) / 2);
+            EXPECT_EQ(outer.top, area.top + (area.bottom - area.top - height) / 2);
             EXPECT_EQ(IsWindowEnabled(owner.get()) == FALSE, o.on_owner);
           })
           .Click(kind.dismiss_id);
@@ -290,6 +308,61 @@ TEST_F(DialogFrameTest, CentredOnAnOwnerBigEnoughWhichIsDisabledMeanwhile) {
       EXPECT_TRUE(script.finished()) << script.failure();
       EXPECT_TRUE(IsWindowEnabled(owner.get())) << "the owner stays disabled";
     }
+  }
+}
+
+// The message font at twice its size, as Windows' "make text bigger" at
+// 200 % makes it, for as long as the object lives; the program's windows are
+// not told.
+class TwiceTheTextSize {
+ public:
+  TwiceTheTextSize() {
+    saved_.cbSize = sizeof saved_;
+    ok_ = SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof saved_, &saved_, 0) != FALSE;
+    NONCLIENTMETRICSW bigger = saved_;
+    bigger.lfMessageFont.lfHeight *= 2;
+    ok_ = ok_ && SystemParametersInfoW(SPI_SETNONCLIENTMETRICS, sizeof bigger, &bigger, 0) != FALSE;
+  }
+  ~TwiceTheTextSize() { SystemParametersInfoW(SPI_SETNONCLIENTMETRICS, sizeof saved_, &saved_, 0); }
+  bool ok() const { return ok_; }
+
+ private:
+  NONCLIENTMETRICSW saved_{};
+  bool ok_ = false;
+};
+
+TEST_F(DialogFrameTest, AChangeOfTextSizeLaysTheDialogOutAgainWithNothingCut) {
+  // Open at the usual text size, then at 200 % as the user sets it in
+  // Windows while the dialog is open: the dialog grows about twice as big,
+  // in the new font, every text whole and no control over another.
+  for (const DialogKind& kind : kDialogs) {
+    SCOPED_TRACE(kind.name);
+    std::optional<TwiceTheTextSize> twice;
+    SIZE before{};
+    DialogScript script;
+    script.WaitForDialog(kind.window_class)
+        .Check([&] {
+          const RECT outer = WindowRectOf(script.dialog());
+          before = {outer.right - outer.left, outer.bottom - outer.top};
+          twice.emplace();
+          ASSERT_TRUE(twice->ok());
+          SendMessageW(script.dialog(), WM_SETTINGCHANGE, SPI_SETNONCLIENTMETRICS, 0);
+        })
+        .Check([&] {
+          HWND dialog = script.dialog();
+          const RECT outer = WindowRectOf(dialog);
+          if (std::string(kind.name) != "contact") {  // its picture keeps its size
+            EXPECT_GT(outer.right - outer.left, before.cx * 3 / 2);
+            EXPECT_GT(outer.bottom - outer.top, before.cy * 3 / 2);
+          }
+          testing::ExpectUsableLayout(dialog, 96, {});
+        })
+        .Click(kind.dismiss_id);
+    script.Start();
+    AppConfig result = Sentinel();
+    kind.run(nullptr, &result);
+    twice.reset();
+    EXPECT_TRUE(script.finished()) << script.failure();
   }
 }
 

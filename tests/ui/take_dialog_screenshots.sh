@@ -9,7 +9,8 @@
 # Wine does not do on Xvfb), and Wine draws the window frames itself, as there
 # is no window manager. The settings and contact dialogs come from
 # dialog_gallery.exe, the first-run dialog from the real program started
-# without config.toml.
+# without config.toml. The four dialogs are then shot again with the fonts
+# at 200 %, as Windows' "make text bigger" sets them (docs/*-200.png).
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -23,17 +24,22 @@ trap '"$root/scripts/wine-bench.sh" stop "$state" >/dev/null 2>&1 || true' EXIT
 # shellcheck disable=SC1091
 . "$state/bench.env"
 
-logfont() {  # LOGFONTW of "Microsoft YaHei UI", 9 pt at 96 DPI, in hex
-  printf '%s' 'f4ffffff' '00000000' '00000000' '00000000' '90010000' '00000001' '00000400'
+logfont() {  # LOGFONTW of "Microsoft YaHei UI", 9 pt at 96 DPI times $1 %, in hex
+  printf '%02xffffff' $((256 - 12 * $1 / 100))
+  printf '%s' '00000000' '00000000' '00000000' '90010000' '00000001' '00000400'
   printf 'Microsoft YaHei UI' | iconv -t UTF-16LE | od -An -tx1 -v | tr -d ' \n'
   printf '0%.0s' $(seq 1 $((128 - 36 * 2)))
 }
 reg() { wine reg add "$@" /f >>"$state/reg.log" 2>&1; }
 reg 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N
 reg 'HKCU\Software\Wine\Fonts\Replacements' /v 'Microsoft YaHei UI' /t REG_SZ /d 'WenQuanYi Zen Hei Sharp'
-for metric in MessageFont CaptionFont SmCaptionFont MenuFont StatusFont IconFont; do
-  reg 'HKCU\Control Panel\Desktop\WindowMetrics' /v "$metric" /t REG_BINARY /d "$(logfont)"
-done
+text_size() {  # all the fonts of the desktop at $1 %
+  local metric
+  for metric in MessageFont CaptionFont SmCaptionFont MenuFont StatusFont IconFont; do
+    reg 'HKCU\Control Panel\Desktop\WindowMetrics' /v "$metric" /t REG_BINARY /d "$(logfont "$1")"
+  done
+}
+text_size 100
 
 # Waits for the window titled $1 and writes its picture to $2.
 shoot() {
@@ -61,11 +67,18 @@ run_and_shoot() {
 }
 
 product='Lumora语音输入'
-run_and_shoot "$product - 设置" "$out/settings-dialog.png" "$build/tests/ui/dialog_gallery.exe" settings
-run_and_shoot "$product - 联系作者 & 问题反馈" "$out/contact-dialog.png" "$build/tests/ui/dialog_gallery.exe" contact
-run_and_shoot "$product - 新手机" "$out/phone-prompt.png" "$build/tests/ui/dialog_gallery.exe" phone
-rm -f "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Parlino/config.toml
-run_and_shoot "$product - 欢迎" "$out/first-run-dialog.png" "$build/app/LumoraVoiceInput.exe"
+# The four dialogs, with the suffix $1 to their pictures' names.
+shoot_dialogs() {
+  run_and_shoot "$product - 设置" "$out/settings-dialog$1.png" "$build/tests/ui/dialog_gallery.exe" settings
+  run_and_shoot "$product - 联系作者 & 问题反馈" "$out/contact-dialog$1.png" "$build/tests/ui/dialog_gallery.exe" contact
+  run_and_shoot "$product - 新手机" "$out/phone-prompt$1.png" "$build/tests/ui/dialog_gallery.exe" phone
+  rm -f "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Parlino/config.toml
+  run_and_shoot "$product - 欢迎" "$out/first-run-dialog$1.png" "$build/app/LumoraVoiceInput.exe"
+}
+text_size 200
+shoot_dialogs -200
+text_size 100
+shoot_dialogs ""
 
 # The tray menu and the connection box of the running program, opened as the
 # shell would open them.
