@@ -14,8 +14,15 @@ DialogPlacement PlaceDialog(std::int32_t width, std::int32_t height, std::option
   const auto centre = [](std::int32_t start, std::int32_t extent, std::int32_t size) {
     return static_cast<std::int32_t>(std::int64_t{start} + (std::int64_t{extent} - size) / 2);
   };
-  return {{centre(area.left, area.width(), width), centre(area.top, area.height(), height), width, height},
-          on_owner};
+  std::int32_t x = centre(area.left, area.width(), width);
+  std::int32_t y = centre(area.top, area.height(), height);
+  if (!on_owner) {
+    // A dialog bigger than the screen (a very large text size on a small
+    // screen) keeps its title bar and left edge on it, to be moved by.
+    x = std::max(x, area.left);
+    y = std::max(y, area.top);
+  }
+  return {{x, y, width, height}, on_owner};
 }
 
 }  // namespace lumora

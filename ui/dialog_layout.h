@@ -43,7 +43,8 @@ struct DialogPlacement {
 
 // A dialog of `width` x `height` centred on its owner's rectangle when the
 // owner has one of at least kMinOwnerSide both ways, else on the work area,
-// else on kFallbackWorkArea. Halves truncate toward zero.
+// else on kFallbackWorkArea. Halves truncate toward zero. Off an owner, a
+// dialog bigger than the area starts at its top left.
 DialogPlacement PlaceDialog(std::int32_t width, std::int32_t height, std::optional<DialogRect> owner_rect,
                             std::optional<DialogRect> work_area);
 

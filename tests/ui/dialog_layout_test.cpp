@@ -31,6 +31,10 @@ TEST(DialogPlacementTest, CentredOnABigOwnerElseOnTheWorkArea) {
        DialogRect{60, 0, 1280, 800},
        {{480, 265, 380, 270}, false}},
       {"no work area either", std::nullopt, std::nullopt, {{450, 265, 380, 270}, false}},
+      {"no owner, a work area smaller than the dialog",
+       std::nullopt,
+       DialogRect{0, 40, 300, 240},
+       {{0, 40, 380, 270}, false}},
       // Odd differences: halves truncate toward zero.
       {"odd owner", DialogRect{0, 0, 381, 271}, work, {{0, 0, 380, 270}, true}},
       {"owner smaller than the dialog", DialogRect{10, 10, 250, 250}, work, {{-60, -5, 380, 270}, true}},
