@@ -34,12 +34,17 @@ class DialogFont {
   void Reset() {
     owned_.Reset();
     font_ = nullptr;
+    made_from_ = {};
   }
   HFONT get() const { return font_; }
+  // Whether Create(dpi) would now make another font: the user changed the
+  // text size or the message font.
+  bool Outdated(std::uint32_t dpi) const;
 
  private:
   ScopedGdiObject<HFONT> owned_;
   HFONT font_ = nullptr;
+  LOGFONTW made_from_{};  // the system's message font it was made from
 };
 
 // The window of one dialog kind; its size follows from its controls.
@@ -63,9 +68,9 @@ class DialogControls {
   // dialog sized to fit: at the top left of `suggested` (a change of DPI),
   // else where it is.
   void LayOutAgain(std::uint32_t dpi, const RECT* suggested);
-  // At WM_DPICHANGED and at a change of the text size (WM_SETTINGCHANGE of
-  // the non-client metrics): laid out again; true when the message was one
-  // of those.
+  // At WM_DPICHANGED and at a WM_SETTINGCHANGE that changed the message
+  // font (the text size): laid out again; true when the message was one of
+  // those.
   bool HandleLayoutChange(UINT message, WPARAM wparam, LPARAM lparam);
   // At WM_DESTROY.
   void Release() { font_.Reset(); }

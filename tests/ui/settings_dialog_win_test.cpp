@@ -344,6 +344,10 @@ TEST_F(DialogFrameTest, AChangeOfTextSizeLaysTheDialogOutAgainWithNothingCut) {
         .Check([&] {
           const RECT outer = WindowRectOf(script.dialog());
           before = {outer.right - outer.left, outer.bottom - outer.top};
+          // Another setting changed: the dialog stays as it is.
+          SendMessageW(script.dialog(), WM_SETTINGCHANGE, SPI_SETWORKAREA, 0);
+          const RECT unchanged = WindowRectOf(script.dialog());
+          EXPECT_TRUE(EqualRect(&outer, &unchanged));
           twice.emplace();
           ASSERT_TRUE(twice->ok());
           SendMessageW(script.dialog(), WM_SETTINGCHANGE, SPI_SETNONCLIENTMETRICS, 0);
