@@ -259,7 +259,8 @@ void DialogControls::LayOutAgain(std::uint32_t dpi, const RECT* suggested) {
   const POINT corner =
       suggested != nullptr ? POINT{suggested->left, suggested->top} : POINT{now.left, now.top};
   SetWindowPos(dialog_, nullptr, corner.x, corner.y, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE);
-  InvalidateRect(dialog_, nullptr, TRUE);
+  // Every control drawn again in its new font, also one whose place stayed.
+  RedrawWindow(dialog_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 bool DialogControls::HandleLayoutChange(UINT message, WPARAM wparam, LPARAM lparam) {
