@@ -1,6 +1,7 @@
 #include "ui/dialog_frame_win.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <optional>
 #include <string_view>
 
@@ -150,25 +151,41 @@ DialogPlacement PlaceDialogFor(HWND owner, std::int32_t width, std::int32_t heig
   return PlaceDialog(width, height, WindowRectOf(owner), PrimaryWorkArea());
 }
 
-void DialogFont::Create(std::uint32_t dpi) {
-  Reset();
+namespace {
+
+// The system's message font at `dpi`, where the system can say.
+std::optional<LOGFONTW> MessageFont(std::uint32_t dpi) {
   // The size Windows Vista and later expect, padded border width included.
   static_assert(sizeof(NONCLIENTMETRICSW) == 504);
   NONCLIENTMETRICSW metrics{};
   metrics.cbSize = sizeof metrics;
   static const auto for_dpi = reinterpret_cast<SystemParametersInfoForDpiFn>(
       reinterpret_cast<void*>(User32Proc("SystemParametersInfoForDpi")));
-  bool have_metrics = false;
-  if (for_dpi != nullptr) {
-    have_metrics = for_dpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi) != FALSE;
+  if (for_dpi != nullptr && for_dpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)) {
+    return metrics.lfMessageFont;
   }
-  if (!have_metrics) {
-    have_metrics = SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0) != FALSE;
+  if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
+    return metrics.lfMessageFont;
   }
-  if (have_metrics) {
-    owned_.Reset(CreateFontIndirectW(&metrics.lfMessageFont));
+  return std::nullopt;
+}
+
+}  // namespace
+
+void DialogFont::Create(std::uint32_t dpi) {
+  Reset();
+  if (const std::optional<LOGFONTW> message_font = MessageFont(dpi)) {
+    owned_.Reset(CreateFontIndirectW(&*message_font));
+    made_from_ = *message_font;
   }
   font_ = owned_.get() != nullptr ? owned_.get() : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+}
+
+bool DialogFont::Outdated(std::uint32_t dpi) const {
+  const std::optional<LOGFONTW> now = MessageFont(dpi);
+  return now && (now->lfHeight != made_from_.lfHeight || now->lfWeight != made_from_.lfWeight ||
+                 now->lfItalic != made_from_.lfItalic || now->lfCharSet != made_from_.lfCharSet ||
+                 std::wcsncmp(now->lfFaceName, made_from_.lfFaceName, LF_FACESIZE) != 0);
 }
 
 void RegisterDialogClass(std::atomic<bool>& registered, HINSTANCE instance, const wchar_t* class_name,
@@ -269,8 +286,10 @@ bool DialogControls::HandleLayoutChange(UINT message, WPARAM wparam, LPARAM lpar
     LayOutAgain(HIWORD(wparam) != 0 ? HIWORD(wparam) : kDesignDpi, reinterpret_cast<const RECT*>(lparam));
     return true;
   }
-  if (message == WM_SETTINGCHANGE && wparam == SPI_SETNONCLIENTMETRICS) {
-    // The text size changed: the message font with it.
+  if (message == WM_SETTINGCHANGE && font_.Outdated(DialogDpi(dialog_))) {
+    // The text size changed, and the message font with it. (Which setting
+    // the message names differs between versions of Windows; the font is
+    // what counts.)
     LayOutAgain(DialogDpi(dialog_), nullptr);
     return true;
   }

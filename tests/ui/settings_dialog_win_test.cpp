@@ -350,7 +350,8 @@ TEST_F(DialogFrameTest, AChangeOfTextSizeLaysTheDialogOutAgainWithNothingCut) {
           EXPECT_TRUE(EqualRect(&outer, &unchanged));
           twice.emplace();
           ASSERT_TRUE(twice->ok());
-          SendMessageW(script.dialog(), WM_SETTINGCHANGE, SPI_SETNONCLIENTMETRICS, 0);
+          // Whatever the message names: the new font is what counts.
+          SendMessageW(script.dialog(), WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"WindowMetrics"));
         })
         .Check([&] {
           HWND dialog = script.dialog();
