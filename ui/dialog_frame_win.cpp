@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cwchar>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "base/product.h"
@@ -153,21 +154,50 @@ DialogPlacement PlaceDialogFor(HWND owner, std::int32_t width, std::int32_t heig
 
 namespace {
 
-// The system's message font at `dpi`, where the system can say.
-std::optional<LOGFONTW> MessageFont(std::uint32_t dpi) {
+// The system's fonts and title bar sizes at `dpi`, where the system can say.
+std::optional<NONCLIENTMETRICSW> NonClientMetrics(std::uint32_t dpi) {
   // The size Windows Vista and later expect, padded border width included.
   static_assert(sizeof(NONCLIENTMETRICSW) == 504);
   NONCLIENTMETRICSW metrics{};
   metrics.cbSize = sizeof metrics;
   static const auto for_dpi = reinterpret_cast<SystemParametersInfoForDpiFn>(
       reinterpret_cast<void*>(User32Proc("SystemParametersInfoForDpi")));
-  if (for_dpi != nullptr && for_dpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)) {
-    return metrics.lfMessageFont;
-  }
-  if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
-    return metrics.lfMessageFont;
+  if ((for_dpi != nullptr && for_dpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)) ||
+      SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
+    return metrics;
   }
   return std::nullopt;
+}
+
+std::optional<LOGFONTW> MessageFont(std::uint32_t dpi) {
+  const std::optional<NONCLIENTMETRICSW> metrics = NonClientMetrics(dpi);
+  return metrics ? std::optional<LOGFONTW>(metrics->lfMessageFont) : std::nullopt;
+}
+
+// The client width that shows the whole of `title` in the caption font at
+// `dpi`, beside the close button.
+std::int32_t TitleRoom(std::wstring_view title, std::uint32_t dpi) {
+  const std::optional<NONCLIENTMETRICSW> metrics = NonClientMetrics(dpi);
+  if (!metrics || title.empty()) {
+    return 0;
+  }
+  const ScopedGdiObject<HFONT> font(CreateFontIndirectW(&metrics->lfCaptionFont));
+  const HDC dc = CreateCompatibleDC(nullptr);
+  if (dc == nullptr) {
+    return 0;
+  }
+  const HGDIOBJ old = SelectObject(dc, font.get() != nullptr ? font.get() : GetStockObject(DEFAULT_GUI_FONT));
+  SIZE size{};
+  GetTextExtentPoint32W(dc, title.data(), static_cast<int>(title.size()), &size);
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  return size.cx + metrics->iCaptionWidth + ScaleForDpi(16, dpi);
+}
+
+std::wstring TitleOf(HWND window) {
+  wchar_t title[256] = {};
+  const int length = GetWindowTextW(window, title, static_cast<int>(std::size(title)));
+  return std::wstring(title, static_cast<std::size_t>(length > 0 ? length : 0));
 }
 
 }  // namespace
@@ -219,15 +249,15 @@ SIZE OuterSizeFor(std::int32_t client_width, std::int32_t client_height, DWORD s
   return SIZE{rect.right - rect.left, rect.bottom - rect.top};
 }
 
-FormLayout LayOutFormInFont(const Form& form, HFONT font, std::uint32_t dpi) {
+FormLayout LayOutFormInFont(const Form& form, HFONT font, std::uint32_t dpi, std::wstring_view title) {
   const GdiTextMeasure measure(font);
-  return LayOutForm(form, measure, dpi);
+  return LayOutForm(form, measure, dpi, TitleRoom(title, dpi));
 }
 
 void DialogControls::Create(HWND dialog, HINSTANCE instance, std::uint32_t dpi) {
   dialog_ = dialog;
   font_.Create(dpi);
-  layout_ = LayOutFormInFont(form_, font_.get(), dpi);
+  layout_ = LayOutFormInFont(form_, font_.get(), dpi, TitleOf(dialog));
   windows_.assign(form_.controls.size(), nullptr);
   for (std::size_t i = 0; i < form_.controls.size(); ++i) {
     const FormControl& control = form_.controls[i];
@@ -256,7 +286,7 @@ void DialogControls::LayOutAgain(std::uint32_t dpi, const RECT* suggested) {
     return;
   }
   font_.Create(dpi);
-  layout_ = LayOutFormInFont(form_, font_.get(), dpi);
+  layout_ = LayOutFormInFont(form_, font_.get(), dpi, TitleOf(dialog_));
   for (std::size_t i = 0; i < windows_.size(); ++i) {
     if (windows_[i] == nullptr) {
       continue;
@@ -310,7 +340,7 @@ bool RunDialogFrame(const DialogFrame& frame, const Form& form, HWND owner, HINS
   const std::uint32_t dpi = DialogDpi(owner);
   DialogFont font;
   font.Create(dpi);
-  const FormLayout layout = LayOutFormInFont(form, font.get(), dpi);
+  const FormLayout layout = LayOutFormInFont(form, font.get(), dpi, frame.title);
   const SIZE outer =
       OuterSizeFor(layout.client_width, layout.client_height, kDialogStyle, kDialogExStyle, dpi);
   const DialogPlacement placement = PlaceDialogFor(owner, outer.cx, outer.cy);

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -88,8 +89,9 @@ class DialogControls {
   std::vector<HWND> windows_;  // per control of the form; null for a picture
 };
 
-// `form` laid out with `font` at `dpi`.
-FormLayout LayOutFormInFont(const Form& form, HFONT font, std::uint32_t dpi);
+// `form` laid out with `font` at `dpi`, in a client area wide enough for the
+// whole of `title` in the caption font of that DPI.
+FormLayout LayOutFormInFont(const Form& form, HFONT font, std::uint32_t dpi, std::wstring_view title);
 
 // The outer size of a window of these styles whose client area is
 // `client_width` x `client_height`, with the frame and title bar of `dpi`

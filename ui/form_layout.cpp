@@ -120,7 +120,8 @@ std::u16string ShownText(std::u16string_view text, bool literal) {
   return shown;
 }
 
-FormLayout LayOutForm(const Form& form, const TextMeasure& measure, std::uint32_t dpi) {
+FormLayout LayOutForm(const Form& form, const TextMeasure& measure, std::uint32_t dpi,
+                      std::int32_t least_width) {
   const Units u(measure, dpi);
   const std::vector<FormControl>& controls = form.controls;
   const std::size_t count = controls.size();
@@ -149,8 +150,11 @@ FormLayout LayOutForm(const Form& form, const TextMeasure& measure, std::uint32_
   }
   const std::int32_t field_x = label_column + gap_x;
 
-  // The content's width: the widest row, and at least the reading width.
-  std::int32_t width = u.h(form.reading_width_units);
+  // The content's width: the widest row, and at least the reading width and
+  // what the client area must hold.
+  const std::int32_t margin_x = u.h(7);
+  const std::int32_t margin_y = u.v(7);
+  std::int32_t width = std::max(u.h(form.reading_width_units), least_width - 2 * margin_x);
   if (button_count > 0) {
     width = std::max(width, button_count * button_width + (button_count - 1) * gap_x);
   }
@@ -176,8 +180,6 @@ FormLayout LayOutForm(const Form& form, const TextMeasure& measure, std::uint32_
   }
 
   // Top to bottom, a row at a time.
-  const std::int32_t margin_x = u.h(7);
-  const std::int32_t margin_y = u.v(7);
   FormLayout layout;
   layout.boxes.resize(count);
   std::int32_t y = margin_y;       // where the next row may start

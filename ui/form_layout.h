@@ -84,7 +84,9 @@ struct FormLayout {
 // `literal`.
 std::u16string ShownText(std::u16string_view text, bool literal);
 
-// The controls of `form` laid out with the font `measure` describes, at `dpi`.
-FormLayout LayOutForm(const Form& form, const TextMeasure& measure, std::uint32_t dpi);
+// The controls of `form` laid out with the font `measure` describes, at `dpi`,
+// in a client area at least `least_width` wide (room for the window's title).
+FormLayout LayOutForm(const Form& form, const TextMeasure& measure, std::uint32_t dpi,
+                      std::int32_t least_width = 0);
 
 }  // namespace lumora

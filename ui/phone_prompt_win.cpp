@@ -59,13 +59,13 @@ std::unique_ptr<PhonePrompt> PhonePrompt::Show(HWND owner, HINSTANCE instance, s
   const std::uint32_t dpi = DialogDpi(owner);
   DialogFont font;
   font.Create(dpi);
-  const FormLayout layout = LayOutFormInFont(prompt->controls_.form(), font.get(), dpi);
+  const std::wstring title = std::wstring(kProductName) + L" - 新手机";
+  const FormLayout layout = LayOutFormInFont(prompt->controls_.form(), font.get(), dpi, title);
   const SIZE size =
       OuterSizeFor(layout.client_width, layout.client_height, kDialogStyle, kPromptExStyle, dpi);
   // Centred like the other dialogs, but the owner stays enabled: the prompt
   // is not modal.
   const DialogPlacement placement = PlaceDialogFor(owner, size.cx, size.cy);
-  const std::wstring title = std::wstring(kProductName) + L" - 新手机";
   HWND window = CreateWindowExW(kPromptExStyle, kPhonePromptClass, title.c_str(), kDialogStyle,
                                 placement.window.x, placement.window.y, placement.window.width,
                                 placement.window.height, owner, nullptr, instance, prompt.get());

@@ -98,6 +98,7 @@ void ExpectUsableLayout(HWND dialog, std::uint32_t dpi,
   const std::vector<ChildWindow> children = ChildrenOf(dialog);
   const LONG message_font = MessageFontAt(dpi).height;
   ASSERT_NE(message_font, 0);
+  EXPECT_LE(TitleRoomNeeded(dialog, dpi), client.right) << "the title cut";
   for (std::size_t i = 0; i < children.size(); ++i) {
     SCOPED_TRACE("control " + std::to_string(i));
     const RECT& r = children[i].rect;
@@ -183,7 +184,9 @@ FontInfo FontOf(HWND window) {
   return {logfont.lfFaceName, logfont.lfHeight};
 }
 
-FontInfo MessageFontAt(std::uint32_t dpi) {
+namespace {
+
+NONCLIENTMETRICSW NonClientMetricsAt(std::uint32_t dpi) {
   NONCLIENTMETRICSW metrics{};
   metrics.cbSize = sizeof metrics;
   using Fn = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
@@ -192,7 +195,29 @@ FontInfo MessageFontAt(std::uint32_t dpi) {
   if (for_dpi == nullptr || !for_dpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)) {
     return {};
   }
+  return metrics;
+}
+
+}  // namespace
+
+FontInfo MessageFontAt(std::uint32_t dpi) {
+  const NONCLIENTMETRICSW metrics = NonClientMetricsAt(dpi);
   return {metrics.lfMessageFont.lfFaceName, metrics.lfMessageFont.lfHeight};
+}
+
+LONG TitleRoomNeeded(HWND window, std::uint32_t dpi) {
+  const NONCLIENTMETRICSW metrics = NonClientMetricsAt(dpi);
+  const HFONT caption = CreateFontIndirectW(&metrics.lfCaptionFont);
+  const HDC dc = GetDC(window);
+  const HGDIOBJ old = SelectObject(dc, caption);
+  wchar_t title[256] = {};
+  const int length = GetWindowTextW(window, title, 256);
+  SIZE size{};
+  GetTextExtentPoint32W(dc, title, length, &size);
+  SelectObject(dc, old);
+  ReleaseDC(window, dc);
+  DeleteObject(caption);
+  return size.cx + metrics.iCaptionWidth;
 }
 
 RECT WindowRectOf(HWND window) {

@@ -39,8 +39,8 @@ struct WantControl {
 // Checks the dialog's children, in creation order, against `want`.
 void ExpectControls(HWND dialog, const std::vector<WantControl>& want);
 
-// Checks what the user needs of any dialog at `dpi`: every control inside the
-// client area and clear of the others, all in the system's
+// Checks what the user needs of any dialog at `dpi`: its whole title, every
+// control inside the client area and clear of the others, all in the system's
 // message font for that DPI. Each pair of `side_by_side` (indices into the
 // children) share a row, the first left of the second: a label and its field,
 // or two buttons.
@@ -65,6 +65,9 @@ struct FontInfo {
 FontInfo FontOf(HWND window);
 // The message font the dialogs should use at `dpi`.
 FontInfo MessageFontAt(std::uint32_t dpi);
+// The width the window's title needs in the caption font at `dpi`, beside
+// the close button.
+LONG TitleRoomNeeded(HWND window, std::uint32_t dpi);
 
 // Outer rectangle on the screen.
 RECT WindowRectOf(HWND window);

@@ -196,6 +196,14 @@ TEST(FormLayoutTest, BiggerTextMakesABiggerDialog) {
   }
 }
 
+TEST(FormLayoutTest, ALongTitleWidensTheDialogAndCentredControlsStayCentred) {
+  const FormLayout layout = LayOutForm(ContactForm(), ModelFont(12, 55), 96, 1000);
+  EXPECT_EQ(layout.client_width, 1000);
+  for (const DialogBox& box : layout.boxes) {
+    EXPECT_NEAR(2 * box.x + box.width, layout.client_width, 1);
+  }
+}
+
 TEST(FormLayoutTest, ShownTextDropsTheAccessKeyMarks) {
   const struct {
     std::u16string_view text;

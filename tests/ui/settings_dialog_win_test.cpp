@@ -311,8 +311,8 @@ TEST_F(DialogFrameTest, CentredOnAnOwnerBigEnoughWhichIsDisabledMeanwhile) {
   }
 }
 
-// The message font at twice its size, as Windows' "make text bigger" at
-// 200 % makes it, for as long as the object lives; the program's windows are
+// The message and caption fonts at twice their size, as Windows' "make text
+// bigger" at 200 % makes them, for as long as the object lives; the program's windows are
 // not told.
 class TwiceTheTextSize {
  public:
@@ -321,6 +321,7 @@ class TwiceTheTextSize {
     ok_ = SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof saved_, &saved_, 0) != FALSE;
     NONCLIENTMETRICSW bigger = saved_;
     bigger.lfMessageFont.lfHeight *= 2;
+    bigger.lfCaptionFont.lfHeight *= 2;
     ok_ = ok_ && SystemParametersInfoW(SPI_SETNONCLIENTMETRICS, sizeof bigger, &bigger, 0) != FALSE;
   }
   ~TwiceTheTextSize() { SystemParametersInfoW(SPI_SETNONCLIENTMETRICS, sizeof saved_, &saved_, 0); }
