@@ -64,7 +64,7 @@ bool ContactFeedbackDialog::Run(HWND owner, HINSTANCE instance) {
   static std::atomic<bool> registered{false};
   RegisterDialogClass(registered, instance, kContactDialogClass, &ContactFeedbackDialog::WindowProc);
   ContactFeedbackDialog dialog(instance, owner);
-  return RunDialogFrame(kFrame, dialog.controls_.form(), owner, instance, &dialog);
+  return RunDialogFrame(kFrame, dialog.controls_, owner, instance, &dialog);
 }
 
 void ContactFeedbackDialog::Paint() {
@@ -82,7 +82,7 @@ void ContactFeedbackDialog::Paint() {
 LRESULT ContactFeedbackDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_CREATE:
-      controls_.Create(window(), instance_, DialogDpi(window()));
+      controls_.Create(window(), instance_);
       image_ = detail::LoadContactImage(instance_);
       return 0;
     case WM_DPICHANGED:

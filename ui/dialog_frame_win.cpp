@@ -200,6 +200,20 @@ std::wstring TitleOf(HWND window) {
   return std::wstring(title, static_cast<std::size_t>(length > 0 ? length : 0));
 }
 
+// The outer size of a window of these styles whose client area is
+// `client_width` x `client_height`, with the frame and title bar of `dpi`
+// where the system can say.
+SIZE OuterSizeFor(std::int32_t client_width, std::int32_t client_height, DWORD style, DWORD ex_style,
+                  std::uint32_t dpi) {
+  RECT rect{0, 0, client_width, client_height};
+  static const auto for_dpi = reinterpret_cast<AdjustWindowRectExForDpiFn>(
+      reinterpret_cast<void*>(User32Proc("AdjustWindowRectExForDpi")));
+  if (for_dpi == nullptr || !for_dpi(&rect, style, FALSE, ex_style, dpi)) {
+    AdjustWindowRectEx(&rect, style, FALSE, ex_style);
+  }
+  return SIZE{rect.right - rect.left, rect.bottom - rect.top};
+}
+
 }  // namespace
 
 void DialogFont::Create(std::uint32_t dpi) {
@@ -238,26 +252,15 @@ std::uint32_t DialogDpi(HWND window) {
   return forced != 0 ? forced : WindowDpi(window);
 }
 
-SIZE OuterSizeFor(std::int32_t client_width, std::int32_t client_height, DWORD style, DWORD ex_style,
-                  std::uint32_t dpi) {
-  RECT rect{0, 0, client_width, client_height};
-  static const auto for_dpi = reinterpret_cast<AdjustWindowRectExForDpiFn>(
-      reinterpret_cast<void*>(User32Proc("AdjustWindowRectExForDpi")));
-  if (for_dpi == nullptr || !for_dpi(&rect, style, FALSE, ex_style, dpi)) {
-    AdjustWindowRectEx(&rect, style, FALSE, ex_style);
-  }
-  return SIZE{rect.right - rect.left, rect.bottom - rect.top};
-}
-
-FormLayout LayOutFormInFont(const Form& form, HFONT font, std::uint32_t dpi, std::wstring_view title) {
-  const GdiTextMeasure measure(font);
-  return LayOutForm(form, measure, dpi, TitleRoom(title, dpi));
-}
-
-void DialogControls::Create(HWND dialog, HINSTANCE instance, std::uint32_t dpi) {
-  dialog_ = dialog;
+SIZE DialogControls::LayOut(std::uint32_t dpi, std::wstring_view title, DWORD style, DWORD ex_style) {
   font_.Create(dpi);
-  layout_ = LayOutFormInFont(form_, font_.get(), dpi, TitleOf(dialog));
+  const GdiTextMeasure measure(font_.get());
+  layout_ = LayOutForm(form_, measure, dpi, TitleRoom(title, dpi));
+  return OuterSizeFor(layout_.client_width, layout_.client_height, style, ex_style, dpi);
+}
+
+void DialogControls::Create(HWND dialog, HINSTANCE instance) {
+  dialog_ = dialog;
   windows_.assign(form_.controls.size(), nullptr);
   for (std::size_t i = 0; i < form_.controls.size(); ++i) {
     const FormControl& control = form_.controls[i];
@@ -285,8 +288,10 @@ void DialogControls::LayOutAgain(std::uint32_t dpi, const RECT* suggested) {
   if (dialog_ == nullptr) {
     return;
   }
-  font_.Create(dpi);
-  layout_ = LayOutFormInFont(form_, font_.get(), dpi, TitleOf(dialog_));
+  // Windows suggests the old size scaled; the text may not scale so, and the
+  // size the controls need is the one that counts.
+  const SIZE outer = LayOut(dpi, TitleOf(dialog_), static_cast<DWORD>(GetWindowLongPtrW(dialog_, GWL_STYLE)),
+                            static_cast<DWORD>(GetWindowLongPtrW(dialog_, GWL_EXSTYLE)));
   for (std::size_t i = 0; i < windows_.size(); ++i) {
     if (windows_[i] == nullptr) {
       continue;
@@ -296,11 +301,6 @@ void DialogControls::LayOutAgain(std::uint32_t dpi, const RECT* suggested) {
     SetWindowPos(windows_[i], nullptr, box.x, box.y, box.width, WindowHeight(form_.controls[i], box),
                  SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  // Windows suggests the old size scaled; the text may not scale so, and the
-  // size the controls need is the one that counts.
-  const SIZE outer = OuterSizeFor(layout_.client_width, layout_.client_height,
-                                  static_cast<DWORD>(GetWindowLongPtrW(dialog_, GWL_STYLE)),
-                                  static_cast<DWORD>(GetWindowLongPtrW(dialog_, GWL_EXSTYLE)), dpi);
   RECT now{};
   GetWindowRect(dialog_, &now);
   const POINT corner =
@@ -335,14 +335,9 @@ DialogBox DialogControls::BoxOf(int id) const {
   return {};
 }
 
-bool RunDialogFrame(const DialogFrame& frame, const Form& form, HWND owner, HINSTANCE instance,
+bool RunDialogFrame(const DialogFrame& frame, DialogControls& controls, HWND owner, HINSTANCE instance,
                     void* create_param) {
-  const std::uint32_t dpi = DialogDpi(owner);
-  DialogFont font;
-  font.Create(dpi);
-  const FormLayout layout = LayOutFormInFont(form, font.get(), dpi, frame.title);
-  const SIZE outer =
-      OuterSizeFor(layout.client_width, layout.client_height, kDialogStyle, kDialogExStyle, dpi);
+  const SIZE outer = controls.LayOut(DialogDpi(owner), frame.title, kDialogStyle, kDialogExStyle);
   const DialogPlacement placement = PlaceDialogFor(owner, outer.cx, outer.cy);
   if (placement.disable_owner) {
     EnableWindow(owner, FALSE);
@@ -448,7 +443,7 @@ ConfigDialog::ConfigDialog(HINSTANCE instance, HWND owner, const AppConfig& curr
 
 bool ConfigDialog::RunModal(const DialogFrame& frame, std::atomic<bool>& registered, AppConfig* result) {
   RegisterDialogClass(registered, instance_, frame.class_name, &ConfigDialog::WindowProc);
-  if (!RunDialogFrame(frame, controls_.form(), owner_, instance_, this)) {
+  if (!RunDialogFrame(frame, controls_, owner_, instance_, this)) {
     return false;
   }
   if (!accepted_ || result == nullptr) {
@@ -476,7 +471,7 @@ void ConfigDialog::Close() {
 LRESULT ConfigDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_CREATE:
-      controls_.Create(window(), instance_, DialogDpi(window()));
+      controls_.Create(window(), instance_);
       FillControls();
       return 0;
     case WM_COMMAND: {

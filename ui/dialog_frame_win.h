@@ -54,17 +54,21 @@ struct DialogFrame {
   const wchar_t* title;
 };
 
-// The controls of one form on a dialog window: made at WM_CREATE, sized and
-// placed from the dialog font at the dialog's DPI, and laid out again with a
-// new font when the DPI or the text size changes.
+// The controls of one form on a dialog window: laid out from the dialog font
+// at the dialog's DPI before the window is made, made at WM_CREATE, and laid
+// out again with a new font when the DPI or the text size changes.
 class DialogControls {
  public:
   explicit DialogControls(Form form) : form_(std::move(form)) {}
 
-  // Makes every control of the form that is a window, in order (the order of
-  // Tab), laid out at `dpi`, with its text, and a drop-down list with its
+  // A font for `dpi` and the form laid out with it, in a client area wide
+  // enough for the whole of `title` in the caption font of that DPI; the
+  // outer size of a window of these styles around it.
+  SIZE LayOut(std::uint32_t dpi, std::wstring_view title, DWORD style, DWORD ex_style);
+  // Makes every control of the form that is a window where LayOut put it, in
+  // order (the order of Tab), with its text, and a drop-down list with its
   // entries.
-  void Create(HWND dialog, HINSTANCE instance, std::uint32_t dpi);
+  void Create(HWND dialog, HINSTANCE instance);
   // A font for `dpi`, every control moved to its place with it, and the
   // dialog sized to fit: at the top left of `suggested` (a change of DPI),
   // else where it is.
@@ -76,8 +80,6 @@ class DialogControls {
   // At WM_DESTROY.
   void Release() { font_.Reset(); }
 
-  const Form& form() const { return form_; }
-  const FormLayout& layout() const { return layout_; }
   // The box of the control `id` in the client area (empty when unknown).
   DialogBox BoxOf(int id) const;
 
@@ -89,27 +91,18 @@ class DialogControls {
   std::vector<HWND> windows_;  // per control of the form; null for a picture
 };
 
-// `form` laid out with `font` at `dpi`, in a client area wide enough for the
-// whole of `title` in the caption font of that DPI.
-FormLayout LayOutFormInFont(const Form& form, HFONT font, std::uint32_t dpi, std::wstring_view title);
-
-// The outer size of a window of these styles whose client area is
-// `client_width` x `client_height`, with the frame and title bar of `dpi`
-// where the system can say.
-SIZE OuterSizeFor(std::int32_t client_width, std::int32_t client_height, DWORD style, DWORD ex_style,
-                  std::uint32_t dpi);
-
 // Registers the dialog's class on the first call for `registered`; a failure
 // is not retried (CreateWindowExW then fails and Run says so).
 void RegisterDialogClass(std::atomic<bool>& registered, HINSTANCE instance, const wchar_t* class_name,
                          WNDPROC window_proc);
 
-// Sizes the dialog for `form` at the owner's DPI, places it, disables an
-// owner it is centred on, creates the window with `create_param`, shows it
-// and runs its modal loop until the window is gone. False when the window
-// could not be created. A WM_QUIT ends the loop, destroys the dialog and is
-// posted again, so that the caller's own loop ends too.
-bool RunDialogFrame(const DialogFrame& frame, const Form& form, HWND owner, HINSTANCE instance,
+// Lays `controls` out at the owner's DPI, places the dialog, disables an
+// owner it is centred on, creates the window with `create_param` (whose
+// WM_CREATE makes the controls), shows it and runs its modal loop until the
+// window is gone. False when the window could not be created. A WM_QUIT ends
+// the loop, destroys the dialog and is posted again, so that the caller's own
+// loop ends too.
+bool RunDialogFrame(const DialogFrame& frame, DialogControls& controls, HWND owner, HINSTANCE instance,
                     void* create_param);
 
 // PlaceDialog for a window of this size, on the owner's rectangle and the

@@ -56,13 +56,8 @@ std::unique_ptr<PhonePrompt> PhonePrompt::Show(HWND owner, HINSTANCE instance, s
 
   std::unique_ptr<PhonePrompt> prompt(
       new PhonePrompt(instance, PhoneLine(phone_name, address), std::move(decided)));
-  const std::uint32_t dpi = DialogDpi(owner);
-  DialogFont font;
-  font.Create(dpi);
   const std::wstring title = std::wstring(kProductName) + L" - 新手机";
-  const FormLayout layout = LayOutFormInFont(prompt->controls_.form(), font.get(), dpi, title);
-  const SIZE size =
-      OuterSizeFor(layout.client_width, layout.client_height, kDialogStyle, kPromptExStyle, dpi);
+  const SIZE size = prompt->controls_.LayOut(DialogDpi(owner), title, kDialogStyle, kPromptExStyle);
   // Centred like the other dialogs, but the owner stays enabled: the prompt
   // is not modal.
   const DialogPlacement placement = PlaceDialogFor(owner, size.cx, size.cy);
@@ -89,7 +84,7 @@ std::unique_ptr<PhonePrompt> PhonePrompt::Show(HWND owner, HINSTANCE instance, s
 }
 
 void PhonePrompt::CreateControls() {
-  controls_.Create(window(), instance_, DialogDpi(window()));
+  controls_.Create(window(), instance_);
   for (const int id : {kPhonePromptAllowId, kPhonePromptRefuseId}) {
     // No dialog manager runs this window: the buttons hand their keys to it.
     // The button class keeps its state in the window's extra bytes, so the
