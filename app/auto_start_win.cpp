@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/log.h"
+#include "log/log.h"
 #include "base/scoped_win.h"
 
 namespace lumora {

@@ -3,7 +3,7 @@
 #include <exception>
 #include <string>
 
-#include "app/log.h"
+#include "log/log.h"
 #include "app/win32_app_win.h"
 #include "base/scoped_win.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <utility>
 
-#include "app/log.h"
+#include "log/log.h"
 #include "app/win32_app_win.h"
 #include "base/win32_util_win.h"
 #include "ui/phone_text_win.h"

@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "app/auto_start_win.h"
-#include "app/log.h"
+#include "log/log.h"
 #include "app/tray_menu_win.h"
 #include "app/win32_app_win.h"
 #include "base/resource.h"

@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "app/auto_start_win.h"
-#include "app/log.h"
+#include "log/log.h"
 #include "base/resource.h"
 #include "core/server_wiring.h"
 #include "overlay/dpi_win.h"

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "app/log.h"
+#include "log/log.h"
 
 namespace lumora {
 namespace {

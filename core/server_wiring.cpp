@@ -4,7 +4,7 @@
 #include <string>
 #include <utility>
 
-#include "app/log.h"
+#include "log/log.h"
 #include "core/coordinator.h"
 #include "core/phone_gate.h"
 

@@ -4,7 +4,7 @@
 #include <exception>
 #include <utility>
 
-#include "app/log.h"
+#include "log/log.h"
 #include "net/addresses.h"
 #include "net/protocol.h"
 

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "app/auto_start_win.h"
-#include "app/log.h"
+#include "log/log.h"
 #include "app/tray_menu_win.h"
 #include "app/win32_app_win.h"
 #include "base/scoped_win.h"

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/auto_start_win.h"
-#include "app/log.h"
+#include "log/log.h"
 
 namespace lumora {
 namespace {

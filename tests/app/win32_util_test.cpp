@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
+#include "log/log.h"
 #include "base/window_proc_win.h"
 
 namespace lumora {

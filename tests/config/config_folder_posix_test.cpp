@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "app/log.h"
+#include "log/log.h"
 #include "config/app_config.h"
 #include "tests/config/config_test_support.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
+#include "log/log.h"
 #include "core/phone_gate.h"
 #include "core/server_wiring.h"
 

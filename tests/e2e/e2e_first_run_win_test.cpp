@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "app/auto_start_win.h"
-#include "app/log.h"
+#include "log/log.h"
 #include "config/app_config.h"
 #include "net/socket_platform.h"
 #include "tests/e2e/program_run_win.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
+#include "log/log.h"
 
 namespace lumora::testing {
 

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/log.h"
+#include "log/log.h"
 #include "net/server.h"
 #include "tests/net/test_phone.h"
 

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/log.h"
+#include "log/log.h"
 #include "net/protocol.h"
 #include "tests/net/test_phone.h"
 

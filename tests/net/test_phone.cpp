@@ -4,7 +4,7 @@
 #include <iterator>
 #include <thread>
 
-#include "app/log.h"
+#include "log/log.h"
 
 namespace lumora::testing {
 

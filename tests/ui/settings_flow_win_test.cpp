@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
+#include "log/log.h"
 #include "app/tray_menu_win.h"
 #include "app/win32_app_win.h"
 #include "tests/net/test_phone.h"

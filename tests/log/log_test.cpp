@@ -1,4 +1,4 @@
-#include "app/log.h"
+#include "log/log.h"
 
 #include <gtest/gtest.h>
 

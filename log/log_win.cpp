@@ -5,8 +5,8 @@
 
 #include <cstdio>
 
-#include "app/log.h"
-#include "app/log_platform.h"
+#include "log/log.h"
+#include "log/log_platform.h"
 #include "base/product.h"
 #include "base/scoped_win.h"
 #include "base/win32_util_win.h"

@@ -1,4 +1,4 @@
-#include "app/log.h"
+#include "log/log.h"
 
 #include <atomic>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <mutex>
 #include <system_error>
 
-#include "app/log_platform.h"
+#include "log/log_platform.h"
 #include "base/utf8.h"
 
 namespace lumora {

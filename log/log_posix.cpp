@@ -2,8 +2,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/log.h"
-#include "app/log_platform.h"
+#include "log/log.h"
+#include "log/log_platform.h"
 #include "base/product.h"
 
 namespace lumora {
