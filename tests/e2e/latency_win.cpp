@@ -44,22 +44,26 @@ SocketHandle Connect(unsigned port) {
   return lumora::kInvalidSocket;
 }
 
-// Dispatches messages until the edit holds text; returns when it first does.
+// Dispatches messages until the first character of a commit has reached the
+// edit; `at` is when its WM_CHAR did, as the edit's window procedure saw it.
+// The wait wakes for every message as it arrives (no polling step), so the
+// character is dispatched the moment it is there.
 bool WaitForFirstCharacter(lumora::testing::ProbeWindow& probe, Clock::time_point& at) {
   const auto deadline = Clock::now() + std::chrono::seconds(5);
-  while (Clock::now() < deadline) {
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+  while (probe.first_char_at() == Clock::time_point{}) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) {
+      return false;
+    }
+    MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(left), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
       TranslateMessage(&message);
       DispatchMessageW(&message);
-      if (!probe.Text().empty()) {
-        at = Clock::now();
-        return true;
-      }
     }
   }
-  return false;
+  at = probe.first_char_at();
+  return true;
 }
 
 std::vector<double> MeasureLong(SocketHandle phone, int commits, lumora::testing::ProbeWindow& probe);
@@ -85,8 +89,10 @@ Timings Measure(unsigned port, int commits, int long_commits, lumora::testing::P
     lumora::SendLine(phone, "{\"type\":\"text\",\"content\":\"commit" + std::to_string(i) + "\"}\n");
     probe.Pump([] { return false; }, std::chrono::milliseconds(30));
     const std::string commit = "{\"type\":\"commit\",\"press_enter\":false}\n";
-    lumora::SendLine(phone, commit);
+    // Taken right before the line goes out: the commit's time starts when the
+    // phone sends it.
     const auto sent = Clock::now();
+    lumora::SendLine(phone, commit);
     Clock::time_point arrived;
     if (!WaitForFirstCharacter(probe, arrived)) {
       std::fprintf(stderr, "commit %d: nothing arrived\n", i);
@@ -111,14 +117,14 @@ std::vector<double> MeasureLong(SocketHandle phone, int commits, lumora::testing
     probe.Clear();
     lumora::SendLine(phone, line);
     probe.Pump([] { return false; }, std::chrono::milliseconds(100));
-    lumora::SendLine(phone, "{\"type\":\"commit\",\"press_enter\":false}\n");
     const auto sent = Clock::now();
+    lumora::SendLine(phone, "{\"type\":\"commit\",\"press_enter\":false}\n");
     if (!probe.Pump([&] { return probe.Text().size() >= text.utf16.size(); }, std::chrono::seconds(60))) {
       std::fprintf(stderr, "long commit %d: %zu of %zu units arrived\n", i, probe.Text().size(),
                    text.utf16.size());
       break;
     }
-    times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
+    times.push_back(std::chrono::duration<double, std::milli>(probe.last_char_at() - sent).count());
     if (probe.Text() != text.utf16) {
       std::fprintf(stderr, "long commit %d arrived changed\n", i);
       times.pop_back();

@@ -72,7 +72,10 @@ class ProbeWindow {
     text.resize(static_cast<std::size_t>(GetWindowTextW(edit_, text.data(), static_cast<int>(text.size()))));
     return text;
   }
-  void Clear() { SetWindowTextW(edit_, L""); }
+  void Clear() {
+    SetWindowTextW(edit_, L"");
+    first_char_at_ = {};
+  }
   const std::vector<KeyMessage>& keys() const { return keys_; }
   // Key presses other than typed characters (which arrive as VK_PACKET).
   std::vector<KeyMessage> KeyPresses() const {
@@ -92,7 +95,10 @@ class ProbeWindow {
     }
     return units;
   }
-  // When the last character message reached the edit.
+  // When the first character message since the last Clear, and the last one,
+  // reached the edit: taken in its window procedure, so that no wait of the
+  // test's own loop adds to a measured time. Zero before the first.
+  std::chrono::steady_clock::time_point first_char_at() const { return first_char_at_; }
   std::chrono::steady_clock::time_point last_char_at() const { return last_char_at_; }
 
   // Processes this thread's messages until `done` or the time-out.
@@ -111,6 +117,9 @@ class ProbeWindow {
                              wparam == VK_PACKET ? std::wstring() : self->Text()});
     } else if (message == WM_CHAR) {
       self->last_char_at_ = std::chrono::steady_clock::now();
+      if (self->first_char_at_ == std::chrono::steady_clock::time_point{}) {
+        self->first_char_at_ = self->last_char_at_;
+      }
     }
     return CallWindowProcW(self->edit_proc_, edit, message, wparam, lparam);
   }
@@ -119,6 +128,7 @@ class ProbeWindow {
   HWND edit_ = nullptr;
   WNDPROC edit_proc_ = nullptr;
   std::vector<KeyMessage> keys_;
+  std::chrono::steady_clock::time_point first_char_at_{};
   std::chrono::steady_clock::time_point last_char_at_{};
 };
 
