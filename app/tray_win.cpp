@@ -71,12 +71,28 @@ void Win32App::UpdateTrayTip() {
 
 namespace {
 
+// LoadIconMetric exists only in comctl32 version 6. Without a manifest that
+// asks for version 6, Windows binds the program to version 5.82, and a
+// function of 6 imported by name stops the program before it starts ("entry
+// point not found"); so it is looked up here, in whichever comctl32 the
+// process has loaded.
+using LoadIconMetricFunction = HRESULT(WINAPI*)(HINSTANCE, PCWSTR, int, HICON*);
+
+LoadIconMetricFunction FindLoadIconMetric() {
+  const HMODULE comctl32 = GetModuleHandleW(L"comctl32.dll");
+  const FARPROC proc = comctl32 != nullptr ? GetProcAddress(comctl32, "LoadIconMetric") : nullptr;
+  // Through void(*)(): GCC accepts that cast from any function pointer type.
+  return reinterpret_cast<LoadIconMetricFunction>(reinterpret_cast<void (*)()>(proc));
+}
+
 // One of the module's icons as the notification area draws it: LoadIconMetric
 // picks the image made for the small size (a large one shrunk by the shell
 // looks blurred); without it, the image nearest the small-icon metrics.
 HICON LoadSmallIcon(HINSTANCE instance, int id) {
+  static const LoadIconMetricFunction load_icon_metric = FindLoadIconMetric();
   HICON icon = nullptr;
-  if (SUCCEEDED(LoadIconMetric(instance, MAKEINTRESOURCEW(id), LIM_SMALL, &icon)) && icon != nullptr) {
+  if (load_icon_metric != nullptr &&
+      SUCCEEDED(load_icon_metric(instance, MAKEINTRESOURCEW(id), LIM_SMALL, &icon)) && icon != nullptr) {
     return icon;
   }
   return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(id), IMAGE_ICON,
