@@ -1,9 +1,12 @@
 #include "core/phone_gate.h"
 
 #include <algorithm>
+#include <iterator>
+#include <string>
 #include <utility>
 
 #include "base/ipv4.h"
+#include "log/log.h"
 
 namespace lumora {
 
@@ -34,7 +37,8 @@ void RememberPhone(std::vector<KnownPhone>& known, KnownPhone phone) {
   }
 }
 
-PhoneGate::PhoneGate(SubnetQuery own_subnets) : own_subnets_(std::move(own_subnets)) {}
+PhoneGate::PhoneGate(SubnetQuery own_subnets, Clock clock)
+    : own_subnets_(std::move(own_subnets)), clock_(std::move(clock)) {}
 
 void PhoneGate::Configure(const AppConfig& config) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -49,7 +53,44 @@ bool PhoneGate::AcceptSource(std::uint32_t address) const {
   return own_subnets_ && IsLocalNetworkSource(address, own_subnets_());
 }
 
-Admission PhoneGate::Admit(const PhoneHello& hello) const {
+Admission PhoneGate::Admit(const PhoneHello& hello) {
+  const Admission admission = Review(hello);
+  if (admission == Admission::Hold && KnockedTooOften(hello.address)) {
+    return Admission::Refuse;
+  }
+  return admission;
+}
+
+bool PhoneGate::KnockedTooOften(std::uint32_t address) {
+  const auto now = clock_();
+  std::lock_guard<std::mutex> lock(knocks_mutex_);
+  // Addresses that have been quiet long enough are forgotten, so that the
+  // table stays as small as the devices that ask right now.
+  for (auto it = knocks_.begin(); it != knocks_.end();) {
+    Knocks& entry = it->second;
+    entry.recent.erase(std::remove_if(entry.recent.begin(), entry.recent.end(),
+                                      [&](const auto& at) { return now - at >= kKnockWindow; }),
+                       entry.recent.end());
+    it = entry.recent.empty() && now >= entry.paused_until ? knocks_.erase(it) : std::next(it);
+  }
+  Knocks& entry = knocks_[address];
+  if (now < entry.paused_until) {
+    return true;  // logged when the pause began
+  }
+  entry.recent.push_back(now);
+  if (entry.recent.size() < kKnockLimit) {
+    return false;
+  }
+  entry.recent.clear();
+  entry.paused_until = now + kKnockPause;
+  Log(LogLevel::Warn, "APP",
+      "PhoneGate: " + FormatIpv4(address) + " asked " + std::to_string(kKnockLimit) + " times within " +
+          std::to_string(kKnockWindow.count()) + " s; refused without asking for " +
+          std::to_string(kKnockPause.count()) + " min");
+  return true;
+}
+
+Admission PhoneGate::Review(const PhoneHello& hello) const {
   const KnownPhone seen = IdentifyPhone(hello);
   std::lock_guard<std::mutex> lock(mutex_);
   if (!confirm_new_phones_) {

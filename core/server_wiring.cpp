@@ -4,9 +4,9 @@
 #include <string>
 #include <utility>
 
-#include "log/log.h"
 #include "core/coordinator.h"
 #include "core/phone_gate.h"
+#include "log/log.h"
 
 namespace lumora {
 namespace {
@@ -57,9 +57,10 @@ ServerCallbacks WireServerCallbacks(ServerWiringHost host) {
     // Nowhere to send the events: the server skips unset callbacks.
     return callbacks;
   }
-  if (const PhoneGate* gate = host.gate) {
+  if (PhoneGate* gate = host.gate) {
     callbacks.AcceptSource = [gate](std::uint32_t address) { return gate->AcceptSource(address); };
     callbacks.AdmitPhone = [gate](const PhoneHello& hello) { return gate->Admit(hello); };
+    callbacks.ReviewPhone = [gate](const PhoneHello& hello) { return gate->Review(hello); };
   }
   const auto shared = std::make_shared<const ServerWiringHost>(std::move(host));
   // Posted in the same queue as the coordinator's tasks, so that the phone

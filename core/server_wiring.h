@@ -21,8 +21,9 @@ struct ServerWiringHost {
   std::function<void()> link_changed;
 
   // Optional: which phones may type. Without it every phone is served at once.
-  // Asked on the accept thread; must outlive the server.
-  const PhoneGate* gate = nullptr;
+  // Asked on the accept thread, and on the caller's thread of the server's
+  // ReviewActivePhone; must outlive the server.
+  PhoneGate* gate = nullptr;
   // On the UI thread: a phone waits for the user's answer; a waiting phone
   // is gone without having been allowed; a phone became the active one, just
   // before the coordinator hears of its connect.

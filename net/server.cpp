@@ -1,5 +1,6 @@
 #include "net/server.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <utility>
@@ -122,11 +123,6 @@ void ParlinoServer::Connection::WaitFinished() {
   finished_changed_.wait(lock, [this] { return finished_; });
 }
 
-bool ParlinoServer::Connection::finished() {
-  std::lock_guard<std::mutex> lock(finished_mutex_);
-  return finished_;
-}
-
 ParlinoServer::ParlinoServer()
     : start_thread_([](std::function<void()> body) { return std::thread(std::move(body)); }) {}
 
@@ -197,17 +193,17 @@ void ParlinoServer::Stop() {
   // sockets itself; so do the active and the held connection's threads.
   stop_wake_.Wake();
   CloseActiveClient("shutdown");
-  std::shared_ptr<Connection> held;
+  std::vector<std::shared_ptr<Connection>> held;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     held.swap(held_);
-    if (held) {
-      held->answer = Answer::Refused;
-      held->bye = BuildBye("shutdown");
+    for (const auto& connection : held) {
+      connection->answer = Answer::Refused;
+      connection->bye = BuildBye("shutdown");
     }
   }
-  if (held) {
-    held->decided.Wake();
+  for (const auto& connection : held) {
+    connection->decided.Wake();
   }
   if (accept_thread_.joinable()) {
     accept_thread_.join();
@@ -228,10 +224,13 @@ bool ParlinoServer::AnswerHeldPhone(std::uint64_t id, bool allow) {
   std::shared_ptr<Connection> held;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!held_ || held_->hello.id != id) {
+    const auto it = std::find_if(held_.begin(), held_.end(),
+                                 [id](const std::shared_ptr<Connection>& c) { return c->hello.id == id; });
+    if (it == held_.end()) {
       return false;
     }
-    held.swap(held_);
+    held = *it;
+    held_.erase(it);
     held->answer = allow ? Answer::Allowed : Answer::Refused;
     if (!allow) {
       held->bye = BuildBye("refused");
@@ -239,6 +238,69 @@ bool ParlinoServer::AnswerHeldPhone(std::uint64_t id, bool allow) {
   }
   held->decided.Wake();
   return true;
+}
+
+void ParlinoServer::ReviewActivePhone() {
+  if (!callbacks_.ReviewPhone) {
+    return;
+  }
+  std::shared_ptr<Connection> active;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    active = active_;
+  }
+  if (!active) {
+    return;
+  }
+  // Asked outside the lock: the owner's rules take locks of their own.
+  const Admission verdict = callbacks_.ReviewPhone(active->hello);
+  if (verdict == Admission::Serve) {
+    return;
+  }
+  const bool hold_again = verdict == Admission::Hold;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (active_ != active) {
+      return;  // it left, or was replaced, meanwhile
+    }
+    // Out of the slot in the same step as the decision, so that a line it
+    // sends from now on is no longer served.
+    active_.reset();
+    active->hold_again = hold_again;
+    if (!hold_again) {
+      active->bye = BuildBye("refused");
+    }
+  }
+  LogWarn("ParlinoServer: " + active->hello.peer + " may no longer type");
+  active->wake.Wake();
+}
+
+bool ParlinoServer::AddHeld(const std::shared_ptr<Connection>& connection, bool& full) {
+  full = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Stop takes the held phones under this lock after clearing the flag: a
+    // phone added after that would keep Stop waiting for its whole time-out.
+    if (!running_.load()) {
+      return false;
+    }
+    if (held_.size() >= kMaxHeldPhones) {
+      full = true;
+      return false;
+    }
+    held_.push_back(connection);
+  }
+  // Told before its wait begins, so that the owner never hears of a held
+  // phone after hearing that it is gone.
+  if (callbacks_.OnPhoneHeld) {
+    callbacks_.OnPhoneHeld(connection->hello);
+  }
+  return true;
+}
+
+void ParlinoServer::RemoveHeld(const std::shared_ptr<Connection>& connection) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  held_.erase(std::remove(held_.begin(), held_.end(), connection), held_.end());
 }
 
 void ParlinoServer::AcceptLoop(Socket listener) {
@@ -315,36 +377,24 @@ void ParlinoServer::HandleAccepted(Socket socket, const sockaddr_in& address) {
   ReapWorkers();
 
   if (admission == Admission::Hold) {
-    std::shared_ptr<Connection> older;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (!running_.load()) {
-        return;  // the socket closes with the connection
+    // The phones that wait keep their places: a newer one never pushes one
+    // out, or any device on the network could keep the user's own phone from
+    // ever being asked about.
+    bool full = false;
+    if (!AddHeld(connection, full)) {
+      if (full) {
+        LogWarn("ParlinoServer: refused " + who + ", " + std::to_string(kMaxHeldPhones) +
+                " phones wait already");
+        SendLine(connection->socket.get(), BuildBye("refused"));
+        ShutdownSocket(connection->socket.get());
       }
-      older = std::exchange(held_, connection);
-      if (older) {
-        older->answer = Answer::Refused;
-        older->bye = BuildBye("replaced");
-      }
-    }
-    if (older) {
-      older->decided.Wake();
+      return;  // the socket closes with the connection
     }
     LogWarn("ParlinoServer: holding " + who + " until the user answers");
-    // Told before the thread runs, so that the owner never hears of a held
-    // phone after hearing that it is gone.
-    if (callbacks_.OnPhoneHeld) {
-      callbacks_.OnPhoneHeld(connection->hello);
-    }
     if (!StartWorker(connection, [this, connection, leftover = std::move(leftover)]() mutable {
           HoldLoop(std::move(connection), std::move(leftover));
         })) {
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (held_ == connection) {
-          held_.reset();
-        }
-      }
+      RemoveHeld(connection);
       if (callbacks_.OnHeldPhoneGone) {
         callbacks_.OnHeldPhoneGone(connection->hello.id);
       }
@@ -360,7 +410,9 @@ void ParlinoServer::HandleAccepted(Socket socket, const sockaddr_in& address) {
   LogWarn("ParlinoServer: accepted " + peer);
   if (!StartWorker(connection, [this, connection, leftover = std::move(leftover), took_over]() mutable {
         Socket own = std::move(connection->socket);
-        ConnectionLoop(std::move(connection), std::move(own), std::move(leftover), took_over);
+        if (auto again = ConnectionLoop(std::move(connection), std::move(own), leftover, took_over)) {
+          HoldLoop(std::move(again), std::move(leftover));
+        }
       })) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (active_ == connection) {
@@ -370,8 +422,13 @@ void ParlinoServer::HandleAccepted(Socket socket, const sockaddr_in& address) {
 }
 
 bool ParlinoServer::StartWorker(const std::shared_ptr<Connection>& connection, std::function<void()> body) {
+  auto done = std::make_shared<std::atomic<bool>>(false);
   try {
-    workers_.push_back(Worker{start_thread_(std::move(body)), connection});
+    std::thread thread = start_thread_([body = std::move(body), done]() mutable {
+      body();
+      done->store(true);
+    });
+    workers_.push_back(Worker{std::move(thread), std::move(done)});
     return true;
   } catch (const std::exception&) {
     LogError("ParlinoServer: could not start a connection thread for " + connection->hello.peer);
@@ -386,7 +443,7 @@ bool ParlinoServer::StartWorker(const std::shared_ptr<Connection>& connection, s
 
 void ParlinoServer::ReapWorkers() {
   for (auto it = workers_.begin(); it != workers_.end();) {
-    if (it->connection->finished()) {
+    if (it->done->load()) {
       if (it->thread.joinable()) {
         it->thread.join();
       }
@@ -550,72 +607,78 @@ ReadTurn ReadAndDispatch(SocketHandle socket, std::string& buffer, const SocketW
 }  // namespace
 
 void ParlinoServer::HoldLoop(std::shared_ptr<Connection> connection, std::string buffer) {
-  Socket socket = std::move(connection->socket);
-  const PhoneHello& hello = connection->hello;
-  ReplySender sender(socket.get(), send_stall_ms_);
-  const std::function<void(std::string_view)> send = [&](std::string_view line) {
-    sender.Send(line, connection->decided);
-  };
+  // Round again each time an allowed phone is sent back to wait.
+  for (;;) {
+    Socket socket = std::move(connection->socket);
+    const PhoneHello& hello = connection->hello;
+    ReplySender sender(socket.get(), send_stall_ms_);
+    const std::function<void(std::string_view)> send = [&](std::string_view line) {
+      sender.Send(line, connection->decided);
+    };
 
-  // The phone is kept alive, and heard only for its pings and its bye, until
-  // the user answers or the time is up. What it says meanwhile is dropped,
-  // and stays dropped once it is allowed.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(hold_timeout_ms_);
-  bool phone_left = !DispatchLines(buffer, callbacks_, send, DispatchMode::Hold);
-  while (!phone_left && !sender.stalled()) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
-      break;
+    // The phone is kept alive, and heard only for its pings and its bye, until
+    // the user answers or the time is up. What it says meanwhile is dropped,
+    // and stays dropped once it is allowed.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(hold_timeout_ms_);
+    bool phone_left = !DispatchLines(buffer, callbacks_, send, DispatchMode::Hold);
+    while (!phone_left && !sender.stalled()) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) {
+        break;
+      }
+      const ReadTurn turn =
+          ReadAndDispatch(socket.get(), buffer, connection->decided, static_cast<int>(left.count()),
+                          callbacks_, DispatchMode::Hold, send);
+      if (turn == ReadTurn::Woken) {
+        break;
+      }
+      phone_left = turn == ReadTurn::Ended;
     }
-    const ReadTurn turn =
-        ReadAndDispatch(socket.get(), buffer, connection->decided, static_cast<int>(left.count()), callbacks_,
-                        DispatchMode::Hold, send);
-    if (turn == ReadTurn::Woken) {
-      break;
-    }
-    phone_left = turn == ReadTurn::Ended;
-  }
 
-  Answer answer;
-  std::string bye;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (held_ == connection) {
-      held_.reset();  // the phone left, stalled, or the time is up
+    Answer answer;
+    std::string bye;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      // Still there when the phone left, stalled, or the time is up.
+      held_.erase(std::remove(held_.begin(), held_.end(), connection), held_.end());
+      answer = connection->answer;
+      bye = std::move(connection->bye);
     }
-    answer = connection->answer;
-    bye = std::move(connection->bye);
-  }
-  if (answer == Answer::Allowed && !phone_left && !sender.stalled()) {
-    bool took_over = false;
-    if (Activate(connection, took_over)) {
-      LogWarn("ParlinoServer: accepted " + hello.peer);
-      // Only what the phone says from now on is served; a line it had begun
-      // while it waited is its own, and is taken once complete.
-      ConnectionLoop(std::move(connection), std::move(socket), std::move(buffer), took_over);
-      return;
+    if (answer == Answer::Allowed && !phone_left && !sender.stalled()) {
+      bool took_over = false;
+      if (Activate(connection, took_over)) {
+        LogWarn("ParlinoServer: accepted " + hello.peer);
+        // Only what the phone says from now on is served; a line it had begun
+        // while it waited is its own, and is taken once complete.
+        connection = ConnectionLoop(std::move(connection), std::move(socket), buffer, took_over);
+        if (connection) {
+          continue;
+        }
+        return;
+      }
+      bye = BuildBye("shutdown");
+    } else if (answer == Answer::None && !phone_left && !sender.stalled()) {
+      bye = BuildBye("refused");  // nobody answered in time
     }
-    bye = BuildBye("shutdown");
-  } else if (answer == Answer::None && !phone_left && !sender.stalled()) {
-    bye = BuildBye("refused");  // nobody answered in time
-  }
 
-  if (!bye.empty() && !phone_left &&
-      PollSocket(socket.get(), SocketDirection::Write, kInvalidSocket, 0) == SocketPoll::Ready) {
-    SendSome(socket.get(), bye.data(), bye.size());
+    if (!bye.empty() && !phone_left &&
+        PollSocket(socket.get(), SocketDirection::Write, kInvalidSocket, 0) == SocketPoll::Ready) {
+      SendSome(socket.get(), bye.data(), bye.size());
+    }
+    ShutdownSocket(socket.get());
+    socket.Reset();
+    if (callbacks_.OnHeldPhoneGone) {
+      callbacks_.OnHeldPhoneGone(hello.id);
+    }
+    LogWarn("ParlinoServer: not allowed " + hello.peer);
+    connection->MarkFinished();
+    return;
   }
-  ShutdownSocket(socket.get());
-  socket.Reset();
-  if (callbacks_.OnHeldPhoneGone) {
-    callbacks_.OnHeldPhoneGone(hello.id);
-  }
-  LogWarn("ParlinoServer: not allowed " + hello.peer);
-  connection->MarkFinished();
 }
 
-void ParlinoServer::ConnectionLoop(std::shared_ptr<Connection> connection, Socket socket, std::string buffer,
-                                   bool took_over) {
+std::shared_ptr<ParlinoServer::Connection> ParlinoServer::ConnectionLoop(
+    std::shared_ptr<Connection> connection, Socket socket, std::string& buffer, bool took_over) {
   const std::string peer = connection->hello.peer;
   ReplySender sender(socket.get(), send_stall_ms_);
   const std::function<void(std::string_view)> send = [&](std::string_view line) {
@@ -641,12 +704,14 @@ void ParlinoServer::ConnectionLoop(std::shared_ptr<Connection> connection, Socke
   }
 
   std::string bye;
+  bool hold_again = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (active_ == connection) {
       active_.reset();
     } else {
       bye = std::move(connection->bye);  // left by whoever took it out of the slot
+      hold_again = connection->hold_again;
     }
   }
   // One send, and only if the socket can take it now: a phone that stopped
@@ -655,13 +720,43 @@ void ParlinoServer::ConnectionLoop(std::shared_ptr<Connection> connection, Socke
       PollSocket(socket.get(), SocketDirection::Write, kInvalidSocket, 0) == SocketPoll::Ready) {
     SendSome(socket.get(), bye.data(), bye.size());
   }
-  ShutdownSocket(socket.get());
-  socket.Reset();
+  // A phone sent back to wait keeps its connection, under a new id: an
+  // answer given to its earlier prompt must not count for this wait.
+  std::shared_ptr<Connection> again;
+  if (hold_again && !sender.stalled()) {
+    PhoneHello hello = connection->hello;
+    hello.id = NextPhoneId();
+    again = std::make_shared<Connection>(std::move(socket), std::move(hello));
+    if (!again->wake.Open() || !again->decided.Open()) {
+      socket = std::move(again->socket);
+      again.reset();
+    }
+  }
+  if (!again) {
+    ShutdownSocket(socket.get());
+    socket.Reset();
+  }
+  // Its disconnect comes first, as for any phone that stops being active:
+  // the owner drops its live text, and no phone after it waits for more.
   if (callbacks_.OnClientDisconnected) {
     callbacks_.OnClientDisconnected();
   }
   LogWarn("ParlinoServer: client disconnected " + peer);
   connection->MarkFinished();
+  if (!again) {
+    return nullptr;
+  }
+  bool full = false;
+  if (!AddHeld(again, full)) {
+    const std::string last = BuildBye(full ? "refused" : "shutdown");
+    if (PollSocket(again->socket.get(), SocketDirection::Write, kInvalidSocket, 0) == SocketPoll::Ready) {
+      SendSome(again->socket.get(), last.data(), last.size());
+    }
+    ShutdownSocket(again->socket.get());
+    return nullptr;
+  }
+  LogWarn("ParlinoServer: holding " + peer + " again until the user answers");
+  return again;
 }
 
 }  // namespace lumora

@@ -20,10 +20,10 @@ namespace lumora {
 
 // What the PC learns of a phone at its handshake.
 struct PhoneHello {
-  std::uint64_t id = 0;      // the connection's number, unique in the process
-  std::string peer;          // "a.b.c.d:port"
-  std::uint32_t address = 0; // IPv4, host byte order
-  std::string client;        // the hello's "client" as received: any UTF-8, never trusted
+  std::uint64_t id = 0;       // the connection's number, unique in the process
+  std::string peer;           // "a.b.c.d:port"
+  std::uint32_t address = 0;  // IPv4, host byte order
+  std::string client;         // the hello's "client" as received: any UTF-8, never trusted
   std::string version;
   // From the PC's neighbour table, "aa:bb:cc:dd:ee:ff"; empty when the PC has
   // none (loopback, a phone behind a router) or nobody admits phones.
@@ -32,9 +32,9 @@ struct PhoneHello {
 
 // What becomes of a phone that said hello.
 enum class Admission {
-  Serve,  // it becomes the active phone now
-  Hold,   // it waits, unheard, until the owner answers (AnswerHeldPhone)
-  Refuse, // bye "refused", then the connection closes
+  Serve,   // it becomes the active phone now
+  Hold,    // it waits, unheard, until the owner answers (AnswerHeldPhone)
+  Refuse,  // bye "refused", then the connection closes
 };
 
 // How the server reports phone events to its owner. Every phone callback runs
@@ -57,13 +57,19 @@ struct ServerCallbacks {
   std::function<bool(std::uint32_t address)> AcceptSource;
   // On the accept thread, after the hello.
   std::function<Admission(const PhoneHello& hello)> AdmitPhone;
-  // On the accept thread: the phone is held now; the owner asks the user and
-  // answers with AnswerHeldPhone. At most one phone is held; a newer one
-  // takes the older one's place (bye "replaced").
+  // The phone is held now; the owner asks the user and answers with
+  // AnswerHeldPhone. On the accept thread, or on the phone's own connection
+  // thread when ReviewActivePhone sent it back to wait. Each held phone waits
+  // in its own right until it is answered, leaves or times out; a newer one
+  // never takes its place. Beyond kMaxHeldPhones a newer one is refused.
   std::function<void(const PhoneHello& hello)> OnPhoneHeld;
   // A held phone is gone without having been allowed: refused, not answered
-  // in time, hung up, replaced by a newer held phone, or the server stopped.
+  // in time, hung up, or the server stopped.
   std::function<void(std::uint64_t id)> OnHeldPhoneGone;
+  // On the thread that calls ReviewActivePhone: whether the active phone may
+  // still type. Serve keeps it, Hold sends it back to wait for the user,
+  // Refuse closes it (bye "refused"). Unset: it stays.
+  std::function<Admission(const PhoneHello& hello)> ReviewPhone;
   // On the phone's connection thread, right before its OnClientConnected;
   // `took_over` when it replaced a phone that was active.
   std::function<void(const PhoneHello& hello, bool took_over)> OnPhoneActive;
@@ -75,6 +81,10 @@ inline constexpr std::size_t kMaxBufferedBytes = 65536;
 inline constexpr int kListenBacklog = 4;
 // How long a held phone waits for the user's answer before it is refused.
 inline constexpr unsigned kHoldTimeoutMs = 60000;
+// How many phones may wait for the user at once: each has a thread and a
+// prompt, and a device on the network must not make unbounded numbers of
+// either.
+inline constexpr std::size_t kMaxHeldPhones = 4;
 // A reply that makes no progress for this long ends the connection: the
 // phone stopped reading, and nothing may wait on it for good.
 inline constexpr unsigned kSendStallMs = 5000;
@@ -140,6 +150,12 @@ class ParlinoServer {
   // waiting (it left, was replaced, timed out, or was answered already).
   bool AnswerHeldPhone(std::uint64_t id, bool allow);
 
+  // Asks ServerCallbacks::ReviewPhone again about the active phone, after the
+  // owner's rules changed (a phone forgotten, asking turned on). One that may
+  // no longer type is held again under a new id, or closed; either way
+  // nothing more it says is served. From any thread but the server's own.
+  void ReviewActivePhone();
+
  private:
   enum class Answer { None, Allowed, Refused };
 
@@ -156,7 +172,6 @@ class ParlinoServer {
     // the held phone is gone); a phone activated later may begin.
     void MarkFinished();
     void WaitFinished();
-    bool finished();
 
     // Held until the connection thread starts and takes it; the accept thread
     // closes it when no thread could be started.
@@ -167,6 +182,8 @@ class ParlinoServer {
     // Written and read under the server's mutex.
     std::string bye;
     Answer answer = Answer::None;
+    // Taken out of the active slot to wait for the user again, not to end.
+    bool hold_again = false;
 
    private:
     std::mutex finished_mutex_;
@@ -174,9 +191,11 @@ class ParlinoServer {
     bool finished_ = false;
   };
 
+  // A thread may outlive its first connection (an active phone that is held
+  // again goes on waiting on the same thread), so it tells its own end.
   struct Worker {
     std::thread thread;
-    std::shared_ptr<Connection> connection;
+    std::shared_ptr<std::atomic<bool>> done;
   };
 
   void AcceptLoop(Socket listener);
@@ -190,10 +209,17 @@ class ParlinoServer {
   // active.
   bool Activate(const std::shared_ptr<Connection>& connection, bool& took_over);
   bool StartWorker(const std::shared_ptr<Connection>& connection, std::function<void()> body);
+  // Puts `connection` among the held phones and tells the owner; false (and
+  // nothing told) when the server is stopping or too many phones wait.
+  bool AddHeld(const std::shared_ptr<Connection>& connection, bool& full);
+  void RemoveHeld(const std::shared_ptr<Connection>& connection);
   void ReapWorkers();
-  // Thread bodies.
-  void HoldLoop(std::shared_ptr<Connection> connection, std::string leftover);
-  void ConnectionLoop(std::shared_ptr<Connection> connection, Socket socket, std::string buffer, bool took_over);
+  // Thread bodies. ConnectionLoop returns the phone when it was sent back to
+  // wait (ReviewActivePhone), held under a new id with the socket in it and
+  // what it had begun to say in `buffer`, for HoldLoop to go on with.
+  void HoldLoop(std::shared_ptr<Connection> connection, std::string buffer);
+  std::shared_ptr<Connection> ConnectionLoop(std::shared_ptr<Connection> connection, Socket socket,
+                                             std::string& buffer, bool took_over);
 
   std::atomic<bool> running_{false};
   unsigned port_ = 0;
@@ -205,7 +231,7 @@ class ParlinoServer {
   SocketWake stop_wake_;  // ends the accept thread's waits
   std::mutex mutex_;      // guards active_, held_, and the bye and answer of the connections in them
   std::shared_ptr<Connection> active_;
-  std::shared_ptr<Connection> held_;
+  std::vector<std::shared_ptr<Connection>> held_;  // in the order they came
   // One phone becomes active at a time, after the one before it has ended.
   std::mutex activation_mutex_;
   std::shared_ptr<Connection> last_active_;  // under activation_mutex_

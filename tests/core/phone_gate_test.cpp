@@ -3,8 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <system_error>
 #include <vector>
+
+#include "log/log.h"
 
 namespace lumora {
 namespace {
@@ -54,8 +61,63 @@ TEST(PhoneGateTest, AdmissionTable) {
     config.confirm_new_phones = c.confirm;
     config.known_phones = {kPixel, kNoHardware};
     gate.Configure(config);
+    // The same answer when the settings change under a connected phone.
+    EXPECT_EQ(gate.Review(c.hello), c.expected);
     EXPECT_EQ(gate.Admit(c.hello), c.expected);
   }
+}
+
+// One gate through a timeline: each step is a hello at a time, in seconds.
+TEST(PhoneGateTest, AnUnknownDeviceThatKeepsAskingIsRefusedForAWhile) {
+  std::error_code ec;
+  std::filesystem::remove(LogDirectory() / kLogFileName, ec);
+  using std::chrono::seconds;
+  std::chrono::steady_clock::time_point now{};
+  PhoneGate gate(nullptr, [&now] { return now; });
+  AppConfig config;
+  config.known_phones = {kPixel};
+  gate.Configure(config);
+
+  const PhoneHello stranger = Hello("stranger", Ip(192, 168, 1, 23));  // behind the Pixel's address
+  struct Step {
+    int at;
+    const char* what;
+    PhoneHello hello;
+    Admission expected;
+  };
+  const Step steps[] = {
+      {0, "first knock", stranger, Admission::Hold},
+      {10, "second knock", stranger, Admission::Hold},
+      {20, "third within a minute", stranger, Admission::Refuse},
+      {21, "the known phone at that address", Hello("Pixel 8", Ip(192, 168, 1, 23), "aa:bb:cc:dd:ee:01"),
+       Admission::Serve},
+      {22, "another address", Hello("stranger", Ip(192, 168, 1, 50)), Admission::Hold},
+      {25, "another name at that address", Hello("other", Ip(192, 168, 1, 23)), Admission::Refuse},
+      {619, "still within the pause", stranger, Admission::Refuse},
+      {620, "the pause is over", stranger, Admission::Hold},
+      {681, "slow knocks are asked about", stranger, Admission::Hold},
+      {742, "slow knocks are asked about", stranger, Admission::Hold},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    now = std::chrono::steady_clock::time_point{} + seconds(step.at);
+    EXPECT_EQ(gate.Admit(step.hello), step.expected);
+  }
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(gate.Review(Hello("stranger", Ip(192, 168, 1, 77))), Admission::Hold)
+        << "review counts nothing";
+  }
+  EXPECT_EQ(gate.Admit(Hello("stranger", Ip(192, 168, 1, 77))), Admission::Hold);
+
+  std::ifstream in(LogDirectory() / kLogFileName, std::ios::binary);
+  const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::size_t count = 0;
+  for (std::size_t at = log.find("PhoneGate: 192.168.1.23 asked"); at != std::string::npos;
+       at = log.find("PhoneGate: 192.168.1.23 asked", at + 1)) {
+    ++count;
+  }
+  EXPECT_EQ(count, 1u) << log;
+  EXPECT_EQ(log.find("stranger"), std::string::npos) << "the log names addresses, not what a device says";
 }
 
 TEST(PhoneGateTest, OwnSubnetsAreAskedOnlyForSourcesOutsideThePrivateRanges) {
@@ -90,7 +152,8 @@ TEST(PhoneGateTest, RememberingReplacesTheSamePhoneAndKeepsTheNewest) {
 }
 
 TEST(PhoneGateTest, IdentityIsWhatTheSettingsFileKeeps) {
-  const KnownPhone identity = IdentifyPhone(Hello(std::string(300, 'x'), Ip(192, 168, 1, 2), "aa:bb:cc:dd:ee:ff"));
+  const KnownPhone identity =
+      IdentifyPhone(Hello(std::string(300, 'x'), Ip(192, 168, 1, 2), "aa:bb:cc:dd:ee:ff"));
   EXPECT_EQ(identity.name.size(), kMaxPhoneNameBytes);
   // As the settings file gives it back: invalid UTF-8 replaced, not kept.
   EXPECT_EQ(IdentifyPhone(Hello("a\xFF", 1)).name, "a\xEF\xBF\xBD");

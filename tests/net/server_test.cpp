@@ -537,8 +537,8 @@ TEST_F(ServerTest, HeldPhoneIsUnheardUntilAllowedWhileTheActivePhoneWorksOn) {
   ASSERT_TRUE(recorder_.WaitFor("held new"));
 
   // Kept alive, and nothing it says is taken or acknowledged.
-  stranger.Send(TextLine("format c:") + kCommit + "{\"type\":\"clear\"}\n{\"type\":\"key\",\"name\":\"enter\"}\n" +
-                kPing);
+  stranger.Send(TextLine("format c:") + kCommit +
+                "{\"type\":\"clear\"}\n{\"type\":\"key\",\"name\":\"enter\"}\n" + kPing);
   EXPECT_EQ(stranger.ReadLine(), kPong);
   mine.Send(TextLine("still mine") + kCommit);
   EXPECT_EQ(mine.ReadLine(), kAckCommit);
@@ -557,8 +557,8 @@ TEST_F(ServerTest, HeldPhoneIsUnheardUntilAllowedWhileTheActivePhoneWorksOn) {
   EXPECT_EQ(stranger.ReadLine(), kAckCommit);
   ASSERT_TRUE(recorder_.WaitForCount(10));
   EXPECT_EQ(recorder_.Events(),
-            (std::vector<std::string>{"active mine", "connect " + mine.LocalPeer(), "held new", "text still mine",
-                                      "commit 1", "disconnect", "active new took over",
+            (std::vector<std::string>{"active mine", "connect " + mine.LocalPeer(), "held new",
+                                      "text still mine", "commit 1", "disconnect", "active new took over",
                                       "connect " + stranger.LocalPeer(), "text allowed now", "commit 1"}));
 }
 
@@ -569,18 +569,20 @@ TEST_F(ServerTest, HeldPhoneThatIsNotAllowedEndsAlone) {
     std::vector<std::string> lines;  // what the held phone receives before the close
     bool active_survives;
   };
-  TestPhone newer;
   const Case cases[] = {
-      {"refused", [](ParlinoServer& s, std::uint64_t id, TestPhone&, unsigned) { s.AnswerHeldPhone(id, false); },
-       {kByeRefused}, true},
+      {"refused",
+       [](ParlinoServer& s, std::uint64_t id, TestPhone&, unsigned) { s.AnswerHeldPhone(id, false); },
+       {kByeRefused},
+       true},
       {"no answer in time", [](ParlinoServer&, std::uint64_t, TestPhone&, unsigned) {}, {kByeRefused}, true},
-      {"a newer phone waits instead",
-       [&newer](ParlinoServer&, std::uint64_t, TestPhone&, unsigned port) { newer.Handshake(port, "newer"); },
-       {kByeReplaced}, true},
-      {"hung up", [](ParlinoServer&, std::uint64_t, TestPhone& held, unsigned) { held.Send("{\"type\":\"bye\"}\n"); },
-       {}, true},
-      {"server stopped", [](ParlinoServer& s, std::uint64_t, TestPhone&, unsigned) { s.Stop(); },
-       {R"({"type":"bye","reason":"shutdown"})"}, false},
+      {"hung up",
+       [](ParlinoServer&, std::uint64_t, TestPhone& held, unsigned) { held.Send("{\"type\":\"bye\"}\n"); },
+       {},
+       true},
+      {"server stopped",
+       [](ParlinoServer& s, std::uint64_t, TestPhone&, unsigned) { s.Stop(); },
+       {R"({"type":"bye","reason":"shutdown"})"},
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -609,7 +611,96 @@ TEST_F(ServerTest, HeldPhoneThatIsNotAllowedEndsAlone) {
     server.Stop();
     EXPECT_EQ(std::count(events.begin(), events.end(), "gone"), 1);
     EXPECT_EQ(std::count(events.begin(), events.end(), "active new"), 0);
-    newer.Close();
+  }
+}
+
+// Each waiting phone keeps its place and is answered in its own right; past
+// the bound a newer one is refused at once.
+TEST_F(ServerTest, HeldPhonesWaitSideBySideUpToTheBound) {
+  StartServer(recorder_.GatedCallbacks(HoldNewPhones));
+  TestPhone waiting[kMaxHeldPhones];
+  std::vector<std::uint64_t> ids;
+  for (std::size_t i = 0; i < kMaxHeldPhones; ++i) {
+    ASSERT_TRUE(waiting[i].Handshake(port_, "new" + std::to_string(i)));
+    ASSERT_TRUE(recorder_.WaitFor("held new" + std::to_string(i)));
+    ids.push_back(recorder_.held_id());
+  }
+  TestPhone one_too_many;
+  ASSERT_TRUE(one_too_many.Handshake(port_, "new-late"));
+  std::vector<std::string> lines;
+  EXPECT_TRUE(one_too_many.WaitForClose(&lines));
+  EXPECT_EQ(lines, std::vector<std::string>{kByeRefused});
+
+  // Answering the last leaves the first waiting, still kept alive.
+  ASSERT_TRUE(server_.AnswerHeldPhone(ids.back(), false));
+  lines.clear();
+  EXPECT_TRUE(waiting[kMaxHeldPhones - 1].WaitForClose(&lines));
+  EXPECT_EQ(lines, std::vector<std::string>{kByeRefused});
+  waiting[0].Send(kPing);
+  EXPECT_EQ(waiting[0].ReadLine(), kPong);
+  ASSERT_TRUE(server_.AnswerHeldPhone(ids.front(), true));
+  ASSERT_TRUE(recorder_.WaitFor("active new0"));
+  waiting[0].Send(TextLine("first") + kCommit);
+  EXPECT_EQ(waiting[0].ReadLine(), kAckCommit);
+  // A freed place takes a newer phone again.
+  TestPhone next;
+  ASSERT_TRUE(next.Handshake(port_, "new-next"));
+  EXPECT_TRUE(recorder_.WaitFor("held new-next"));
+  const auto events = recorder_.Events();
+  EXPECT_EQ(std::count(events.begin(), events.end(), "gone"), 1);
+  EXPECT_EQ(std::count(events.begin(), events.end(), "held new-late"), 0);
+  EXPECT_EQ(LogLinesContaining(" phones wait already").size(), 1u);
+}
+
+// The owner's rules changed under the connected phone.
+TEST_F(ServerTest, ReviewOfTheActivePhone) {
+  struct Case {
+    const char* name;
+    Admission verdict;
+    bool served;      // what it says next is taken
+    bool held_again;  // it waits for the user on the same connection
+  };
+  const Case cases[] = {
+      {"still allowed", Admission::Serve, true, false},
+      {"asked about again", Admission::Hold, false, true},
+      {"no longer allowed", Admission::Refuse, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EventRecorder recorder;
+    ServerCallbacks callbacks = recorder.GatedCallbacks([](const PhoneHello&) { return Admission::Serve; });
+    callbacks.ReviewPhone = [&c](const PhoneHello&) { return c.verdict; };
+    ParlinoServer server;
+    ASSERT_TRUE(server.Start(0, std::move(callbacks)));
+    TestPhone phone;
+    ASSERT_TRUE(phone.Handshake(server.BoundPort(), "mine"));
+    ASSERT_TRUE(recorder.WaitFor("connect " + phone.LocalPeer()));
+    server.ReviewActivePhone();
+    phone.Send(TextLine("after") + kCommit + kPing);
+    if (c.served) {
+      EXPECT_EQ(phone.ReadLine(), kAckCommit);
+      EXPECT_EQ(phone.ReadLine(), kPong);
+    } else if (c.held_again) {
+      EXPECT_EQ(phone.ReadLine(), kPong) << "a commit acknowledged while it waits";
+      ASSERT_TRUE(recorder.WaitFor("held mine"));
+      ASSERT_TRUE(server.AnswerHeldPhone(recorder.held_id(), true));
+      ASSERT_TRUE(recorder.WaitFor("active mine"));
+      phone.Send(TextLine("allowed") + kCommit);
+      EXPECT_EQ(phone.ReadLine(), kAckCommit);
+      ASSERT_TRUE(recorder.WaitFor("text allowed"));
+    } else {
+      std::vector<std::string> lines;
+      EXPECT_TRUE(phone.WaitForClose(&lines));
+      EXPECT_EQ(lines, std::vector<std::string>{kByeRefused});
+    }
+    server.Stop();
+    const auto events = recorder.Events();
+    EXPECT_EQ(std::count(events.begin(), events.end(), "text after"), c.served ? 1 : 0);
+    const auto held = std::find(events.begin(), events.end(), "held mine");
+    EXPECT_EQ(held != events.end(), c.held_again);
+    if (c.held_again) {
+      EXPECT_EQ(*std::prev(held), "disconnect") << "the owner hears it is gone before it waits";
+    }
   }
 }
 
@@ -622,7 +713,10 @@ TEST_F(ServerTest, GateRefusals) {
     std::string log;                 // after "ParlinoServer: refused " + peer
   };
   const Case cases[] = {
-      {"not on the local network", [](std::uint32_t address) { return address != 0x7F000001; }, false, {},
+      {"not on the local network",
+       [](std::uint32_t address) { return address != 0x7F000001; },
+       false,
+       {},
        ", not on the local network"},
       // The client name comes from the network: logged escaped, on one line.
       {"refused at its hello", nullptr, true, {kByeRefused}, R"( (evil\r\n[E APP] forged))"},
@@ -630,8 +724,7 @@ TEST_F(ServerTest, GateRefusals) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EventRecorder recorder;
-    ServerCallbacks callbacks =
-        recorder.GatedCallbacks([](const PhoneHello&) { return Admission::Refuse; });
+    ServerCallbacks callbacks = recorder.GatedCallbacks([](const PhoneHello&) { return Admission::Refuse; });
     callbacks.AcceptSource = c.accept_source;
     ParlinoServer server;
     ASSERT_TRUE(server.Start(0, std::move(callbacks)));
@@ -640,7 +733,8 @@ TEST_F(ServerTest, GateRefusals) {
     std::vector<std::string> lines;
     if (c.welcomed) {
       EXPECT_EQ(phone.ReadLine(), kWelcome);
-      phone.Send(R"({"type":"hello","client":"evil\r\n[E APP] forged"})" "\n");
+      phone.Send(R"({"type":"hello","client":"evil\r\n[E APP] forged"})"
+                 "\n");
     }
     EXPECT_TRUE(phone.WaitForClose(&lines));
     EXPECT_EQ(lines, c.lines);
