@@ -10,11 +10,13 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <mutex>
 #include <system_error>
 
 #include "base/ipv4.h"
 #include "base/utf8.h"
 #include "config/app_config_platform.h"
+#include "log/log.h"
 
 namespace lumora {
 namespace {
@@ -288,6 +290,44 @@ std::string TomlBasicString(std::string_view text) {
   return out;
 }
 
+// The files this process found but could not read (another program held
+// them, the disk failed). The settings in memory are defaults then, and a
+// save would put them in the place of the user's port and phones: such a
+// file is kept until it has been read.
+class UnreadFiles {
+ public:
+  void Remember(const std::filesystem::path& file) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (std::find(files_.begin(), files_.end(), Key(file)) == files_.end()) {
+      files_.push_back(Key(file));
+    }
+  }
+  void Forget(const std::filesystem::path& file) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    std::erase(files_, Key(file));
+  }
+  bool Holds(const std::filesystem::path& file) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return std::find(files_.begin(), files_.end(), Key(file)) != files_.end();
+  }
+
+ private:
+  static std::filesystem::path Key(const std::filesystem::path& file) { return file.lexically_normal(); }
+
+  std::mutex mutex_;
+  std::vector<std::filesystem::path> files_;
+};
+
+UnreadFiles& Unread() {
+  static UnreadFiles files;
+  return files;
+}
+
+// The file's name for a log line; its folder holds the user's name.
+std::string LogName(const std::filesystem::path& file) {
+  return LogSafeText(reinterpret_cast<const char*>(file.filename().u8string().c_str()));
+}
+
 }  // namespace
 
 std::string_view ThemeColorDisplayName(OverlayThemeColor color) {
@@ -435,13 +475,21 @@ AppConfig LoadAppConfigFrom(const std::filesystem::path& file) noexcept {
   try {
     std::error_code ec;
     const std::filesystem::file_status status = std::filesystem::status(file, ec);
-    if (ec || !std::filesystem::exists(status)) {
+    if (status.type() == std::filesystem::file_type::not_found) {
+      Unread().Forget(file);  // nothing there to keep
       return AppConfig{};
     }
     std::string bytes;
-    if (!ReadConfigFile(file, bytes)) {
+    int error = ec.value();
+    if (ec || !ReadConfigFile(file, bytes, error)) {
+      Unread().Remember(file);
+      Log(LogLevel::Error, "APP",
+          "config: " + LogName(file) + " exists but cannot be read (error " + std::to_string(error) +
+              "): the defaults are used, and the file is kept as it is until it has been read");
       return AppConfig{};
     }
+    // Read, malformed or not: what it held is known, so a save may replace it.
+    Unread().Forget(file);
     return ParseAppConfig(bytes);
   } catch (...) {
     return AppConfig{};
@@ -451,6 +499,16 @@ AppConfig LoadAppConfigFrom(const std::filesystem::path& file) noexcept {
 bool SaveAppConfigTo(const std::filesystem::path& file, const AppConfig& config,
                      const SaveFault& fault) noexcept {
   try {
+    if (Unread().Holds(file)) {
+      std::error_code ec;
+      if (std::filesystem::status(file, ec).type() != std::filesystem::file_type::not_found) {
+        Log(LogLevel::Error, "APP",
+            "config: settings not saved: " + LogName(file) +
+                " could not be read at start, and saving would replace the user's settings with defaults");
+        return false;
+      }
+      Unread().Forget(file);
+    }
     // A folder that cannot be created shows as a replacement file that
     // cannot be opened.
     std::error_code ec;

@@ -112,14 +112,18 @@ std::filesystem::path ConfigFilePath();
 // default. Of known_phones, an entry that is not a table, that has a field
 // that is not a string, or whose address NormalizedKnownPhone refuses is
 // skipped; the others are kept in NormalizedKnownPhone's form, in file order,
-// a repeated one once, the first kMaxKnownPhones of them. Never throws and
-// never logs.
+// a repeated one once, the first kMaxKnownPhones of them. Never throws. A file
+// that exists but cannot be read (held by another program, an I/O error) is
+// logged, and from then on protected: see SaveAppConfig.
 AppConfig LoadAppConfig() noexcept;
 
 // Replaces config.toml whole with the settings, creating its folder. The old
 // file stays as it was unless the new one was written completely. Never
-// throws, never logs and reports nothing: settings that cannot be saved are
-// lost at exit.
+// throws and reports nothing: settings that cannot be saved are lost at exit.
+// A file that this process failed to read (and has not read since) is never
+// replaced: the settings in memory are then defaults, and saving them would
+// overwrite the user's port and phones. Each such refused save is logged;
+// once that file is gone, a save writes a new one.
 void SaveAppConfig(const AppConfig& config) noexcept;
 
 // The settings that TOML text holds, read by the rules of LoadAppConfig.

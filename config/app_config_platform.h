@@ -10,8 +10,9 @@
 
 namespace lumora::detail {
 
-// The whole file into `bytes`; false if it cannot be opened or read.
-bool ReadConfigFile(const std::filesystem::path& file, std::string& bytes);
+// The whole file into `bytes`; false if it cannot be opened or read, with the
+// system's error code (errno, or GetLastError on Windows) in `error`.
+bool ReadConfigFile(const std::filesystem::path& file, std::string& bytes, int& error);
 
 // A new file in the folder of `target`, to be written and then moved over
 // `target` in one step, so that a save cut short leaves the old file whole.

@@ -33,9 +33,10 @@ int ToFd(std::intptr_t handle) { return static_cast<int>(handle); }
 
 }  // namespace
 
-bool ReadConfigFile(const std::filesystem::path& file, std::string& bytes) {
+bool ReadConfigFile(const std::filesystem::path& file, std::string& bytes, int& error) {
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
+    error = errno;
     return false;
   }
   bytes.clear();
@@ -48,6 +49,7 @@ bool ReadConfigFile(const std::filesystem::path& file, std::string& bytes) {
     } else if (got == 0) {
       break;
     } else if (errno != EINTR) {
+      error = errno;
       ok = false;  // e.g. EISDIR: a folder named config.toml
       break;
     }

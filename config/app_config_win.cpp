@@ -26,12 +26,13 @@ HANDLE ToHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle);
 
 }  // namespace
 
-bool ReadConfigFile(const std::filesystem::path& file, std::string& bytes) {
+bool ReadConfigFile(const std::filesystem::path& file, std::string& bytes, int& error) {
   // Editors may hold the file open while we read it.
   const ScopedHandle handle(CreateFileW(file.c_str(), GENERIC_READ,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!handle.valid()) {
+    error = static_cast<int>(GetLastError());
     return false;
   }
   bytes.clear();
@@ -40,6 +41,7 @@ bool ReadConfigFile(const std::filesystem::path& file, std::string& bytes) {
   for (;;) {
     DWORD got = 0;
     if (!ReadFile(handle.get(), buffer, sizeof buffer, &got, nullptr)) {
+      error = static_cast<int>(GetLastError());
       ok = false;
       break;
     }

@@ -183,6 +183,42 @@ TEST_F(ConfigFileTest, MissingOrUnreadableFileGivesDefaults) {
   EXPECT_EQ(LoadAppConfig(), AppConfig{});
 }
 
+// A file that exists but cannot be read gives the defaults in memory; a save
+// of those must not replace it. A folder stands in for the file that another
+// program holds, then the user's file is back, as when that program lets go.
+TEST_F(ConfigFileTest, FileThatCouldNotBeReadIsKeptUntilItIsRead) {
+  const std::filesystem::path file = scratch_.path() / "config.toml";
+  const std::string users = "listen_port = 5000\r\n";
+  const AppConfig changed{.listen_port = 6000};
+
+  std::filesystem::create_directories(file);
+  EXPECT_EQ(detail::LoadAppConfigFrom(file), AppConfig{});
+  std::filesystem::remove(file);
+  WriteBytes(file, users);
+  EXPECT_FALSE(detail::SaveAppConfigTo(file, changed));
+  EXPECT_EQ(ReadBytes(file), users);
+  EXPECT_EQ(FolderEntries(scratch_.path()), std::vector<std::string>{"config.toml"});
+
+  // Read once, it is known: saves replace it again.
+  EXPECT_EQ(detail::LoadAppConfigFrom(file), AppConfig{.listen_port = 5000});
+  EXPECT_TRUE(detail::SaveAppConfigTo(file, changed));
+  EXPECT_EQ(detail::LoadAppConfigFrom(file), changed);
+
+  // Gone meanwhile: nothing is lost, the save makes a new file.
+  std::filesystem::remove(file);
+  std::filesystem::create_directories(file);
+  EXPECT_EQ(detail::LoadAppConfigFrom(file), AppConfig{});
+  std::filesystem::remove(file);
+  EXPECT_TRUE(detail::SaveAppConfigTo(file, changed));
+  EXPECT_EQ(ReadBytes(file), FormatAppConfig(changed));
+
+  // A malformed file was read: it gives the defaults and a save replaces it.
+  WriteBytes(file, "listen_port = = 1\r\n");
+  EXPECT_EQ(detail::LoadAppConfigFrom(file), AppConfig{});
+  EXPECT_TRUE(detail::SaveAppConfigTo(file, changed));
+  EXPECT_EQ(ReadBytes(file), FormatAppConfig(changed));
+}
+
 TEST(ConfigNamesTest, DisplayNamesInMenuOrder) {
   const std::vector<std::string_view> colors = {"白", "粉", "绿", "黄", "蓝", "紫"};
   const std::vector<std::string_view> positions = {"居中", "左上", "右上", "左下", "右下"};

@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "log/log.h"
 #include "config/app_config.h"
+#include "log/log.h"
 #include "tests/config/config_test_support.h"
 
 namespace lumora {
@@ -81,6 +81,9 @@ TEST_F(ConfigFileTest, ChineseConfigFolderLoadsAndSaves) {
 }
 
 TEST_F(ConfigFileTest, SaveWithNoPossibleFolderIsSilentAndLogsNothing) {
+  // Lines of the tests run before this one in the same process go.
+  std::error_code ec;
+  std::filesystem::remove(LogDirectory() / kLogFileName, ec);
   WriteBytes(scratch_.path() / "blocker", "x");
   ScopedEnv env("XDG_CONFIG_HOME", (scratch_.path() / "blocker").c_str());
   SaveAppConfig(AppConfig{.listen_port = 6000});
