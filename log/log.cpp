@@ -1,13 +1,12 @@
 #include "log/log.h"
 
-#include <atomic>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
 #include <system_error>
 
-#include "log/log_platform.h"
 #include "base/utf8.h"
+#include "log/log_platform.h"
 
 namespace lumora {
 namespace {
@@ -19,7 +18,16 @@ std::mutex& LogMutex() {
   return mutex;
 }
 
-std::atomic<bool> g_size_checked{false};
+// What this process knows of the log file's size, under LogMutex: read from
+// the file at the first line of a run, then counted up by what each line
+// added, so that no line costs a look at the file. The file is looked at again
+// only when the count passes the limit: another program (an editor, a second
+// copy's line) may have changed it meanwhile.
+struct KnownLogSize {
+  bool known = false;
+  std::uintmax_t bytes = 0;
+};
+KnownLogSize g_log_size;
 
 char LevelLetter(LogLevel level) {
   switch (level) {
@@ -35,12 +43,18 @@ char LevelLetter(LogLevel level) {
   return '?';
 }
 
-void EmptyIfTooLarge(const std::filesystem::path& file) {
+// The file's size, after emptying it when it is larger than the limit.
+std::uintmax_t EmptyIfTooLarge(const std::filesystem::path& file) {
   std::error_code ec;
   const std::uintmax_t size = std::filesystem::file_size(file, ec);
-  if (!ec && size > kLogTruncateBytes) {
-    std::filesystem::resize_file(file, 0, ec);
+  if (ec) {
+    return 0;  // no file yet: the line makes one
   }
+  if (size > kLogTruncateBytes) {
+    std::filesystem::resize_file(file, 0, ec);
+    return ec ? size : 0;
+  }
+  return size;
 }
 
 void AppendHex(std::string& out, const char* prefix, unsigned value, int digits) {
@@ -129,7 +143,10 @@ std::string FormatLogLine(LogLevel level, std::string_view tag, std::string_view
   return line;
 }
 
-void ResetLogSizeCheckForTest() noexcept { g_size_checked.store(false); }
+void ResetLogSizeCheckForTest() noexcept {
+  std::lock_guard<std::mutex> lock(LogMutex());
+  g_log_size.known = false;
+}
 
 }  // namespace detail
 
@@ -150,10 +167,12 @@ void Log(LogLevel level, std::string_view tag, std::string_view message) noexcep
       return;
     }
     std::lock_guard<std::mutex> lock(LogMutex());
-    if (!g_size_checked.exchange(true)) {
-      EmptyIfTooLarge(file);
+    if (!g_log_size.known || g_log_size.bytes > kLogTruncateBytes) {
+      g_log_size.bytes = EmptyIfTooLarge(file);
+      g_log_size.known = true;
     }
-    detail::AppendToLogFile(file, detail::FormatLogLine(level, tag, LogTimestamp(), message));
+    g_log_size.bytes +=
+        detail::AppendToLogFile(file, detail::FormatLogLine(level, tag, LogTimestamp(), message));
   } catch (...) {
     // A lost log line must never disturb the caller.
   }

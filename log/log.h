@@ -20,7 +20,9 @@ enum class LogLevel : std::int32_t {
 // Lines below this level are never written. Progress is logged at Warn.
 inline constexpr LogLevel kLogMinLevel = LogLevel::Warn;
 
-// A log file larger than this is emptied at the first line of a run.
+// A log file larger than this is emptied before the next line is written: at
+// the first line of a run, and at any line during it (a phone's traffic
+// decides how many lines a run writes).
 inline constexpr std::uintmax_t kLogTruncateBytes = 262144;
 
 inline constexpr std::string_view kLogFileName = "ParlinoApp.log";
@@ -53,8 +55,8 @@ std::string FormatLogTimestamp(std::chrono::system_clock::time_point when);
 std::string FormatLogLine(LogLevel level, std::string_view tag, std::string_view timestamp,
                           std::string_view message);
 
-// Makes the next Log call run the once-per-run size check again, as the first
-// line of a new run would.
+// Makes the next Log call look at the file's size again, as the first line of
+// a new run would.
 void ResetLogSizeCheckForTest() noexcept;
 
 }  // namespace detail

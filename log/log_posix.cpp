@@ -2,9 +2,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "base/product.h"
 #include "log/log.h"
 #include "log/log_platform.h"
-#include "base/product.h"
 
 namespace lumora {
 
@@ -22,10 +22,10 @@ std::filesystem::path LogDirectory() {
 
 namespace detail {
 
-void AppendToLogFile(const std::filesystem::path& file, std::string_view text) {
+std::uintmax_t AppendToLogFile(const std::filesystem::path& file, std::string_view text) {
   std::FILE* out = std::fopen(file.c_str(), "ab");
   if (out == nullptr) {
-    return;
+    return 0;
   }
   // Same bytes on disk as the Windows text mode writes: CR LF line ends.
   std::string bytes;
@@ -36,8 +36,9 @@ void AppendToLogFile(const std::filesystem::path& file, std::string_view text) {
     }
     bytes += c;
   }
-  std::fwrite(bytes.data(), 1, bytes.size(), out);
+  const std::size_t written = std::fwrite(bytes.data(), 1, bytes.size(), out);
   std::fclose(out);
+  return written;
 }
 
 bool ToLocalTime(std::time_t seconds, std::tm& out) { return localtime_r(&seconds, &out) != nullptr; }
