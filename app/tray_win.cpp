@@ -310,7 +310,7 @@ void Win32App::RunSettingsFlow() {
     overlay_->SetThemeColor(config_.overlay_theme_color);
     overlay_->SetPosition(config_.overlay_position);
   }
-  gate_.Configure(config_);
+  ApplyPhoneSettings();
   if (port_changed) {
     ApplyListenPort();
   }

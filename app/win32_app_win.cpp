@@ -97,7 +97,7 @@ void Win32App::StartComponents() {
     SaveAppConfig(config_);
   }
   ApplyAutoStart(config_.auto_start);
-  gate_.Configure(config_);
+  ApplyPhoneSettings();
 
   overlay_ = std::make_unique<LiveTextOverlay>(instance_, window());
   coordinator_ = std::make_unique<Coordinator>(overlay_.get(), &text_injector_, &config_);
@@ -192,9 +192,19 @@ LRESULT Win32App::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
           ShowTrayMenu(static_cast<short>(LOWORD(wparam)), static_cast<short>(HIWORD(wparam)));
           break;
         case NIN_SELECT:
-          ShowConnectionInfo();
+          // A phone that waits for an answer comes first: the prompt does not
+          // take the focus by itself, the user fetches it from here.
+          if (!BringPhonePromptToFront()) {
+            ShowConnectionInfo();
+          }
+          break;
+        case NIN_BALLOONUSERCLICK:
+          BringPhonePromptToFront();
           break;
         case NIN_KEYSELECT:
+          if (BringPhonePromptToFront()) {
+            break;  // Win+B, Enter: the keyboard goes on in the prompt
+          }
           ShowConnectionInfo();
           // A keyboard user goes on from the notification area, where the
           // selection started, not from wherever the focus fell.

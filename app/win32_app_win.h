@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -106,8 +107,16 @@ class Win32App : public WindowOwner<Win32App> {
   // Phones that ask to type (phone_consent_win.cpp). On the UI thread, from
   // the server's events.
   void OnPhoneHeld(const PhoneHello& hello);
-  void AnswerPhonePrompt(bool allow);
+  // Asks about the next waiting phone when no prompt is up.
+  void ShowNextPhonePrompt();
+  void AnswerPhonePrompt(std::uint64_t id, bool allow);
   void OnHeldPhoneGone(std::uint64_t id);
+  // The open prompt to the front, when the user asked through the tray; false
+  // when none is open.
+  bool BringPhonePromptToFront();
+  // The gate follows the settings, and the connected phone is asked about
+  // again: one no longer allowed waits for the user or goes.
+  void ApplyPhoneSettings();
   void OnPhoneActive(const PhoneHello& hello, bool took_over);
   // The tray's icon and tip for the coordinator's phone.
   void ShowLinkedPhone();
@@ -132,9 +141,11 @@ class Win32App : public WindowOwner<Win32App> {
   AppConfig config_;
   // Asked by the server's accept thread: outlives every server.
   PhoneGate gate_{&GetLocalIPv4Subnets};
-  // The question about the phone that waits (id 0 in `prompted_`: none).
+  // One question at a time, about the phone that waits longest (id 0 in
+  // `prompted_`: none); the others wait their turn, in order.
   std::unique_ptr<PhonePrompt> prompt_;
   PhoneHello prompted_;
+  std::deque<PhoneHello> waiting_phones_;
   PhoneHello active_phone_;         // the last phone that became active
   std::uint64_t just_allowed_ = 0;  // announced already when it becomes active
   std::unique_ptr<LiveTextOverlay> overlay_;

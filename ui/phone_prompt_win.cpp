@@ -50,12 +50,14 @@ PhonePrompt::~PhonePrompt() {
 
 std::unique_ptr<PhonePrompt> PhonePrompt::Show(HWND owner, HINSTANCE instance, std::wstring_view phone_name,
                                                std::wstring_view address,
-                                               std::function<void(bool allow)> decided) {
+                                               std::function<void(bool allow)> decided,
+                                               std::chrono::milliseconds settle) {
   static std::atomic<bool> registered{false};
   RegisterDialogClass(registered, instance, kPhonePromptClass, &PhonePrompt::WindowProc);
 
   std::unique_ptr<PhonePrompt> prompt(
       new PhonePrompt(instance, PhoneLine(phone_name, address), std::move(decided)));
+  prompt->settle_ = settle;
   const std::wstring title = std::wstring(kProductName) + L" - 新手机";
   const SIZE size = prompt->controls_.LayOut(DialogDpi(owner), title, kDialogStyle, kPromptExStyle);
   // Centred like the other dialogs, but the owner stays enabled: the prompt
@@ -67,21 +69,28 @@ std::unique_ptr<PhonePrompt> PhonePrompt::Show(HWND owner, HINSTANCE instance, s
   if (window == nullptr) {
     return nullptr;
   }
-  ShowWindow(window, SW_SHOW);
+  // Seen, on top, but not active: a prompt that took the focus would get
+  // the keys the user meant for their own window (Tab, then Space, allows).
+  // The focus goes to "拒绝" when the user brings the prompt to the front.
+  prompt->Unsettle();
+  ShowWindow(window, SW_SHOWNOACTIVATE);
   UpdateWindow(window);
-  // Windows may keep another program in front (the user is typing there);
-  // then the prompt waits, topmost and flashing, until it is clicked, and
-  // keys still go where they went.
-  if (!SetForegroundWindow(window)) {
-    FLASHWINFO flash{};
-    flash.cbSize = sizeof flash;
-    flash.hwnd = window;
-    flash.dwFlags = FLASHW_ALL | FLASHW_TIMERNOFG;
-    FlashWindowEx(&flash);
-  }
-  prompt->FocusButton(GetDlgItem(window, kPhonePromptRefuseId));
   return prompt;
 }
+
+void PhonePrompt::BringToFront() {
+  if (window() == nullptr) {
+    return;
+  }
+  ShowWindow(window(), SW_SHOWNORMAL);
+  SetForegroundWindow(window());
+  FocusButton(focused_);
+  Unsettle();
+}
+
+void PhonePrompt::Unsettle() { settled_at_ = GetTickCount64() + static_cast<std::uint64_t>(settle_.count()); }
+
+bool PhonePrompt::Settled() const { return GetTickCount64() >= settled_at_; }
 
 void PhonePrompt::CreateControls() {
   controls_.Create(window(), instance_);
@@ -136,6 +145,11 @@ bool PhonePrompt::HandleKey(WPARAM virtual_key, HWND from) {
   HWND refuse = GetDlgItem(window(), kPhonePromptRefuseId);
   // Keys that reach the window itself act for the button that had the focus.
   HWND current = from == allow || from == refuse ? from : focused_;
+  if (!Settled()) {
+    // Taken, so that no button acts on it either (a Space, say).
+    return virtual_key == VK_ESCAPE || virtual_key == VK_RETURN || virtual_key == VK_TAB ||
+           virtual_key == VK_SPACE;
+  }
   switch (virtual_key) {
     case VK_ESCAPE:
       Decide(false);
@@ -156,12 +170,15 @@ bool PhonePrompt::HandleKey(WPARAM virtual_key, HWND from) {
 
 void PhonePrompt::Decide(bool allow) {
   std::function<void(bool)> decided = std::exchange(decided_, nullptr);
-  if (window() != nullptr) {
-    DestroyWindow(window());
-  }
-  // The last step: `decided` may destroy this object.
+  // The answer first, the window after: the phone is served (or sent away)
+  // as soon as the user answered, not once the window and the activation
+  // that its going brings are done with. `decided` may destroy this object.
+  const std::weak_ptr<bool> alive = alive_;
   if (decided) {
     decided(allow);
+  }
+  if (!alive.expired() && window() != nullptr) {
+    DestroyWindow(window());
   }
 }
 
@@ -177,7 +194,12 @@ LRESULT PhonePrompt::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       }
       return DefaultHandling(message, wparam, lparam);
     case WM_ACTIVATE:
-      // The focus goes back to the button that had it, not to the window.
+      // Brought to the front, by a click or from elsewhere: a key already on
+      // its way, meant for the window before, must not answer it. The focus
+      // goes back to the button that had it, not to the window.
+      if (LOWORD(wparam) != WA_INACTIVE) {
+        Unsettle();
+      }
       if (LOWORD(wparam) != WA_INACTIVE && focused_ != nullptr) {
         SetFocus(focused_);
         return 0;
@@ -203,6 +225,9 @@ LRESULT PhonePrompt::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       }
       return DefaultHandling(message, wparam, lparam);
     case WM_COMMAND:
+      if (!Settled()) {
+        return 0;  // a click or a Space meant for what was in front before
+      }
       if (HIWORD(wparam) == BN_CLICKED && LOWORD(wparam) == kPhonePromptAllowId) {
         Decide(true);
       } else if (HIWORD(wparam) == BN_CLICKED &&

@@ -1,7 +1,8 @@
 // The prompt for a new phone on the bench's desktop: what it shows, and every
-// way it ends, by mouse, by keyboard through SendInput and by its owner. It
-// has no loop of its own, so the tests pump this thread's messages as the
-// host's loop would.
+// way it ends, by mouse, by keyboard through SendInput and by its owner; then
+// the prompts of a whole host, served by its own server. The prompt has no
+// loop of its own, so the tests pump this thread's messages as the host's
+// loop would.
 
 #include "ui/phone_prompt_win.h"
 #include "ui/phone_text_win.h"
@@ -15,10 +16,15 @@
 #include <string>
 #include <vector>
 
+#include "app/tray_menu_win.h"
+#include "app/win32_app_win.h"
 #include "overlay/dpi_win.h"
+#include "tests/net/test_phone.h"
+#include "tests/support/free_port.h"
 #include "tests/support/pump_win.h"
 #include "tests/ui/dialog_script_win.h"
 #include "tests/ui/dialog_test_support_win.h"
+#include "ui/settings_dialog_win.h"
 
 namespace lumora {
 namespace {
@@ -121,7 +127,9 @@ TEST(PhonePromptTest, ShowsThePhoneAsPlainTextInFrontWithRefuseFocused) {
       nullptr, kInstance, name, L"192.168.1.23", [&](bool allow) { decisions.push_back(allow); });
   ASSERT_NE(prompt, nullptr);
   const HWND window = prompt->window();
-  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(window) && InFront(window); }));
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(window); }));
+  prompt->BringToFront();
+  ASSERT_TRUE(WaitFor([&] { return InFront(window); }));
 
   EXPECT_EQ(WindowText(window), L"Lumora语音输入 - 新手机");
   EXPECT_NE(GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOPMOST, 0) << "not above the other windows";
@@ -172,7 +180,6 @@ TEST(PhonePromptTest, NullWhenTheWindowCannotBeMade) {
 TEST(PhonePromptTest, EachWayToEndItDecidesOnceAndTheWindowIsGone) {
   struct Case {
     const char* what;
-    bool act_at_once;    // without waiting for the prompt to be in front
     bool owner_lets_go;  // the callback destroys the PhonePrompt
     std::function<void(HWND, std::unique_ptr<PhonePrompt>&)> act;
     std::optional<bool> want;  // none: no decision at all
@@ -205,36 +212,39 @@ TEST(PhonePromptTest, EachWayToEndItDecidesOnceAndTheWindowIsGone) {
     Press(VK_RETURN);
   };
   const Case cases[] = {
-      {"允许 clicked", false, false, click(kPhonePromptAllowId), true},
-      {"拒绝 clicked", false, false, click(kPhonePromptRefuseId), false},
-      {"Esc", false, false, key(VK_ESCAPE), false},
-      {"the close box", false, false, close_box, false},
-      // Dictated text ending in Enter may arrive the moment the prompt shows.
-      {"Enter right after showing", true, false, key(VK_RETURN), false},
-      {"Tab to 允许, Enter", false, false, tab_to(kPhonePromptAllowId), true},
-      {"Tab twice, Enter", false, false, tab_twice, false},
-      {"destroyed by its owner", false, false,
-       [](HWND, std::unique_ptr<PhonePrompt>& prompt) { prompt.reset(); }, std::nullopt},
-      {"允许 clicked, the owner lets go when told", false, true, click(kPhonePromptAllowId), true},
-      {"Enter, the owner lets go when told", false, true, key(VK_RETURN), false},
-      {"Esc, the owner lets go when told", false, true, key(VK_ESCAPE), false},
-      {"the close box, the owner lets go when told", false, true, close_box, false},
+      {"允许 clicked", false, click(kPhonePromptAllowId), true},
+      {"拒绝 clicked", false, click(kPhonePromptRefuseId), false},
+      {"Esc", false, key(VK_ESCAPE), false},
+      {"the close box", false, close_box, false},
+      {"Tab to 允许, Enter", false, tab_to(kPhonePromptAllowId), true},
+      {"Tab twice, Enter", false, tab_twice, false},
+      {"destroyed by its owner", false, [](HWND, std::unique_ptr<PhonePrompt>& prompt) { prompt.reset(); },
+       std::nullopt},
+      {"允许 clicked, the owner lets go when told", true, click(kPhonePromptAllowId), true},
+      {"Enter, the owner lets go when told", true, key(VK_RETURN), false},
+      {"Esc, the owner lets go when told", true, key(VK_ESCAPE), false},
+      {"the close box, the owner lets go when told", true, close_box, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     std::vector<bool> decisions;
     std::unique_ptr<PhonePrompt> prompt;
-    prompt = PhonePrompt::Show(nullptr, kInstance, L"Pixel 8", L"192.168.1.23", [&](bool allow) {
-      decisions.push_back(allow);
-      if (c.owner_lets_go) {
-        prompt.reset();
-      }
-    });
+    // No settling time: these are the user's own, deliberate answers.
+    prompt = PhonePrompt::Show(
+        nullptr, kInstance, L"Pixel 8", L"192.168.1.23",
+        [&](bool allow) {
+          // The window is still up while the answer is given.
+          EXPECT_TRUE(IsWindow(prompt ? prompt->window() : nullptr));
+          decisions.push_back(allow);
+          if (c.owner_lets_go) {
+            prompt.reset();
+          }
+        },
+        std::chrono::milliseconds(0));
     ASSERT_NE(prompt, nullptr);
     const HWND window = prompt->window();
-    if (!c.act_at_once) {
-      ASSERT_TRUE(WaitFor([&] { return InFront(window); })) << "not in front with 拒绝 focused";
-    }
+    prompt->BringToFront();
+    ASSERT_TRUE(WaitFor([&] { return InFront(window); })) << "not in front with 拒绝 focused";
     c.act(window, prompt);
     if (c.want.has_value()) {
       ASSERT_TRUE(WaitFor([&] { return !decisions.empty(); })) << "no decision";
@@ -250,6 +260,150 @@ TEST(PhonePromptTest, EachWayToEndItDecidesOnceAndTheWindowIsGone) {
     Settle();
     EXPECT_EQ(decisions.size(), c.want.has_value() ? 1u : 0u);
   }
+}
+
+// The window the user types in: a top-level edit that keeps the focus.
+class UserWindow {
+ public:
+  UserWindow() {
+    window_ = CreateWindowExW(0, L"EDIT", L"document", WS_OVERLAPPEDWINDOW | WS_VISIBLE | ES_MULTILINE, 40,
+                              40, 400, 300, nullptr, nullptr, kInstance, nullptr);
+    SetForegroundWindow(window_);
+    SetFocus(window_);
+  }
+  ~UserWindow() { DestroyWindow(window_); }
+  UserWindow(const UserWindow&) = delete;
+  UserWindow& operator=(const UserWindow&) = delete;
+  HWND get() const { return window_; }
+
+ private:
+  HWND window_ = nullptr;
+};
+
+TEST(PhonePromptTest, StrayKeysAnswerNothing) {
+  const UserWindow user;
+  ASSERT_TRUE(WaitFor([&] { return GetForegroundWindow() == user.get() && GetFocus() == user.get(); }));
+  std::vector<bool> decisions;
+  // Longer than a key takes to arrive, on the slowest bench.
+  constexpr auto kSettle = std::chrono::milliseconds(3000);
+  const std::unique_ptr<PhonePrompt> prompt = PhonePrompt::Show(
+      nullptr, kInstance, L"Pixel 8", L"192.168.1.23", [&](bool allow) { decisions.push_back(allow); },
+      kSettle);
+  ASSERT_NE(prompt, nullptr);
+  const HWND window = prompt->window();
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(window); }));
+
+  // Shown: the user's window keeps the foreground and every key.
+  for (const WORD key : {VK_TAB, VK_SPACE, VK_RETURN, VK_ESCAPE}) {
+    Press(key);
+  }
+  Settle();
+  EXPECT_EQ(GetForegroundWindow(), user.get()) << "the prompt took the foreground";
+  EXPECT_TRUE(decisions.empty());
+
+  // Brought to the front: keys already on their way answer nothing either.
+  const auto fetched = std::chrono::steady_clock::now();
+  prompt->BringToFront();
+  ASSERT_TRUE(WaitFor([&] { return InFront(window); }));
+  for (const WORD key : {VK_TAB, VK_SPACE, VK_RETURN}) {
+    Press(key);
+  }
+  PostMessageW(Button(window, kPhonePromptAllowId), BM_CLICK, 0, 0);
+  Settle();
+  EXPECT_TRUE(decisions.empty());
+  ASSERT_TRUE(IsWindow(window));
+
+  // Once settled, the keyboard answers.
+  PumpMessagesUntil([&] { return std::chrono::steady_clock::now() - fetched > kSettle; }, kSettle * 2);
+  Press(VK_ESCAPE);
+  ASSERT_TRUE(WaitFor([&] { return !decisions.empty(); }));
+  EXPECT_EQ(decisions, std::vector<bool>{false});
+}
+
+// A whole host with its server, asking about phones from 127.0.0.1.
+class HostPromptTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    AppConfig written;
+    written.listen_port = static_cast<std::int32_t>(testing::FreePort());
+    written.auto_start = false;
+    written.confirm_new_phones = true;
+    written.known_phones = {{"mine", "", "127.0.0.1"}};
+    SaveAppConfig(written);
+    ASSERT_TRUE(app_.InitHostWindow());
+    app_.StartComponents();
+    ASSERT_TRUE(app_.server()->IsRunning());
+    port_ = app_.server()->Port();
+  }
+
+  // The phone line of the open prompt, once there is one.
+  std::wstring PromptedPhone() {
+    std::wstring line;
+    WaitFor([&] {
+      HWND prompt = FindWindowW(kPhonePromptClass, nullptr);
+      line = prompt != nullptr ? WindowText(GetDlgItem(prompt, kPhonePromptPhoneId)) : L"";
+      return !line.empty();
+    });
+    return line;
+  }
+  // Clicks a button of the open prompt until it is gone: clicks within its
+  // settling time do nothing.
+  bool Answer(int button) {
+    HWND prompt = FindWindowW(kPhonePromptClass, nullptr);
+    return prompt != nullptr && WaitFor([&] {
+             PostMessageW(Button(prompt, button), BM_CLICK, 0, 0);
+             return !IsWindow(prompt);
+           });
+  }
+
+  Win32App app_{kInstance};
+  unsigned port_ = 0;
+};
+
+TEST_F(HostPromptTest, TwoStrangersAreAskedAboutInTurn) {
+  testing::TestPhone first;
+  ASSERT_TRUE(first.Handshake(port_, "stranger A"));
+  EXPECT_NE(PromptedPhone().find(L"stranger A"), std::wstring::npos);
+  testing::TestPhone second;
+  ASSERT_TRUE(second.Handshake(port_, "stranger B"));
+  Settle();
+  // The first keeps its place and its prompt; the second waits its turn.
+  EXPECT_NE(PromptedPhone().find(L"stranger A"), std::wstring::npos);
+  first.Send("{\"type\":\"ping\",\"ts\":1}\n");
+  EXPECT_EQ(first.ReadLine(), R"({"type":"pong","ts":1})");
+
+  ASSERT_TRUE(Answer(kPhonePromptRefuseId));
+  std::vector<std::string> lines;
+  EXPECT_TRUE(first.WaitForClose(&lines));
+  EXPECT_EQ(lines, std::vector<std::string>{R"({"type":"bye","reason":"refused"})"});
+  EXPECT_NE(PromptedPhone().find(L"stranger B"), std::wstring::npos);
+  ASSERT_TRUE(Answer(kPhonePromptAllowId));
+  second.Send("{\"type\":\"clear\"}\n");
+  EXPECT_EQ(second.ReadLine(), R"({"type":"ack","of":"clear"})");
+  EXPECT_EQ(app_.config().known_phones.size(), 2u);
+}
+
+TEST_F(HostPromptTest, ForgettingTheConnectedPhoneAsksAboutItAgain) {
+  testing::TestPhone mine;
+  ASSERT_TRUE(mine.Handshake(port_, "mine"));
+  mine.Send("{\"type\":\"clear\"}\n");
+  EXPECT_EQ(mine.ReadLine(), R"({"type":"ack","of":"clear"})");
+
+  testing::DialogScript script;
+  script.WaitForDialog(kSettingsDialogClass)
+      .ClickRow(kSettingsPhoneListId, 0)
+      .Click(kSettingsForgetPhoneId)
+      .Click(kSettingsOkId);
+  script.Start();
+  app_.ExecuteTrayCommand(IDM_SETTINGS);
+  ASSERT_TRUE(script.finished()) << script.failure();
+
+  // Asked about again on the same connection; meanwhile nothing it says is
+  // taken: the clear goes unacknowledged, the ping after it is answered.
+  EXPECT_NE(PromptedPhone().find(L"mine"), std::wstring::npos);
+  mine.Send("{\"type\":\"clear\"}\n{\"type\":\"ping\",\"ts\":2}\n");
+  EXPECT_EQ(mine.ReadLine(), R"({"type":"pong","ts":2})");
+  EXPECT_TRUE(app_.config().known_phones.empty());
 }
 
 }  // namespace
