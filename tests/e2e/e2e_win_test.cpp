@@ -344,8 +344,12 @@ TEST_F(EndToEndTest, NewPhoneIsAskedOnceThenRememberedAcrossARestart) {
   }));
   EXPECT_NE(phone_line.find(L"小米 13"), std::wstring::npos);
   EXPECT_NE(phone_line.find(L"127.0.0.1"), std::wstring::npos);
-  PressButton(prompt, kPhonePromptAllowId);
-  EXPECT_TRUE(PumpUntil([&] { return program_.FindWindowOfClass(kPhonePromptClass) == nullptr; }));
+  // Pressed until it takes: the prompt ignores its buttons for a moment
+  // after it appears.
+  EXPECT_TRUE(PumpUntil([&] {
+    PressButton(prompt, kPhonePromptAllowId);
+    return program_.FindWindowOfClass(kPhonePromptClass) == nullptr;
+  }));
   ASSERT_TRUE(probe_.TakeFocus());
   PumpUntil([&] { return phone.done(); }, milliseconds(30000));
   const SimResult& sim = phone.Wait();
@@ -395,7 +399,10 @@ TEST_F(EndToEndTest, RefusedPhoneNeverTypesWhileTheActivePhoneWorksOn) {
                     [](const std::string& m) { return m.find("client disconnect") != std::string::npos; }),
       0)
       << "the waiting phone replaced the active one";
-  PressButton(prompt, kPhonePromptRefuseId);
+  EXPECT_TRUE(PumpUntil([&] {
+    PressButton(prompt, kPhonePromptRefuseId);
+    return program_.FindWindowOfClass(kPhonePromptClass) == nullptr;
+  }));
   ASSERT_TRUE(probe_.TakeFocus());
   PumpUntil([&] { return mine.done() && stranger.done(); }, milliseconds(30000));
   const SimResult& refused = stranger.Wait();
