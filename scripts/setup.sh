@@ -44,7 +44,14 @@ fi
 
 # cJSON for Windows: Debian ships only the Linux library, so the Windows build
 # compiles the Debian source package (same version, same security patches).
-if [ ! -f "$deps/cjson/cjson/cJSON.c" ]; then
+# The folder appears whole or not at all: it is made beside its place and
+# renamed into it once complete, so a run cut short leaves nothing that a
+# later run would take for done.
+cjson_complete() {
+  [ -s "$1/cjson/cJSON.c" ] && [ -s "$1/cjson/cJSON.h" ] && [ -s "$1/VERSION" ]
+}
+if ! cjson_complete "$deps/cjson"; then
+  rm -rf "$deps/cjson"
   if ! grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
     echo "setup: adding deb-src entries for the machine's Debian sources"
     if [ -f /etc/apt/sources.list.d/debian.sources ]; then
@@ -58,17 +65,32 @@ if [ ! -f "$deps/cjson/cjson/cJSON.c" ]; then
     updated=0
   fi
   apt_update
+  mkdir -p "$deps"
   tmp=$(mktemp -d)
-  (cd "$tmp" && apt-get source -qq cjson >/dev/null 2>&1)
+  partial=$(mktemp -d "$deps/cjson.partial.XXXXXX")
+  trap 'rm -rf "$tmp" "$partial"' EXIT
+  if ! (cd "$tmp" && apt-get source -qq cjson) >"$tmp/fetch.log" 2>&1; then
+    cat "$tmp/fetch.log" >&2
+    echo "setup: fetching cJSON's source package failed (apt-get source cjson, output above)" >&2
+    exit 1
+  fi
   src=$(find "$tmp" -maxdepth 1 -type d -name 'cjson-*' | head -n 1)
-  if [ -z "$src" ] || [ ! -f "$src/cJSON.c" ]; then
-    echo "setup: could not obtain cJSON's source package" >&2
+  if [ -z "$src" ] || [ ! -f "$src/cJSON.c" ] || [ ! -f "$src/cJSON.h" ]; then
+    cat "$tmp/fetch.log" >&2
+    echo "setup: cJSON's source package holds no cJSON.c and cJSON.h" >&2
     exit 1
   fi
   # Laid out as <cjson/cJSON.h>, the include path of Debian's native package.
-  mkdir -p "$deps/cjson/cjson"
-  cp "$src/cJSON.c" "$src/cJSON.h" "$deps/cjson/cjson/"
-  basename "$src" >"$deps/cjson/VERSION"
+  mkdir -p "$partial/cjson"
+  cp "$src/cJSON.c" "$src/cJSON.h" "$partial/cjson/"
+  basename "$src" >"$partial/VERSION"
+  cjson_complete "$partial" || {
+    echo "setup: copying cJSON's source into $partial failed" >&2
+    exit 1
+  }
+  chmod 755 "$partial"  # mktemp made it for its owner only
+  mv -T "$partial" "$deps/cjson"
   rm -rf "$tmp"
+  trap - EXIT
   echo "setup: cJSON source $(cat "$deps/cjson/VERSION")"
 fi

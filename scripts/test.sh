@@ -33,11 +33,13 @@ done
   printf ')\n'
 } >build/CTestTestfile.cmake
 
-# The Windows tests start their two Wine benches on first use; stop them
-# whatever happens, so that no wineserver or Xvfb outlives the run.
+# The Windows tests start their two Wine benches on first use, and the
+# installer's round trip and the bench script's test one each of their own;
+# stop them whatever happens (a test killed at its timeout cannot), so that no
+# wineserver or Xvfb outlives the run.
 stop_benches() {
   local state
-  for state in "$root/build/windows/wine" "$root/build/windows/wine-2"; do
+  for state in "$root"/build/windows/{wine,wine-2,wine-packaging,wine-bench-test}; do
     "$root/scripts/wine-bench.sh" stop "$state" >/dev/null 2>&1 || true
   done
 }
