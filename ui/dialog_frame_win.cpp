@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <cwctype>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -277,6 +278,10 @@ void DialogControls::Create(HWND dialog, HINSTANCE instance) {
       continue;
     }
     SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), TRUE);
+    if (control.kind == ControlKind::NumberEdit) {
+      // ES_NUMBER keeps letters out of typing only, not of a paste.
+      SendMessageW(window, EM_SETLIMITTEXT, kPortEditMaxDigits, 0);
+    }
     for (const std::u16string& entry : control.entries) {
       SendMessageW(window, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(entry)));
     }
@@ -335,6 +340,74 @@ DialogBox DialogControls::BoxOf(int id) const {
   return {};
 }
 
+namespace {
+
+// The letter after the single "&" of a label's text, or 0.
+wchar_t AccessKeyOf(HWND label) {
+  wchar_t text[128] = {};
+  const int length = GetWindowTextW(label, text, static_cast<int>(std::size(text)));
+  for (int i = 0; i + 1 < length; ++i) {
+    if (text[i] == L'&') {
+      if (text[i + 1] != L'&') {
+        return text[i + 1];
+      }
+      ++i;  // "&&" shows one "&"
+    }
+  }
+  return 0;
+}
+
+// A label's access key moves the focus to its field, the first tab stop
+// after it, as in any Windows dialog. IsDialogMessageW only finds the label
+// and asks the dialog to move on with WM_NEXTDLGCTL, which only the dialog
+// manager's own window procedure carries out, so a plain window does it here.
+// Without Alt the letter counts only where the focused control takes no
+// characters. Buttons and check boxes are left to IsDialogMessageW, which
+// clicks them.
+bool MoveFocusByAccessKey(HWND dialog, const MSG& message) {
+  if (message.message != WM_SYSCHAR && message.message != WM_CHAR) {
+    return false;
+  }
+  if (message.hwnd != dialog && !IsChild(dialog, message.hwnd)) {
+    return false;
+  }
+  if (message.message == WM_CHAR) {
+    const LRESULT code =
+        SendMessageW(message.hwnd, WM_GETDLGCODE, message.wParam, reinterpret_cast<LPARAM>(&message));
+    if ((code & (DLGC_WANTCHARS | DLGC_WANTMESSAGE)) != 0) {
+      return false;
+    }
+  }
+  const auto key = static_cast<wint_t>(std::towupper(static_cast<wint_t>(message.wParam)));
+  for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    const LONG_PTR style = GetWindowLongPtrW(child, GWL_STYLE);
+    wchar_t name[16] = {};
+    GetClassNameW(child, name, static_cast<int>(std::size(name)));
+    if (_wcsicmp(name, L"Static") != 0 || (style & WS_VISIBLE) == 0 || (style & SS_NOPREFIX) != 0) {
+      continue;
+    }
+    const wchar_t access = AccessKeyOf(child);
+    if (access == 0 || static_cast<wint_t>(std::towupper(static_cast<wint_t>(access))) != key) {
+      continue;
+    }
+    for (HWND field = GetWindow(child, GW_HWNDNEXT); field != nullptr;
+         field = GetWindow(field, GW_HWNDNEXT)) {
+      const LONG_PTR field_style = GetWindowLongPtrW(field, GWL_STYLE);
+      if ((field_style & (WS_TABSTOP | WS_VISIBLE | WS_DISABLED)) == (WS_TABSTOP | WS_VISIBLE)) {
+        SetFocus(field);
+        if ((SendMessageW(field, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) != 0) {
+          SendMessageW(field, EM_SETSEL, 0, -1);
+        }
+        return true;
+      }
+    }
+    return true;  // a label with nothing to go to: the key is still its
+  }
+  return false;
+}
+
+}  // namespace
+
 bool RunDialogFrame(const DialogFrame& frame, DialogControls& controls, HWND owner, HINSTANCE instance,
                     void* create_param) {
   const SIZE outer = controls.LayOut(DialogDpi(owner), frame.title, kDialogStyle, kDialogExStyle);
@@ -368,6 +441,9 @@ bool RunDialogFrame(const DialogFrame& frame, DialogControls& controls, HWND own
     }
     if (got == -1) {
       break;
+    }
+    if (MoveFocusByAccessKey(dialog, message)) {
+      continue;
     }
     if (!IsDialogMessageW(dialog, &message)) {
       TranslateMessage(&message);
@@ -426,7 +502,21 @@ bool ReadListenPortOrWarn(HWND dialog, HWND edit, std::int32_t& port) {
     return true;
   }
   MessageBoxW(dialog, kPortWarningText, kProductName, MB_OK | MB_ICONWARNING);
+  SelectEditText(edit);
   return false;
+}
+
+std::wstring PortTakenText(std::int32_t port) {
+  return L"无法绑定 TCP 端口 " + std::to_wstring(port) + L"。\n\n可能已有其他程序占用该端口。请换一个端口。";
+}
+
+void SelectEditText(HWND edit) {
+  // Gone with its dialog while the box was open (the program was closed).
+  if (edit == nullptr || !IsWindow(edit)) {
+    return;
+  }
+  SetFocus(edit);
+  SendMessageW(edit, EM_SETSEL, 0, -1);
 }
 
 bool IsChecked(HWND check_box) { return SendMessageW(check_box, BM_GETCHECK, 0, 0) == BST_CHECKED; }
@@ -438,8 +528,13 @@ void ReleaseOwner(HWND owner) {
 }
 
 ConfigDialog::ConfigDialog(HINSTANCE instance, HWND owner, const AppConfig& current, ControlIds ids,
-                           Form form)
-    : instance_(instance), owner_(owner), ids_(ids), working_(current), controls_(std::move(form)) {}
+                           Form form, PortTrial try_port)
+    : instance_(instance),
+      owner_(owner),
+      ids_(ids),
+      try_port_(std::move(try_port)),
+      working_(current),
+      controls_(std::move(form)) {}
 
 bool ConfigDialog::RunModal(const DialogFrame& frame, std::atomic<bool>& registered, AppConfig* result) {
   RegisterDialogClass(registered, instance_, frame.class_name, &ConfigDialog::WindowProc);
@@ -455,8 +550,21 @@ bool ConfigDialog::RunModal(const DialogFrame& frame, std::atomic<bool>& registe
 
 void ConfigDialog::Confirm() {
   std::int32_t port = 0;
-  if (!ReadListenPortOrWarn(window(), GetDlgItem(window(), ids_.port_edit), port)) {
+  const HWND edit = GetDlgItem(window(), ids_.port_edit);
+  if (!ReadListenPortOrWarn(window(), edit, port)) {
     return;  // the dialog stays as the user left it
+  }
+  // Told here, while the user can still pick another, not after the dialog
+  // closed on a port nothing listens on.
+  if (try_port_ && !try_port_(port)) {
+    if (IsWindow(edit)) {
+      MessageBoxW(window(), PortTakenText(port).c_str(), kProductName, MB_OK | MB_ICONWARNING);
+    }
+    SelectEditText(edit);
+    return;
+  }
+  if (window() == nullptr) {
+    return;  // destroyed meanwhile: the program is closing
   }
   TakeControls(port, working_);
   accepted_ = true;

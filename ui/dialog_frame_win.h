@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -22,6 +24,12 @@ namespace lumora {
 
 // The product name, the caption of the dialogs' message box.
 inline constexpr wchar_t kPortWarningText[] = L"请输入 1024 到 65535 之间的 TCP 端口。";
+
+// The most a port edit takes: 65535 has five digits.
+inline constexpr int kPortEditMaxDigits = 5;
+
+// The message for a port the program could not listen on.
+std::wstring PortTakenText(std::int32_t port);
 
 inline constexpr DWORD kDialogExStyle = WS_EX_DLGMODALFRAME | WS_EX_APPWINDOW;  // 0x00040001
 inline constexpr DWORD kDialogStyle = WS_CAPTION | WS_SYSMENU;                  // 0x00C80000
@@ -126,10 +134,19 @@ bool KeepFocusAcrossActivation(HWND dialog, WPARAM wparam, HWND& saved);
 bool ParsePortText(HWND edit, std::int32_t& out);
 
 // The port edit's number when it is a port the dialogs accept; otherwise the
-// warning box, owned by the dialog, and nothing.
+// warning box, owned by the dialog, and then the edit's text selected again.
 bool ReadListenPortOrWarn(HWND dialog, HWND edit, std::int32_t& port);
 
 bool IsChecked(HWND check_box);
+
+// The focus in the edit with its whole text selected, so that what the user
+// types next replaces it: after a warning about it, say.
+void SelectEditText(HWND edit);
+
+// Tries the port a dialog is about to confirm, before the dialog closes: true
+// when the program serves it now (or did already), false when it could not
+// be bound, and the dialog then stays open for another.
+using PortTrial = std::function<bool(std::int32_t port)>;
 
 // At WM_DESTROY: the owner is enabled again (also when it was never disabled).
 void ReleaseOwner(HWND owner);
@@ -146,7 +163,10 @@ class ConfigDialog : public WindowOwner<ConfigDialog> {
     int cancel;
   };
 
-  ConfigDialog(HINSTANCE instance, HWND owner, const AppConfig& current, ControlIds ids, Form form);
+  // `try_port` (may be empty) is asked at every confirmation with a valid
+  // port.
+  ConfigDialog(HINSTANCE instance, HWND owner, const AppConfig& current, ControlIds ids, Form form,
+               PortTrial try_port);
   virtual ~ConfigDialog() = default;
 
   // Registers the dialog's class on the first call for `registered`, shows
@@ -177,6 +197,7 @@ class ConfigDialog : public WindowOwner<ConfigDialog> {
   HINSTANCE instance_;
   HWND owner_;
   ControlIds ids_;
+  PortTrial try_port_;
   AppConfig working_;
   bool accepted_ = false;
   DialogControls controls_;

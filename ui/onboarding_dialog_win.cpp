@@ -1,6 +1,7 @@
 #include "ui/onboarding_dialog_win.h"
 
 #include <atomic>
+#include <utility>
 
 #include "base/win32_util_win.h"
 #include "net/addresses.h"
@@ -22,13 +23,15 @@ std::vector<std::string> Addresses() {
 
 }  // namespace
 
-OnboardingDialog::OnboardingDialog(HINSTANCE instance, HWND owner, const AppConfig& current)
+OnboardingDialog::OnboardingDialog(HINSTANCE instance, HWND owner, const AppConfig& current,
+                                   PortTrial try_port)
     : ConfigDialog(instance, owner, current, {kOnboardingPortEditId, kOnboardingStartId, kOnboardingSkipId},
-                   WelcomeForm()) {}
+                   WelcomeForm(), std::move(try_port)) {}
 
-bool OnboardingDialog::Run(HWND owner, HINSTANCE instance, const AppConfig& current, AppConfig* result) {
+bool OnboardingDialog::Run(HWND owner, HINSTANCE instance, const AppConfig& current, AppConfig* result,
+                           PortTrial try_port) {
   static std::atomic<bool> registered{false};
-  OnboardingDialog dialog(instance, owner, current);
+  OnboardingDialog dialog(instance, owner, current, std::move(try_port));
   return dialog.RunModal(kFrame, registered, result);
 }
 

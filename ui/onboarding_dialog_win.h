@@ -22,10 +22,11 @@ class OnboardingDialog final : public ConfigDialog {
   // and `result` is not null; false for skip, Esc, the close box or a window
   // that could not be created, with `result` untouched. The caller saves the
   // settings and starts the server either way.
-  static bool Run(HWND owner, HINSTANCE instance, const AppConfig& current, AppConfig* result);
+  static bool Run(HWND owner, HINSTANCE instance, const AppConfig& current, AppConfig* result,
+                  PortTrial try_port = {});
 
  private:
-  OnboardingDialog(HINSTANCE instance, HWND owner, const AppConfig& current);
+  OnboardingDialog(HINSTANCE instance, HWND owner, const AppConfig& current, PortTrial try_port);
   void FillControls() override;
   void TakeControls(std::int32_t port, AppConfig& working) override;
 };

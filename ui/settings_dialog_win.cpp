@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <string>
+#include <utility>
 
 #include "base/win32_util_win.h"
 #include "ui/phone_text_win.h"
@@ -21,14 +22,15 @@ Enum SelectedValue(HWND list, std::int32_t count, Enum fallback) {
 
 }  // namespace
 
-SettingsDialog::SettingsDialog(HINSTANCE instance, HWND owner, const AppConfig& current)
+SettingsDialog::SettingsDialog(HINSTANCE instance, HWND owner, const AppConfig& current, PortTrial try_port)
     : ConfigDialog(instance, owner, current, {kSettingsPortEditId, kSettingsOkId, kSettingsCancelId},
-                   SettingsForm()),
+                   SettingsForm(), std::move(try_port)),
       phones_(current.known_phones) {}
 
-bool SettingsDialog::Run(HWND owner, HINSTANCE instance, const AppConfig& current, AppConfig* result) {
+bool SettingsDialog::Run(HWND owner, HINSTANCE instance, const AppConfig& current, AppConfig* result,
+                         PortTrial try_port) {
   static std::atomic<bool> registered{false};
-  SettingsDialog dialog(instance, owner, current);
+  SettingsDialog dialog(instance, owner, current, std::move(try_port));
   return dialog.RunModal(kFrame, registered, result);
 }
 

@@ -23,10 +23,11 @@ class SettingsDialog final : public ConfigDialog {
   // could not be created, with `result` untouched. Applying and saving the
   // record is the caller's job. Phones forgotten in the dialog are missing
   // from `result`; a cancelled dialog forgets none.
-  static bool Run(HWND owner, HINSTANCE instance, const AppConfig& current, AppConfig* result);
+  static bool Run(HWND owner, HINSTANCE instance, const AppConfig& current, AppConfig* result,
+                  PortTrial try_port = {});
 
  private:
-  SettingsDialog(HINSTANCE instance, HWND owner, const AppConfig& current);
+  SettingsDialog(HINSTANCE instance, HWND owner, const AppConfig& current, PortTrial try_port);
   void FillControls() override;
   void TakeControls(std::int32_t port, AppConfig& working) override;
 

@@ -220,6 +220,58 @@ TEST_F(DialogFrameTest, KeyboardAloneReachesEveryControlInReadingOrderAndEnterAc
   }
 }
 
+TEST_F(DialogFrameTest, ALabelsAccessKeyMovesTheFocusToItsField) {
+  // From the confirm button, with Alt as the user presses it, and without
+  // Alt where the focused control takes no letters; a port typed after
+  // Alt+P replaces the old one, five digits at most.
+  const struct {
+    const DialogKind& kind;
+    int start_id;
+    wchar_t key;
+    bool alt;
+    int field_id;
+  } cases[] = {
+      {kDialogs[0], kSettingsOkId, L'p', true, kSettingsPortEditId},
+      {kDialogs[0], kSettingsOkId, L'T', true, kSettingsThemeListId},
+      {kDialogs[0], kSettingsOkId, L'w', true, kSettingsPositionListId},
+      {kDialogs[0], kSettingsPressEnterId, L'l', false, kSettingsPhoneListId},
+      {kDialogs[1], kOnboardingStartId, L'p', true, kOnboardingPortEditId},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.kind.name) + " " + static_cast<char>(c.key));
+    DialogScript script;
+    script.WaitForDialog(c.kind.window_class)
+        .Then("focus away",
+              [&] {
+                SetFocus(script.Control(c.start_id));
+                return GetFocus() == script.Control(c.start_id);
+              })
+        .Then("access key",
+              [&] {
+                // Bit 29: Alt is down, as for a WM_SYSCHAR from the keyboard.
+                return PostMessageW(GetFocus(), c.alt ? WM_SYSCHAR : WM_CHAR, c.key,
+                                    c.alt ? (1 << 29) | 1 : 1) != FALSE;
+              })
+        .Then("on its field", [&] { return GetFocus() == script.Control(c.field_id); });
+    if (c.field_id == c.kind.port_edit_id) {
+      script
+          .Then("type a long port",
+                [&] {
+                  for (int i = 0; i < 7; ++i) {
+                    PostMessageW(GetFocus(), WM_CHAR, L'1', 1);
+                  }
+                  return true;
+                })
+          .Check([&] { EXPECT_EQ(WindowText(script.Control(c.field_id)), L"11111"); });
+    }
+    script.Click(c.kind.dismiss_id);
+    script.Start();
+    AppConfig result = Sentinel();
+    EXPECT_FALSE(c.kind.run(nullptr, &result));
+    EXPECT_EQ(script.failure(), "");
+  }
+}
+
 TEST_F(DialogFrameTest, ADpiChangeLaysTheDialogOutAgainWithANewFont) {
   // Opened at 96 DPI, then told of 144 as Windows tells a dialog moved to
   // another monitor: the controls and the size of a dialog opened at 144, in
@@ -561,6 +613,13 @@ TEST_F(SettingsDialogTest, OkTakesAPortFrom1024To65535) {
             EXPECT_TRUE(IsWindow(script.dialog())) << "the dialog closed on a bad port";
             EXPECT_TRUE(IsWindowEnabled(script.dialog()));
             EXPECT_EQ(WindowText(script.Control(kSettingsPortEditId)), c.text);
+            // Selected again, so that the next port typed replaces it.
+            EXPECT_EQ(GetFocus(), script.Control(kSettingsPortEditId));
+            DWORD from = 1, to = 0;
+            SendMessageW(script.Control(kSettingsPortEditId), EM_GETSEL, reinterpret_cast<WPARAM>(&from),
+                         reinterpret_cast<LPARAM>(&to));
+            EXPECT_EQ(from, 0u);
+            EXPECT_EQ(to, c.text.size());
           })
           .Click(kSettingsCancelId);
     }
