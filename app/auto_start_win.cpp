@@ -1,12 +1,16 @@
 #include "app/auto_start_win.h"
 
+#include <atomic>
 #include <string>
 
-#include "log/log.h"
 #include "base/scoped_win.h"
+#include "log/log.h"
 
 namespace lumora {
 namespace {
+
+std::atomic<HKEY> g_test_root{nullptr};
+std::atomic<const wchar_t*> g_test_subkey{nullptr};
 
 void LogStatus(const char* what, LONG status) {
   Log(LogLevel::Warn, "APP", std::string("auto_start: ") + what + " failed hr=" + std::to_string(status));
@@ -25,6 +29,9 @@ std::wstring QuotedModulePath() {
 }
 
 bool ApplyAutoStart(bool enable) {
+  if (const HKEY root = g_test_root.load(); root != nullptr) {
+    return detail::ApplyAutoStartAt(root, g_test_subkey.load(), kRunValueName, enable);
+  }
   return detail::ApplyAutoStartAt(HKEY_CURRENT_USER, kRunKeyPath, kRunValueName, enable);
 }
 
@@ -32,9 +39,12 @@ namespace detail {
 
 bool ApplyAutoStartAt(HKEY root, const wchar_t* subkey, const wchar_t* value_name, bool enable) {
   ScopedRegKey key;
-  const LONG opened = RegOpenKeyExW(root, subkey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.Receive());
+  // Created when missing: a fresh or cleaned profile may have no Run key,
+  // and Windows reads it all the same once it exists.
+  const LONG opened = RegCreateKeyExW(root, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                      KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, key.Receive(), nullptr);
   if (opened != ERROR_SUCCESS) {
-    LogStatus("RegOpenKeyEx", opened);
+    LogStatus("RegCreateKeyEx", opened);
     return false;
   }
   if (enable) {
@@ -59,6 +69,11 @@ bool ApplyAutoStartAt(HKEY root, const wchar_t* subkey, const wchar_t* value_nam
     return false;
   }
   return true;
+}
+
+void SetRunKeyForTest(HKEY root, const wchar_t* subkey) {
+  g_test_subkey = subkey;
+  g_test_root = root;
 }
 
 }  // namespace detail

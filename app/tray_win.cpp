@@ -10,12 +10,14 @@
 #include <utility>
 
 #include "app/auto_start_win.h"
-#include "log/log.h"
 #include "app/tray_menu_win.h"
 #include "app/win32_app_win.h"
 #include "base/resource.h"
+#include "core/listen_port.h"
+#include "log/log.h"
 #include "net/addresses.h"
 #include "ui/contact_feedback_dialog_win.h"
+#include "ui/onboarding_dialog_win.h"
 #include "ui/phone_text_win.h"
 #include "ui/settings_dialog_win.h"
 
@@ -167,11 +169,8 @@ void Win32App::OnOutputReport(OutputReport report) {
   }
 }
 
-void Win32App::CopyRecentText(std::size_t index) {
-  if (index >= recent_texts_.size()) {
-    return;
-  }
-  if (MakePlatformDesktop()->SetClipboardText(ToUtf16(recent_texts_[index].text))) {
+void Win32App::CopyRecentText(const OutputReport& report) {
+  if (MakePlatformDesktop()->SetClipboardText(ToUtf16(report.text))) {
     ShowTrayNotice(L"文字已复制", L"按 Ctrl+V 把它粘贴到需要的地方。");
   } else {
     ShowTrayNotice(L"文字没有复制", L"剪贴板正被其他程序占用，请稍后再试。");
@@ -179,10 +178,11 @@ void Win32App::CopyRecentText(std::size_t index) {
 }
 
 void Win32App::ShowConnectionInfo() {
-  const std::wstring caption = ConnectionInfoCaption();
-  if (BringOpenWindowToFront(L"#32770", caption.c_str())) {
+  // Also the box itself, asked for again.
+  if (BringOpenDialogToFront()) {
     return;
   }
+  const std::wstring caption = ConnectionInfoCaption();
   const std::wstring text = ConnectionInfoText(config_.listen_port, GetLocalIPv4Addresses());
   MessageBoxW(window(), text.c_str(), caption.c_str(), MB_OK | MB_ICONINFORMATION);
 }
@@ -217,29 +217,55 @@ bool Win32App::BringOpenWindowToFront(const wchar_t* class_name, const wchar_t* 
   if (search.found == nullptr) {
     return false;
   }
-  SetForegroundWindow(search.found);
+  // A dialog's own message box, when it has one open, is where the user
+  // must go on.
+  SetForegroundWindow(GetLastActivePopup(search.found));
   return true;
+}
+
+bool Win32App::BringOpenDialogToFront() {
+  // "#32770": the message boxes, the connection box and the warnings alike.
+  for (const wchar_t* name : {kSettingsDialogClass, kOnboardingDialogClass, kContactDialogClass, L"#32770"}) {
+    if (BringOpenWindowToFront(name)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 void Win32App::ShowTrayMenu(int x, int y) {
   UINT command = 0;
+  // What the menu shows: commits that arrive while it is open (held, since
+  // the menu is in front) move the live list, and an item must still copy
+  // the text it showed, not whichever took its place.
+  const std::vector<OutputReport> shown = recent_texts_;
   {
     // Gone before the command runs: a command may open a dialog.
-    const ScopedMenu menu = BuildTrayMenu(config_, recent_texts_);
+    const ScopedMenu menu = BuildTrayMenu(config_, shown);
     // Without this the menu would not close when the user clicks elsewhere.
     SetForegroundWindow(window());
-    command = static_cast<UINT>(TrackPopupMenu(menu.get(), TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, x,
-                                               y, 0, window(), nullptr));
+    if (track_menu_) {
+      command = track_menu_(menu.get());
+    } else {
+      command = static_cast<UINT>(TrackPopupMenu(menu.get(), TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON,
+                                                 x, y, 0, window(), nullptr));
+    }
     // Without it the menu may not open again at the next click: the
     // foreground window must see a message after a notification-area menu.
     PostMessageW(window(), WM_NULL, 0, 0);
+  }
+  if (command >= IDM_RECENT_BASE && command < IDM_RECENT_BASE + shown.size()) {
+    CopyRecentText(shown[command - IDM_RECENT_BASE]);
+    return;
   }
   ExecuteTrayCommand(command);
 }
 
 void Win32App::ExecuteTrayCommand(UINT command) {
   if (command >= IDM_RECENT_BASE && command < IDM_RECENT_BASE + kRecentTextCount) {
-    CopyRecentText(command - IDM_RECENT_BASE);
+    if (command - IDM_RECENT_BASE < recent_texts_.size()) {
+      CopyRecentText(recent_texts_[command - IDM_RECENT_BASE]);
+    }
     return;
   }
   if (command >= IDM_THEME_BASE && command < IDM_THEME_BASE + 100) {
@@ -260,7 +286,7 @@ void Win32App::ExecuteTrayCommand(UINT command) {
   }
   switch (command) {
     case IDM_SETTINGS:
-      if (!BringOpenWindowToFront(kSettingsDialogClass)) {
+      if (!BringOpenDialogToFront()) {
         RunSettingsFlow();
       }
       break;
@@ -268,9 +294,12 @@ void Win32App::ExecuteTrayCommand(UINT command) {
       ShowConnectionInfo();
       break;
     case IDM_AUTO_START:
-      config_.auto_start = !config_.auto_start;
-      SaveAppConfig(config_);
-      ApplyAutoStart(config_.auto_start);
+      // The check mark shows what Windows will do: the setting changes only
+      // when the Run value did.
+      if (ChangeAutoStart(!config_.auto_start)) {
+        config_.auto_start = !config_.auto_start;
+        SaveAppConfig(config_);
+      }
       break;
     case IDM_PRESS_ENTER:
       config_.press_enter_on_commit = !config_.press_enter_on_commit;
@@ -281,7 +310,7 @@ void Win32App::ExecuteTrayCommand(UINT command) {
       SaveAppConfig(config_);
       break;
     case IDM_CONTACT:
-      if (!BringOpenWindowToFront(kContactDialogClass)) {
+      if (!BringOpenDialogToFront()) {
         ContactFeedbackDialog::Run(window(), instance_);
       }
       break;
@@ -296,16 +325,23 @@ void Win32App::ExecuteTrayCommand(UINT command) {
 void Win32App::RunSettingsFlow() {
   const AppConfig opened = config_;
   AppConfig chosen;
-  if (!SettingsDialog::Run(window(), instance_, opened, &chosen)) {
+  // A new port is bound before the dialog closes: a taken one is told there,
+  // with the old server still serving and the file keeping the old port.
+  const PortTrial try_port = [this](std::int32_t port) {
+    return port == config_.listen_port || TryListenPort(port);
+  };
+  if (!SettingsDialog::Run(window(), instance_, opened, &chosen, try_port)) {
     return;
   }
   // The tray's toggles and the phone prompt work while the dialog is open:
   // what they changed meanwhile stays unless the user changed it here too.
   chosen = MergeDialogChoices(opened, chosen, config_);
+  if (!ChangeAutoStart(chosen.auto_start)) {
+    chosen.auto_start = config_.auto_start;
+  }
   const bool port_changed = chosen.listen_port != config_.listen_port;
   config_ = chosen;
   SaveAppConfig(config_);
-  ApplyAutoStart(config_.auto_start);
   if (overlay_) {
     overlay_->SetThemeColor(config_.overlay_theme_color);
     overlay_->SetPosition(config_.overlay_position);
@@ -317,16 +353,23 @@ void Win32App::RunSettingsFlow() {
   UpdateTrayTip();
 }
 
+bool Win32App::TryListenPort(std::int32_t port) {
+  return MoveServerToPort(server_, static_cast<unsigned>(port), [this] { return MakeServerCallbacks(); }) !=
+         PortMove::Taken;
+}
+
 void Win32App::ApplyListenPort() {
-  const unsigned port = static_cast<unsigned>(config_.listen_port);
-  if (server_ && server_->IsRunning() && server_->Port() == port) {
-    return;
-  }
-  if (server_) {
-    server_->Stop();
-    server_.reset();
-  }
+  // Normally the dialog moved the server already, and this finds it there.
   StartServer();
+}
+
+bool Win32App::ChangeAutoStart(bool enable) {
+  if (ApplyAutoStart(enable)) {
+    return true;
+  }
+  ShowTrayNotice(L"开机自启动没有更改", enable ? L"Windows 没有允许写入启动项：登录时本程序不会自动启动。"
+                                               : L"Windows 没有允许删除启动项：登录时本程序仍会自动启动。");
+  return false;
 }
 
 }  // namespace lumora

@@ -8,9 +8,10 @@
 #include <utility>
 
 #include "app/auto_start_win.h"
-#include "log/log.h"
 #include "base/resource.h"
+#include "core/listen_port.h"
 #include "core/server_wiring.h"
+#include "log/log.h"
 #include "overlay/dpi_win.h"
 #include "ui/onboarding_dialog_win.h"
 
@@ -87,11 +88,25 @@ void Win32App::StartComponents() {
   std::error_code ec;
   const bool first_run = !std::filesystem::exists(ConfigFilePath(), ec) || ec;
   if (first_run) {
-    // Before the overlay, the tray icon and the server exist: the user picks
-    // the port the server then starts on. Whatever the dialog returns, the
-    // file is written so that it shows only once.
+    // Before the overlay and the tray icon exist: the user picks the port.
+    // The start button binds it before the dialog closes, so that a taken
+    // one is told while the user can still pick another. Whatever the
+    // dialog returns, the file is written so that it shows only once.
     AppConfig chosen;
-    if (OnboardingDialog::Run(window(), instance_, config_, &chosen)) {
+    welcome_open_ = true;
+    const bool started =
+        OnboardingDialog::Run(window(), instance_, config_, &chosen, [this](std::int32_t port) {
+          return MoveServerToPort(server_, static_cast<unsigned>(port),
+                                  [this] { return MakeServerCallbacks(); }) != PortMove::Taken;
+        });
+    welcome_open_ = false;
+    if (closing_) {
+      // Closed by the installer or the end of the session before the user
+      // chose: nothing is saved, registered or started, and the next start
+      // welcomes again.
+      return;
+    }
+    if (started) {
       config_ = chosen;
     }
     SaveAppConfig(config_);
@@ -148,11 +163,7 @@ void Win32App::DrainUiTasks() {
   }
 }
 
-void Win32App::StartServer() {
-  // The new server exists before the old one goes, and the old one goes
-  // (stopping if it runs) before the new one starts.
-  server_ = std::make_unique<ParlinoServer>();
-
+ServerCallbacks Win32App::MakeServerCallbacks() {
   ServerWiringHost wiring;
   wiring.post_ui_task = [this](std::function<void()> task) { PostUiTask(std::move(task)); };
   wiring.coordinator = [this] { return coordinator_.get(); };
@@ -161,9 +172,12 @@ void Win32App::StartServer() {
   wiring.phone_held = [this](const PhoneHello& hello) { OnPhoneHeld(hello); };
   wiring.held_phone_gone = [this](std::uint64_t id) { OnHeldPhoneGone(id); };
   wiring.phone_active = [this](const PhoneHello& hello, bool took_over) { OnPhoneActive(hello, took_over); };
+  return WireServerCallbacks(std::move(wiring));
+}
 
+void Win32App::StartServer() {
   const unsigned port = static_cast<unsigned>(config_.listen_port);
-  if (!server_->Start(port, WireServerCallbacks(std::move(wiring)))) {
+  if (MoveServerToPort(server_, port, [this] { return MakeServerCallbacks(); }) == PortMove::Taken) {
     const std::wstring text = L"无法绑定 TCP 端口 " + std::to_wstring(port) +
                               L"。\n\n可能已有其他程序占用该端口。请打开「设置」更换端口。";
     MessageBoxW(window(), text.c_str(), kProductName, MB_OK | MB_ICONWARNING);
@@ -184,8 +198,17 @@ LRESULT Win32App::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       task_window_ = nullptr;
       return DefaultHandling(message, wparam, lparam);
     case WM_CLOSE:
+      closing_ = true;
       DestroyWindow(window());
       return 0;
+    case WM_QUERYENDSESSION:
+      if (welcome_open_) {
+        // Logging off during the first run: closed as the installer closes
+        // it, with nothing saved.
+        closing_ = true;
+        PostMessageW(window(), WM_CLOSE, 0, 0);
+      }
+      return TRUE;
     case kTrayCallbackMessage:
       switch (LOWORD(lparam)) {
         case WM_CONTEXTMENU:

@@ -59,8 +59,12 @@ class Win32App : public WindowOwner<Win32App> {
   int MessageLoop();
 
   // What a tray menu command does. Public so that tests can run commands
-  // without a mouse.
+  // without a mouse. A recent text's command copies from the list as it is
+  // now; the menu itself copies what its item showed.
   void ExecuteTrayCommand(UINT command);
+  // Replaces TrackPopupMenu for the tray menu (empty puts it back): returns
+  // the command chosen in `menu`, 0 for none.
+  void SetMenuTrackerForTest(std::function<UINT(HMENU menu)> track) { track_menu_ = std::move(track); }
 
   // What became of a committed text: a held one is announced and both kinds
   // are kept for the tray's recent texts. UI thread.
@@ -82,7 +86,14 @@ class Win32App : public WindowOwner<Win32App> {
   friend class WindowOwner<Win32App>;
   LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
   void DrainUiTasks();
+  // Serves the configured port unless a running server is there already; a
+  // port that cannot be bound is reported in a message box.
   void StartServer();
+  // The server's events into this host, for each server it makes.
+  ServerCallbacks MakeServerCallbacks();
+  // Whether the phone link listens on `port` now, moved there if need be:
+  // what a dialog asks before it closes on a new port.
+  bool TryListenPort(std::int32_t port);
 
   // The tray icon, its tooltip and menu.
   void AddTrayIcon();
@@ -96,13 +107,20 @@ class Win32App : public WindowOwner<Win32App> {
   // given) to the front; false when there is none. A second request for a
   // dialog or box shows the one already open instead of another.
   bool BringOpenWindowToFront(const wchar_t* class_name, const wchar_t* title = nullptr);
-  // Puts recent text `index` on the clipboard, kept out of its history like
-  // pasted text.
-  void CopyRecentText(std::size_t index);
+  // One modal window at a time: each runs a loop of its own, and one opened
+  // from the tray inside another's loop would take over that loop's keys.
+  // The open dialog or message box comes to the front instead; false when
+  // none is open.
+  bool BringOpenDialogToFront();
+  // Puts the text on the clipboard, kept out of its history like pasted text.
+  void CopyRecentText(const OutputReport& report);
   void RunSettingsFlow();
   // Serves the configured port, replacing the server unless it already runs
-  // there.
+  // there; the old one stays when the port cannot be bound.
   void ApplyListenPort();
+  // Start with Windows set to `enable`; when the registry refuses, the user
+  // is told and false returned, and the setting must stay as it was.
+  bool ChangeAutoStart(bool enable);
 
   // Phones that ask to type (phone_consent_win.cpp). On the UI thread, from
   // the server's events.
@@ -154,6 +172,11 @@ class Win32App : public WindowOwner<Win32App> {
   std::unique_ptr<Coordinator> coordinator_;
   // Memory only, never written anywhere: dictated text may be private.
   std::vector<OutputReport> recent_texts_;
+  std::function<UINT(HMENU)> track_menu_;  // empty: TrackPopupMenu
+  // The first-run welcome is open; a close request then ends the program
+  // before anything of it is saved or started.
+  bool welcome_open_ = false;
+  bool closing_ = false;
 };
 
 }  // namespace lumora

@@ -18,10 +18,10 @@
 #include <vector>
 
 #include "app/auto_start_win.h"
-#include "log/log.h"
 #include "app/tray_menu_win.h"
 #include "app/win32_app_win.h"
 #include "base/scoped_win.h"
+#include "log/log.h"
 #include "net/socket_platform.h"
 #include "tests/support/clipboard_win.h"
 #include "tests/support/free_port.h"
@@ -472,6 +472,36 @@ TEST_F(TrayHostTest, AutoStartToggleWritesAndDeletesTheRunValue) {
   app_->ExecuteTrayCommand(IDM_AUTO_START);
   EXPECT_FALSE(app_->config().auto_start);
   EXPECT_FALSE(RunValueExists());
+}
+
+TEST_F(TrayHostTest, AutoStartThatTheRegistryRefusesStaysOffInTheMenuAndTheFile) {
+  const std::string before = FileText();
+  // Not a key at all: every registry call on it fails.
+  detail::SetRunKeyForTest(reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x7777)), L"Run");
+  app_->ExecuteTrayCommand(IDM_AUTO_START);
+  detail::SetRunKeyForTest(nullptr, nullptr);
+  EXPECT_FALSE(app_->config().auto_start);
+  EXPECT_EQ(FileText(), before);
+  EXPECT_FALSE(RunValueExists());
+}
+
+TEST_F(TrayHostTest, ARecentTextItemCopiesTheTextItShowedThoughACommitCameMeanwhile) {
+  app_->OnOutputReport(Report("first"));
+  app_->OnOutputReport(Report("second"));
+  std::wstring shown;
+  app_->SetMenuTrackerForTest([&](HMENU menu) -> UINT {
+    const HMENU texts = GetSubMenu(menu, 0);
+    wchar_t label[64] = {};
+    GetMenuStringW(texts, 1, label, 64, MF_BYPOSITION);
+    shown = label;
+    // Held while the menu is in front, and reported to the list meanwhile.
+    app_->OnOutputReport(Report("口令 1234", true));
+    return GetMenuItemID(texts, 1);
+  });
+  SendMessageW(app_->window(), kTrayCallbackMessage, MAKEWPARAM(10, 10), WM_CONTEXTMENU);
+  app_->SetMenuTrackerForTest(nullptr);
+  EXPECT_EQ(shown, L"first");
+  EXPECT_EQ(testing::ClipboardText(), L"first");
 }
 
 TEST_F(TrayHostTest, HeldTextIsAnnouncedKeptInMemoryAndCopiedWhenChosen) {

@@ -149,15 +149,23 @@ TEST(AutoStartTest, RunValueFollowsTheSetting) {
   EXPECT_EQ(RunValue(), L"<none>");
 }
 
-TEST(AutoStartTest, FailuresAreLoggedAtWarnWithTheStatus) {
+TEST(AutoStartTest, AMissingKeyIsMadeAndAFailureIsLoggedAtWarnWithTheStatus) {
+  constexpr wchar_t kMissing[] = L"Software\\ParlinoTest\\NoRunKeyYet";
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\ParlinoTest");
+  EXPECT_TRUE(detail::ApplyAutoStartAt(HKEY_CURRENT_USER, kMissing, kRunValueName, true));
+  EXPECT_EQ(
+      RegGetValueW(HKEY_CURRENT_USER, kMissing, kRunValueName, RRF_RT_REG_SZ, nullptr, nullptr, nullptr),
+      ERROR_SUCCESS);
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\ParlinoTest");
+
   std::error_code ec;
   std::filesystem::remove(LogDirectory() / kLogFileName, ec);
-  EXPECT_FALSE(
-      detail::ApplyAutoStartAt(HKEY_CURRENT_USER, L"Software\\Parlino\\NoSuchKey", kRunValueName, true));
+  const HKEY not_a_key = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x7777));
+  EXPECT_FALSE(detail::ApplyAutoStartAt(not_a_key, L"Run", kRunValueName, true));
   const auto lines = LogLines("auto_start: ");
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].rfind("[W APP ", 0), 0u);
-  EXPECT_NE(lines[0].find("] auto_start: RegOpenKeyEx failed hr=2"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[0].find("] auto_start: RegCreateKeyEx failed hr=6"), std::string::npos) << lines[0];
 }
 
 }  // namespace

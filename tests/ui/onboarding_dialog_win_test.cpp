@@ -4,11 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/auto_start_win.h"
+#include "app/win32_app_win.h"
 #include "base/win32_util_win.h"
+#include "log/log.h"
 #include "net/addresses.h"
 #include "overlay/dpi_win.h"
 #include "tests/support/free_port.h"
@@ -221,6 +228,52 @@ TEST_F(OnboardingDialogTest, StartTakesAPortFrom1024To65535AndTheEnterChoice) {
       EXPECT_EQ(outcome.result, Sentinel());
     }
   }
+}
+
+// The first start of a whole host: a close request while the welcome is
+// open (the installer's WM_CLOSE, the end of the session) ends it before
+// anything is saved, registered or started. One host per test program: its
+// window class is registered once.
+void ExpectFirstRunEndsAtOnce(const std::function<void(HWND host)>& request) {
+  std::error_code ec;
+  std::filesystem::remove(ConfigFilePath(), ec);
+  std::filesystem::remove(LogDirectory() / kLogFileName, ec);
+  // A value the program would replace (start with Windows is on by default).
+  constexpr wchar_t kMark[] = L"left alone";
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kRunKeyPath, kRunValueName, REG_SZ, kMark, sizeof kMark),
+            ERROR_SUCCESS);
+
+  Win32App app(kInstance);
+  ASSERT_TRUE(app.InitHostWindow());
+  DialogScript script;
+  script.WaitForDialog(kOnboardingDialogClass).Then("close request", [&] {
+    request(app.window());
+    return true;
+  });
+  script.Start();
+  app.StartComponents();
+  EXPECT_TRUE(script.finished()) << script.failure();
+  EXPECT_EQ(app.MessageLoop(), 0);
+
+  EXPECT_FALSE(std::filesystem::exists(ConfigFilePath(), ec)) << "the defaults were saved";
+  EXPECT_EQ(app.server(), nullptr);
+  wchar_t run[64] = {};
+  DWORD size = sizeof run;
+  RegGetValueW(HKEY_CURRENT_USER, kRunKeyPath, kRunValueName, RRF_RT_REG_SZ, nullptr, run, &size);
+  EXPECT_STREQ(run, kMark);
+  std::ifstream in(LogDirectory() / kLogFileName, std::ios::binary);
+  const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(log.find("tray icon installed"), std::string::npos) << log;
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKeyPath, kRunValueName);
+}
+
+TEST(FirstRunTest, WmCloseDuringTheWelcomeEndsTheProgramWithNothingLeftBehind) {
+  ExpectFirstRunEndsAtOnce([](HWND host) { PostMessageW(host, WM_CLOSE, 0, 0); });
+}
+
+TEST(FirstRunTest, TheEndOfTheSessionDuringTheWelcomeEndsTheProgramWithNothingLeftBehind) {
+  ExpectFirstRunEndsAtOnce(
+      [](HWND host) { EXPECT_EQ(SendMessageW(host, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE); });
 }
 
 }  // namespace

@@ -12,13 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "log/log.h"
 #include "app/tray_menu_win.h"
 #include "app/win32_app_win.h"
+#include "log/log.h"
 #include "tests/net/test_phone.h"
 #include "tests/support/free_port.h"
 #include "tests/support/shell_tray_win.h"
 #include "tests/ui/dialog_script_win.h"
+#include "ui/contact_feedback_dialog_win.h"
 #include "ui/settings_dialog_win.h"
 
 namespace lumora {
@@ -105,31 +106,98 @@ TEST_F(SettingsFlowTest, AForgottenPhoneIsGoneFromTheLiveSettingsAndTheFile) {
   EXPECT_EQ(FileText().find("aa:bb:cc:dd:ee:01"), std::string::npos);
 }
 
-TEST_F(SettingsFlowTest, TakenPortWarnsAndShowsTheStoppedStateButIsKept) {
+TEST_F(SettingsFlowTest, ATakenPortIsToldInTheDialogWhileTheOldServerServesOn) {
   // Another program holds the port the user picks.
   const testing::HeldPort holder;
   ASSERT_TRUE(holder.held());
   const unsigned taken = holder.port();
+  const std::string file_before = FileText();
 
   std::wstring warning;
-  ChangePortTo(taken, [&](DialogScript& script) {
-    script.Then("bind warning", [&] {
-      HWND box = testing::FindMessageBox();
-      if (box == nullptr) {
-        return false;
-      }
-      warning = testing::ChildTexts(box);
-      PostMessageW(box, WM_COMMAND, IDOK, 0);
-      return true;
-    });
-  });
-  EXPECT_NE(warning.find(L"无法绑定 TCP 端口 " + std::to_wstring(taken) + L"。"), std::wstring::npos);
-  EXPECT_EQ(app_.config().listen_port, static_cast<std::int32_t>(taken));
-  EXPECT_NE(FileText().find("listen_port = " + std::to_string(taken) + "\r\n"), std::string::npos);
+  DialogScript script;
+  script.WaitForDialog(kSettingsDialogClass)
+      .SetText(kSettingsPortEditId, std::to_wstring(taken))
+      .Click(kSettingsOkId)
+      .Then("bind warning",
+            [&] {
+              HWND box = testing::FindMessageBox();
+              if (box == nullptr) {
+                return false;
+              }
+              EXPECT_EQ(GetWindow(box, GW_OWNER), script.dialog()) << "told after the dialog closed";
+              warning = testing::ChildTexts(box);
+              PostMessageW(box, WM_COMMAND, IDOK, 0);
+              return true;
+            })
+      .Then("warning closes", [] { return testing::FindMessageBox() == nullptr; })
+      .Check([&] {
+        ASSERT_TRUE(IsWindow(script.dialog()));
+        const HWND edit = script.Control(kSettingsPortEditId);
+        EXPECT_EQ(GetFocus(), edit);
+        DWORD from = 1, to = 0;
+        SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
+        EXPECT_EQ(from, 0u);
+        EXPECT_EQ(to, std::to_wstring(taken).size()) << "the port is not selected for another";
+        EXPECT_EQ(FileText(), file_before);
+        // The old port still greets a phone.
+        testing::TestPhone phone;
+        ASSERT_TRUE(phone.Connect(first_port_));
+        EXPECT_NE(phone.ReadLine().find("\"welcome\""), std::string::npos);
+      })
+      .Click(kSettingsCancelId);
+  script.Start();
+  app_.ExecuteTrayCommand(IDM_SETTINGS);
+  EXPECT_TRUE(script.finished()) << script.failure();
+
+  EXPECT_NE(warning.find(L"无法绑定 TCP 端口 " + std::to_wstring(taken) + L"。"), std::wstring::npos)
+      << warning;
+  EXPECT_EQ(app_.config().listen_port, static_cast<std::int32_t>(first_port_));
+  EXPECT_EQ(FileText(), file_before);
   ASSERT_NE(app_.server(), nullptr);
-  EXPECT_FALSE(app_.server()->IsRunning());
-  EXPECT_EQ(ShellTip(),
-            L"Lumora语音输入 1.0.0\n监听端口 " + std::to_wstring(taken) + L"\n状态：已停止\n手机：未连接");
+  EXPECT_TRUE(app_.server()->IsRunning());
+  EXPECT_EQ(app_.server()->Port(), first_port_);
+  EXPECT_EQ(ShellTip(), L"Lumora语音输入 1.0.0\n监听端口 " + std::to_wstring(first_port_) +
+                            L"\n状态：运行中\n手机：未连接");
+}
+
+// Each window's loop would run inside the settings' loop and take its keys.
+bool g_nested = false;
+void CALLBACK CloseInnerWindows(HWND, UINT, UINT_PTR, DWORD) {
+  for (const wchar_t* name : {kContactDialogClass, L"#32770"}) {
+    if (HWND inner = testing::FindThreadWindow(name)) {
+      g_nested = true;
+      PostMessageW(inner, WM_CLOSE, 0, 0);
+      PostMessageW(inner, WM_COMMAND, IDOK, 0);
+    }
+  }
+}
+
+TEST_F(SettingsFlowTest, TrayCommandsForOtherWindowsBringTheOpenSettingsUpInsteadOfNesting) {
+  g_nested = false;
+  DialogScript script;
+  script.WaitForDialog(kSettingsDialogClass)
+      .Then("tray commands",
+            [&] {
+              // Should a command open its window anyway, this closes it again, so
+              // that the command returns and the test fails instead of hanging.
+              const UINT_PTR rescue = SetTimer(nullptr, 0, 2000, &CloseInnerWindows);
+              app_.ExecuteTrayCommand(IDM_CONTACT);
+              app_.ExecuteTrayCommand(IDM_SHOW_INFO);
+              SendMessageW(app_.window(), kShowConnectionInfoMessage, 0, 0);
+              KillTimer(nullptr, rescue);
+              EXPECT_FALSE(g_nested);
+              EXPECT_EQ(testing::FindThreadWindow(kContactDialogClass), nullptr);
+              EXPECT_EQ(testing::FindThreadWindow(L"#32770"), nullptr);
+              return true;
+            })
+      .Then("focus on the port", [&] { return GetFocus() == script.Control(kSettingsPortEditId); })
+      .PressKey(VK_TAB)
+      .Then("Tab goes on", [&] { return GetFocus() == script.Control(kSettingsPressEnterId); })
+      .PressKey(VK_ESCAPE);
+  script.Start();
+  app_.ExecuteTrayCommand(IDM_SETTINGS);
+  EXPECT_TRUE(script.finished()) << script.failure();
+  EXPECT_EQ(testing::FindThreadWindow(kSettingsDialogClass), nullptr) << "Esc did not close the settings";
 }
 
 }  // namespace
