@@ -58,11 +58,23 @@ class Desktop {
   virtual std::size_t InjectKeyEvents(const std::vector<KeyEvent>& events) = 0;
   // The scan code of a virtual key in the current keyboard layout.
   virtual std::uint16_t ScanCodeFor(std::uint16_t virtual_key) = 0;
-  // Suspends the calling (output) thread.
+  // Suspends the calling (output) thread, until CancelWaits at the latest.
   virtual void Wait(unsigned milliseconds) = 0;
   // Replaces the clipboard's contents with `text`. True only when the text is
   // on the clipboard afterwards.
   virtual bool SetClipboardText(const std::u16string& text) = 0;
+  // For a paste: replaces the clipboard's contents with `text`, marked as
+  // SetClipboardText marks it, but hands the text over only when it is read,
+  // so that the read can be seen. True when the clipboard holds the offer.
+  virtual bool OfferClipboardText(const std::u16string& text) = 0;
+  // Waits until the process in front has read the offered text, at most
+  // `timeout_ms` and until CancelWaits at the latest. A read by any other
+  // process does not count and gets nothing meanwhile. True when it was read.
+  // Afterwards the text is on the clipboard for anyone who reads it.
+  virtual bool WaitForClipboardRead(unsigned timeout_ms) = 0;
+  // Any thread: the wait under way and every later one return at once. For
+  // the program's exit.
+  virtual void CancelWaits() = 0;
   // Full path of the executable that owns the foreground window; empty when
   // there is none or it cannot be queried.
   virtual std::u16string ForegroundImagePath() = 0;

@@ -1,17 +1,285 @@
 #include <windows.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "base/scoped_win.h"
 #include "base/win32_util_win.h"
+#include "base/window_proc_win.h"
 #include "output/desktop.h"
 
 namespace lumora {
 namespace {
+
+constexpr wchar_t kClipboardOwnerClass[] = L"Parlino.ClipboardOwner";
+
+// The text as a clipboard block (CF_UNICODETEXT, with its terminating zero);
+// null when it cannot be had.
+HGLOBAL NewTextBlock(const std::u16string& text) {
+  const SIZE_T bytes = (text.size() + 1) * sizeof(char16_t);
+  ScopedGlobal block(GlobalAlloc(GMEM_MOVEABLE, bytes));
+  if (block.get() == nullptr) {
+    return nullptr;
+  }
+  void* memory = GlobalLock(block.get());
+  if (memory == nullptr) {
+    return nullptr;
+  }
+  std::memcpy(memory, text.c_str(), bytes);
+  GlobalUnlock(block.get());
+  return block.Release();
+}
+
+// One empty-valued (DWORD 0) format of each registered name that keeps a
+// text out of the clipboard history, the cloud clipboard and clipboard
+// monitors, in the clipboard this thread has open. The format that excludes
+// monitors may hold anything; the two "Can..." formats must hold a DWORD 0 to
+// say no.
+bool SetPrivacyMarkers() {
+  for (const wchar_t* name : {L"ExcludeClipboardContentFromMonitorProcessing",
+                              L"CanIncludeInClipboardHistory", L"CanUploadToCloudClipboard"}) {
+    const UINT format = RegisterClipboardFormatW(name);
+    if (format == 0) {
+      return false;
+    }
+    ScopedGlobal block(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DWORD)));
+    if (block.get() == nullptr) {
+      return false;
+    }
+    if (SetClipboardData(format, block.get()) == nullptr) {
+      return false;
+    }
+    block.Release();
+  }
+  return true;
+}
+
+// The process of a window; 0 for none.
+DWORD ProcessOf(HWND window) {
+  DWORD process_id = 0;
+  if (window != nullptr) {
+    GetWindowThreadProcessId(window, &process_id);
+  }
+  return process_id;
+}
+
+// What the output thread waits on, and what cuts every wait short at exit.
+struct WaitSignals {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool cancelled = false;  // guarded by mutex
+};
+
+// Owns the clipboard while a pasted text waits to be read. The text is put
+// there unrendered, so the system asks this window for it (WM_RENDERFORMAT)
+// at the moment a program reads it: that is how the output learns that the
+// target has the text and the next item may take the clipboard. The window
+// lives on a thread of its own that does nothing but answer, since a reader
+// waits for the answer and the output thread sleeps between its steps.
+class ClipboardOwner final : public WindowOwner<ClipboardOwner> {
+ public:
+  explicit ClipboardOwner(WaitSignals& signals) : signals_(signals), thread_(&ClipboardOwner::Run, this) {
+    std::unique_lock<std::mutex> lock(signals_.mutex);
+    signals_.changed.wait(lock, [this] { return started_; });
+  }
+  ~ClipboardOwner() {
+    if (HWND owner = OwnerWindow()) {
+      PostMessageW(owner, WM_CLOSE, 0, 0);
+    }
+    thread_.join();
+  }
+  ClipboardOwner(const ClipboardOwner&) = delete;
+  ClipboardOwner& operator=(const ClipboardOwner&) = delete;
+
+  bool Offer(const std::u16string& text) {
+    HWND owner = OwnerWindow();
+    if (owner == nullptr || !OpenClipboard(owner)) {
+      return false;
+    }
+    ScopedClipboard clipboard;
+    // Tells the previous owner (perhaps this window, with the last offer)
+    // that its contents are gone, before this offer stands.
+    if (!EmptyClipboard()) {
+      return false;
+    }
+    SetState(OfferState::Waiting, &text);
+    // A null handle: rendered when asked for. Whether that took shows only in
+    // what the clipboard now lists.
+    SetClipboardData(CF_UNICODETEXT, nullptr);
+    if (!IsClipboardFormatAvailable(CF_UNICODETEXT) || !SetPrivacyMarkers()) {
+      // Unmarked, the text would leak into the history: taken off again.
+      EmptyClipboard();
+      SetState(OfferState::None);
+      return false;
+    }
+    return true;
+  }
+
+  bool WaitForRead(unsigned timeout_ms) {
+    bool read = false;
+    bool render_now = false;
+    {
+      std::unique_lock<std::mutex> lock(signals_.mutex);
+      signals_.changed.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                                [this] { return state_ != OfferState::Waiting || signals_.cancelled; });
+      read = state_ == OfferState::Read;
+      render_now = state_ == OfferState::Waiting && !signals_.cancelled;
+    }
+    if (render_now) {
+      RenderForAnyone();
+    }
+    return read;
+  }
+
+ private:
+  friend class WindowOwner<ClipboardOwner>;
+  enum class OfferState {
+    None,     // nothing of ours on the clipboard, or rendered for anyone
+    Waiting,  // offered, not yet read by the process in front
+    Read,     // handed to the process in front
+    Gone,     // someone else emptied the clipboard
+  };
+
+  HWND OwnerWindow() {
+    std::lock_guard<std::mutex> lock(signals_.mutex);
+    return owner_;
+  }
+
+  void SetState(OfferState state, const std::u16string* text = nullptr) {
+    std::lock_guard<std::mutex> lock(signals_.mutex);
+    state_ = state;
+    if (text != nullptr) {
+      offered_ = *text;
+    } else if (state != OfferState::Waiting) {
+      offered_.clear();
+    }
+    signals_.changed.notify_all();
+  }
+
+  void Run() {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSEXW window_class{};
+    window_class.cbSize = sizeof window_class;
+    window_class.lpfnWndProc = &ClipboardOwner::WindowProc;
+    window_class.hInstance = instance;
+    window_class.lpszClassName = kClipboardOwnerClass;
+    RegisterClassExW(&window_class);  // fails harmlessly when registered before
+    // Message-only: never shown, never enumerated with the top-level windows.
+    HWND created =
+        CreateWindowExW(0, kClipboardOwnerClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, this);
+    {
+      std::lock_guard<std::mutex> lock(signals_.mutex);
+      owner_ = created;
+      started_ = true;
+      signals_.changed.notify_all();
+    }
+    if (created == nullptr) {
+      return;
+    }
+    MSG message{};
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+      DispatchMessageW(&message);
+    }
+  }
+
+  LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+      case WM_RENDERFORMAT:
+        if (wparam == CF_UNICODETEXT) {
+          RenderForReader();
+        }
+        return 0;
+      case WM_DESTROYCLIPBOARD:
+        // Another program (or the next offer) emptied the clipboard: this
+        // text can no longer be read.
+        SetState(OfferState::Gone);
+        return 0;
+      case WM_RENDERALLFORMATS:
+        // Going away with an unread text at exit: it is dropped with the
+        // rest of what was not typed.
+        return 0;
+      case WM_CLOSE:
+        DestroyWindow(window());
+        return 0;
+      case WM_DESTROY: {
+        std::lock_guard<std::mutex> lock(signals_.mutex);
+        owner_ = nullptr;
+      }
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefaultHandling(message, wparam, lparam);
+  }
+
+  // Inside the reader's GetClipboardData, which waits for this. Only the
+  // process in front gets the text now: the program that got the Ctrl+V.
+  // Anything else (a clipboard monitor, a program in the background) gets
+  // nothing, so that its read neither counts nor hides the target's later
+  // read.
+  void RenderForReader() {
+    const DWORD reader = ProcessOf(GetOpenClipboardWindow());
+    if (reader == 0 || reader != ProcessOf(GetForegroundWindow())) {
+      return;
+    }
+    std::u16string text;
+    {
+      std::lock_guard<std::mutex> lock(signals_.mutex);
+      if (state_ != OfferState::Waiting) {
+        return;
+      }
+      text = offered_;
+    }
+    ScopedGlobal block(NewTextBlock(text));
+    if (block.get() == nullptr || SetClipboardData(CF_UNICODETEXT, block.get()) == nullptr) {
+      return;
+    }
+    block.Release();
+    SetState(OfferState::Read);
+  }
+
+  // Nobody in front read the text in time: it is put on the clipboard for
+  // whoever reads it next (the user may paste it by hand), as long as the
+  // clipboard is still ours.
+  void RenderForAnyone() {
+    HWND owner = OwnerWindow();
+    std::u16string text;
+    {
+      std::lock_guard<std::mutex> lock(signals_.mutex);
+      if (state_ != OfferState::Waiting) {
+        return;
+      }
+      text = offered_;
+    }
+    if (owner == nullptr || !OpenClipboard(owner)) {
+      return;
+    }
+    ScopedClipboard clipboard;
+    if (GetClipboardOwner() != owner) {
+      return;
+    }
+    ScopedGlobal block(NewTextBlock(text));
+    if (block.get() != nullptr && SetClipboardData(CF_UNICODETEXT, block.get()) != nullptr) {
+      block.Release();
+      SetState(OfferState::None);
+    }
+  }
+
+  WaitSignals& signals_;
+  // Guarded by signals_.mutex.
+  bool started_ = false;
+  HWND owner_ = nullptr;
+  OfferState state_ = OfferState::None;
+  std::u16string offered_;
+  // Declared last: started once everything it uses exists.
+  std::thread thread_;
+};
 
 class Win32Desktop final : public Desktop {
  public:
@@ -37,11 +305,21 @@ class Win32Desktop final : public Desktop {
     return static_cast<std::uint16_t>(MapVirtualKeyW(virtual_key, MAPVK_VK_TO_VSC));
   }
 
-  void Wait(unsigned milliseconds) override { Sleep(milliseconds); }
+  void Wait(unsigned milliseconds) override {
+    std::unique_lock<std::mutex> lock(signals_.mutex);
+    signals_.changed.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                              [this] { return signals_.cancelled; });
+  }
+
+  void CancelWaits() override {
+    std::lock_guard<std::mutex> lock(signals_.mutex);
+    signals_.cancelled = true;
+    signals_.changed.notify_all();
+  }
 
   bool SetClipboardText(const std::u16string& text) override {
-    // No owner window: the output thread pumps no messages, and a window of
-    // its own would stall every program that sends the owner a message.
+    // No owner window: nothing here waits for a read, and a copy must stay
+    // on the clipboard after this desktop is gone.
     if (!OpenClipboard(nullptr)) {
       return false;
     }
@@ -49,19 +327,9 @@ class Win32Desktop final : public Desktop {
     if (!EmptyClipboard()) {
       return false;
     }
-    const SIZE_T bytes = (text.size() + 1) * sizeof(char16_t);
-    ScopedGlobal block(GlobalAlloc(GMEM_MOVEABLE, bytes));
-    if (block.get() == nullptr) {
-      return false;
-    }
-    void* memory = GlobalLock(block.get());
-    if (memory == nullptr) {
-      return false;
-    }
-    std::memcpy(memory, text.c_str(), bytes);
-    GlobalUnlock(block.get());
+    ScopedGlobal block(NewTextBlock(text));
     // On success the clipboard owns the block; on failure it is still ours.
-    if (SetClipboardData(CF_UNICODETEXT, block.get()) == nullptr) {
+    if (block.get() == nullptr || SetClipboardData(CF_UNICODETEXT, block.get()) == nullptr) {
       return false;
     }
     block.Release();
@@ -69,13 +337,24 @@ class Win32Desktop final : public Desktop {
     // the cloud clipboard and clipboard monitors. Unmarked, it would leak
     // there, so a text that cannot be marked is taken off again and the
     // caller types it instead.
-    if (!SetClipboardMarker(L"ExcludeClipboardContentFromMonitorProcessing") ||
-        !SetClipboardMarker(L"CanIncludeInClipboardHistory") ||
-        !SetClipboardMarker(L"CanUploadToCloudClipboard")) {
+    if (!SetPrivacyMarkers()) {
       EmptyClipboard();
       return false;
     }
     return true;
+  }
+
+  bool OfferClipboardText(const std::u16string& text) override {
+    // Made on the first paste only: most desktops of this program never
+    // paste (a copy from the tray, a target query).
+    if (!clipboard_owner_) {
+      clipboard_owner_ = std::make_unique<ClipboardOwner>(signals_);
+    }
+    return clipboard_owner_->Offer(text);
+  }
+
+  bool WaitForClipboardRead(unsigned timeout_ms) override {
+    return clipboard_owner_ && clipboard_owner_->WaitForRead(timeout_ms);
   }
 
   std::u16string ForegroundImagePath() override {
@@ -140,25 +419,6 @@ class Win32Desktop final : public Desktop {
   }
 
  private:
-  // One empty-valued (DWORD 0) format of the given registered name, in the
-  // clipboard this thread has open. The format that excludes monitors may
-  // hold anything; the two "Can..." formats must hold a DWORD 0 to say no.
-  static bool SetClipboardMarker(const wchar_t* name) {
-    const UINT format = RegisterClipboardFormatW(name);
-    if (format == 0) {
-      return false;
-    }
-    ScopedGlobal block(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DWORD)));
-    if (block.get() == nullptr) {
-      return false;
-    }
-    if (SetClipboardData(format, block.get()) == nullptr) {
-      return false;
-    }
-    block.Release();
-    return true;
-  }
-
   static std::wstring DesktopName(HDESK desktop) {
     DWORD bytes = 0;
     GetUserObjectInformationW(desktop, UOI_NAME, nullptr, 0, &bytes);
@@ -215,6 +475,9 @@ class Win32Desktop final : public Desktop {
     }
     return *GetSidSubAuthority(sid, count - 1);
   }
+
+  WaitSignals signals_;
+  std::unique_ptr<ClipboardOwner> clipboard_owner_;
 };
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "log/log.h"
+
 namespace lumora {
 
 bool IsRemoteDesktopImage(const std::u16string& image_path) {
@@ -30,6 +32,12 @@ const char* HoldReasonName(HoldReason reason) {
       return "modifier keys held";
     case HoldReason::InputRefused:
       return "input refused";
+    case HoldReason::QueueFull:
+      return "output queue full";
+    case HoldReason::PasteNotRead:
+      return "paste not read";
+    case HoldReason::Exiting:
+      return "exiting";
   }
   return "unknown";
 }
@@ -39,16 +47,39 @@ TextInjector::TextInjector(std::unique_ptr<Desktop> desktop, OutputReporter repo
       reporter_(std::move(reporter)),
       worker_(&TextInjector::WorkerLoop, this) {}
 
-TextInjector::~TextInjector() {
+TextInjector::~TextInjector() { Stop(); }
+
+void TextInjector::Stop() {
+  std::size_t dropped = 0;
   {
     // Set under the lock: a worker between its test and its sleep cannot
     // miss the wake-up.
     std::lock_guard<std::mutex> lock(mutex_);
+    if (stop_.load() && !worker_.joinable()) {
+      return;
+    }
     stop_.store(true);
+    dropped =
+        static_cast<std::size_t>(std::count_if(queue_.begin(), queue_.end(), [](const OutputItem& item) {
+          return item.kind == OutputItemKind::Text;
+        }));
+    queue_.clear();
+    queued_bytes_ = 0;
   }
   wake_.notify_all();
+  idle_.notify_all();
+  // The worker may be inside a wait of seconds (a held modifier, a paste
+  // nobody reads yet): the user asked to exit now.
+  if (desktop_) {
+    desktop_->CancelWaits();
+  }
   if (worker_.joinable()) {
     worker_.join();
+  }
+  dropped += interrupted_text_ ? 1 : 0;
+  if (dropped > 0) {
+    // How many, never what: the texts stay out of the log.
+    Log(LogLevel::Warn, "APP", "output: stopped, " + std::to_string(dropped) + " commit(s) not typed");
   }
 }
 
@@ -77,26 +108,59 @@ void TextInjector::EnqueueKey(std::string key) {
 void TextInjector::Enqueue(OutputItem item) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    queue_.push_back(std::move(item));
+    if (stop_.load()) {
+      return;
+    }
+    // An item always fits an empty queue, so that no single commit is
+    // refused for its size alone.
+    if (queue_.empty() ||
+        (queue_.size() < kMaxQueuedItems && queued_bytes_ + item.text.size() <= kMaxQueuedBytes)) {
+      queued_bytes_ += item.text.size();
+      queue_.push_back(std::move(item));
+      wake_.notify_one();
+      return;
+    }
   }
-  wake_.notify_one();
+  if (item.kind == OutputItemKind::Key) {
+    Log(LogLevel::Warn, "APP", "output: queue full, key dropped");
+    return;
+  }
+  // Refused, not lost: the user hears of it and finds it in the recent texts.
+  if (reporter_) {
+    OutputReport report;
+    report.text = std::move(item.text);
+    report.held = true;
+    report.reason = HoldReason::QueueFull;
+    reporter_(std::move(report));
+  }
 }
 
 void TextInjector::WorkerLoop() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     wake_.wait(lock, [this] { return stop_.load() || !queue_.empty(); });
-    if (queue_.empty()) {
-      return;  // stopping, and everything queued has been performed
+    if (stop_.load()) {
+      return;  // Stop dropped what was queued
     }
     OutputItem item = std::move(queue_.front());
     queue_.pop_front();
+    queued_bytes_ -= item.text.size();
+    busy_ = true;
     lock.unlock();
     if (desktop_) {
       ProcessItem(item);
     }
     lock.lock();
+    busy_ = false;
+    if (queue_.empty()) {
+      idle_.notify_all();
+    }
   }
+}
+
+void TextInjector::Flush() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  idle_.wait(lock, [this] { return stop_.load() || (queue_.empty() && !busy_); });
 }
 
 void TextInjector::ProcessItem(const OutputItem& item) {
@@ -135,6 +199,10 @@ void TextInjector::ProcessItem(const OutputItem& item) {
       PressEnterAfterText();
     }
   }
+  if (held == HoldReason::Exiting) {
+    interrupted_text_ = true;  // counted by Stop; the UI is going away
+    return;
+  }
   if (reporter_) {
     OutputReport report;
     report.text = item.text;
@@ -147,6 +215,11 @@ void TextInjector::ProcessItem(const OutputItem& item) {
 
 std::optional<HoldReason> TextInjector::CheckBeforeOutput() {
   const auto blocked = [this]() -> std::optional<HoldReason> {
+    // Nothing new starts once exit was asked for; what is under way (a key
+    // down) is finished by its caller.
+    if (stop_.load()) {
+      return HoldReason::Exiting;
+    }
     switch (desktop_->CheckTarget()) {
       case TargetBlock::None:
         return std::nullopt;
@@ -166,6 +239,9 @@ std::optional<HoldReason> TextInjector::CheckBeforeOutput() {
   // usually let go within moments (the user was still finishing a shortcut).
   unsigned waited = 0;
   while (desktop_->ModifiersHeld()) {
+    if (stop_.load()) {
+      return HoldReason::Exiting;
+    }
     if (waited >= kModifierWaitMs) {
       return HoldReason::ModifiersHeld;
     }
@@ -249,7 +325,7 @@ std::optional<HoldReason> TextInjector::PasteText(const std::u16string& text, bo
     if (attempt > 0) {
       desktop_->Wait(kClipboardRetryMs);
     }
-    on_clipboard = desktop_->SetClipboardText(text);
+    on_clipboard = desktop_->OfferClipboardText(text);
   }
   if (!on_clipboard) {
     std::optional<HoldReason> held = TypeText(text, typed_any);
@@ -264,6 +340,16 @@ std::optional<HoldReason> TextInjector::PasteText(const std::u16string& text, bo
   desktop_->Wait(remote ? kClipboardSettleRemoteMs : kClipboardSettleMs);
   if (std::optional<HoldReason> held = SendCtrlV(hold)) {
     return held;
+  }
+  // The clipboard is ours until the target has read it: replaced sooner, a
+  // slow reader would paste the next item's text instead of this one.
+  const bool read = desktop_->WaitForClipboardRead(kClipboardReadTimeoutMs);
+  if (stop_.load()) {
+    return HoldReason::Exiting;
+  }
+  if (!read) {
+    // No Enter either: it could send the message without the text.
+    return HoldReason::PasteNotRead;
   }
   if (press_enter) {
     desktop_->Wait(remote ? kEnterAfterTextRemoteMs : kEnterAfterTextMs);

@@ -50,6 +50,15 @@ inline constexpr unsigned kModifierWaitMs = 2000;
 // call's count can be checked and a refusal found early, instead of one
 // call of tens of thousands of events.
 inline constexpr std::size_t kInjectChunkEvents = 256;
+// How long a pasted text may wait for the program in front to read it
+// before the next item may replace the clipboard. A busy program or a remote
+// session reads a moment after Ctrl+V, not at once.
+inline constexpr unsigned kClipboardReadTimeoutMs = 3000;
+// What may wait for the worker at once. A phone sends commits faster than
+// they can be typed (each line is up to 64 KiB); past either bound a text is
+// refused and reported instead of being queued.
+inline constexpr std::size_t kMaxQueuedItems = 100;
+inline constexpr std::size_t kMaxQueuedBytes = 1024 * 1024;
 
 // Why a committed text was not (wholly) delivered.
 enum class HoldReason {
@@ -59,6 +68,14 @@ enum class HoldReason {
   ModifiersHeld,
   // The system took fewer events than it was given, even when asked again.
   InputRefused,
+  // Too much was already waiting to be typed: the text was never queued.
+  QueueFull,
+  // Pasted, but the program in front did not read the clipboard in time:
+  // whether it arrived is unknown, and the next item needs the clipboard.
+  PasteNotRead,
+  // Output stopped for the program's exit. Such texts are only counted in
+  // the log, never reported.
+  Exiting,
 };
 
 // The reason in a few English words, for the log: "own window in front".
@@ -75,14 +92,17 @@ struct OutputReport {
   bool partly_typed = false;
 };
 
-// Receives a report for every committed text, on the output worker thread:
-// it must return promptly and not throw (post it to the UI thread).
+// Receives a report for every committed text, on the output worker thread
+// (or, for a text refused at the queue, on the thread that queued it): it
+// must return promptly and not throw (post it to the UI thread).
 using OutputReporter = std::function<void(OutputReport)>;
 
 // Performs committed text and key requests against the desktop, strictly in
 // the order queued, on a worker thread of its own, so that the waits between
-// keys never hold up the UI thread. Destruction performs whatever is still
-// queued, then joins the worker.
+// keys never hold up the UI thread. The queue is bounded (kMaxQueuedItems,
+// kMaxQueuedBytes). Stopping (and destruction) cuts the current item short
+// at its next step and drops what is still queued, logging how many commits
+// were not typed: after exit nothing more goes into whatever is in front.
 //
 // Right before text or a key goes out, the window in front is checked
 // (Desktop::CheckTarget) and held modifier keys are waited out; text that may
@@ -96,9 +116,17 @@ class TextInjector final : public OutputQueue {
   TextInjector& operator=(const TextInjector&) = delete;
 
   // Queue a request; empty text or an empty key name is dropped. Never waits
-  // for the output.
+  // for the output. Past the queue's bound a text is reported as held
+  // (QueueFull) and a key is dropped; after Stop both are dropped.
   void EnqueueText(std::string text, bool press_enter, bool use_clipboard_paste) override;
   void EnqueueKey(std::string key) override;
+
+  // Waits until everything queued so far has been performed, or Stop.
+  void Flush();
+
+  // Ends output within one step of the worker (waits are cut short), drops
+  // what is queued and joins the worker. Idempotent; the destructor calls it.
+  void Stop();
 
  private:
   void WorkerLoop();
@@ -122,10 +150,15 @@ class TextInjector final : public OutputQueue {
 
   std::unique_ptr<Desktop> desktop_;
   OutputReporter reporter_;
-  std::mutex mutex_;  // guards queue_ and stop_
+  std::mutex mutex_;  // guards queue_, queued_bytes_, busy_ and stop_
   std::condition_variable wake_;
+  std::condition_variable idle_;
   std::deque<OutputItem> queue_;
+  bool busy_ = false;             // the worker is performing an item
+  std::size_t queued_bytes_ = 0;  // the texts' sizes in queue_
   std::atomic<bool> stop_{false};
+  // Set by the worker when Stop cut a text short; read after the join.
+  bool interrupted_text_ = false;
   // Declared last: started once everything it uses exists.
   std::thread worker_;
 };

@@ -64,6 +64,9 @@ class ProbeTargetDesktop final : public Desktop {
   std::uint16_t ScanCodeFor(std::uint16_t virtual_key) override { return inner_->ScanCodeFor(virtual_key); }
   void Wait(unsigned milliseconds) override { inner_->Wait(milliseconds); }
   bool SetClipboardText(const std::u16string& text) override { return inner_->SetClipboardText(text); }
+  bool OfferClipboardText(const std::u16string& text) override { return inner_->OfferClipboardText(text); }
+  bool WaitForClipboardRead(unsigned timeout_ms) override { return inner_->WaitForClipboardRead(timeout_ms); }
+  void CancelWaits() override { inner_->CancelWaits(); }
   std::u16string ForegroundImagePath() override { return inner_->ForegroundImagePath(); }
   TargetBlock CheckTarget() override {
     const TargetBlock real = inner_->CheckTarget();
@@ -84,6 +87,7 @@ TEST(DesktopWinTest, TypedChineseAndEmojiArriveWhole) {
   {
     TextInjector injector(ProbeTarget());
     injector.EnqueueText("你好，世界 \xF0\x9F\x98\x80", false, false);
+    injector.Flush();
   }
   EXPECT_TRUE(probe.Pump([&] { return probe.Text() == want; }, kPatience)) << probe.Text().size();
 }
@@ -95,12 +99,85 @@ TEST(DesktopWinTest, PasteLeavesTheTextOnTheClipboardAndSendsCtrlV) {
   {
     TextInjector injector(ProbeTarget());
     injector.EnqueueText("粘贴", false, true);
+    injector.Flush();
   }
   EXPECT_EQ(ClipboardText(), L"粘贴");
   const std::vector<std::pair<UINT, unsigned>> ctrl_v = {
       {WM_KEYDOWN, 29}, {WM_KEYDOWN, 47}, {WM_KEYUP, 47}, {WM_KEYUP, 29}};
   EXPECT_TRUE(probe.Pump([&] { return probe.keys().size() >= 4; }, kPatience));
   EXPECT_EQ(Keys(probe), ctrl_v);
+}
+
+// The clipboard's text as the probe, in front, reads it.
+std::wstring ReadClipboardAs(HWND reader) {
+  std::wstring text;
+  if (OpenClipboard(reader)) {
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+      if (const auto* units = static_cast<const wchar_t*>(GlobalLock(data))) {
+        text = units;
+        GlobalUnlock(data);
+      }
+    }
+    CloseClipboard();
+  }
+  return text;
+}
+
+std::size_t CtrlVCount(const ProbeWindow& probe) {
+  std::size_t count = 0;
+  for (const KeyMessage& key : probe.keys()) {
+    count += key.message == WM_KEYDOWN && key.scan_code == 47 ? 1 : 0;
+  }
+  return count;
+}
+
+TEST(DesktopWinTest, SlowClipboardReaderGetsEachPastedTextOnceInOrder) {
+  ProbeWindow probe;
+  ASSERT_TRUE(probe.ready());
+  PutOnClipboard(L"earlier contents");
+  std::vector<std::wstring> pasted;
+  {
+    TextInjector injector(ProbeTarget());
+    for (const char* text : {"第一句", "第二句", "第三句"}) {
+      injector.EnqueueText(text, false, true);
+    }
+    // A busy program: it reads the clipboard a moment after each Ctrl+V.
+    std::vector<std::chrono::steady_clock::time_point> due;
+    probe.Pump(
+        [&] {
+          const auto now = std::chrono::steady_clock::now();
+          while (due.size() + pasted.size() < CtrlVCount(probe)) {
+            due.push_back(now + std::chrono::milliseconds(250));
+          }
+          if (!due.empty() && now >= due.front()) {
+            due.erase(due.begin());
+            pasted.push_back(ReadClipboardAs(probe.window()));
+          }
+          return pasted.size() >= 3;
+        },
+        std::chrono::milliseconds(15000));
+    injector.Flush();
+  }
+  EXPECT_EQ(pasted, (std::vector<std::wstring>{L"第一句", L"第二句", L"第三句"}));
+  EXPECT_EQ(CtrlVCount(probe), 3u);
+}
+
+TEST(DesktopWinTest, StopDuringAnUnreadPasteReturnsBeforeItsTimeOut) {
+  ProbeWindow probe;
+  ASSERT_TRUE(probe.ready());
+  TextInjector injector(ProbeTarget());
+  // Nobody reads: each would wait out the whole time-out.
+  for (int i = 0; i < 20; ++i) {
+    injector.EnqueueText("没人读", true, true);
+  }
+  ASSERT_TRUE(probe.Pump([&] { return CtrlVCount(probe) == 1; }, kPatience));
+  const auto start = std::chrono::steady_clock::now();
+  injector.Stop();
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(took, std::chrono::milliseconds(kClipboardReadTimeoutMs));
+  probe.Pump([] { return false; }, std::chrono::milliseconds(300));
+  EXPECT_EQ(CtrlVCount(probe), 1u);
+  EXPECT_TRUE(probe.KeyPresses().size() == 4) << "Enter pressed, or keys left down";
 }
 
 TEST(DesktopWinTest, BusyClipboardIsNotPastedButTyped) {
@@ -112,6 +189,7 @@ TEST(DesktopWinTest, BusyClipboardIsNotPastedButTyped) {
   {
     TextInjector injector(ProbeTarget());
     injector.EnqueueText("说的话", false, true);
+    injector.Flush();
   }
   CloseClipboard();
   EXPECT_TRUE(probe.Pump([&] { return probe.Text() == L"说的话"; }, kPatience)) << probe.Text().size();
@@ -128,6 +206,7 @@ TEST(DesktopWinTest, EnterAndBackspaceArriveAsScanCodes) {
     TextInjector injector(ProbeTarget());
     injector.EnqueueKey("enter");
     injector.EnqueueKey("backspace");
+    injector.Flush();
   }
   EXPECT_TRUE(probe.Pump([&] { return probe.keys().size() >= 4; }, kPatience));
   const std::vector<std::pair<UINT, unsigned>> want = {
@@ -159,6 +238,7 @@ TEST(DesktopWinTest, OwnWindowInFrontHoldsTheText) {
                           [&reports](OutputReport report) { reports.push_back(report); });
     injector.EnqueueText("不该到这里", true, false);
     injector.EnqueueKey("enter");
+    injector.Flush();
   }
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_TRUE(reports[0].held);

@@ -22,8 +22,10 @@ struct DesktopScript {
   std::mutex mutex;
   std::vector<std::string> steps;
   std::u16string foreground = u"C:\\Windows\\explorer.exe";
-  int clipboard_failures = 0;  // this many clipboard sets fail first
+  int clipboard_failures = 0;  // this many clipboard sets and offers fail first
   std::u16string clipboard;
+  bool paste_read = true;  // whether the target reads each offered text
+  bool cancelled = false;  // CancelWaits was called
   TargetBlock target = TargetBlock::None;
   int modifiers_held = 0;  // this many ModifiersHeld answers are true first
   // How many events each successive injection takes (fewer than given means
@@ -32,6 +34,8 @@ struct DesktopScript {
   // Called after each step is recorded, outside the lock; may block to hold
   // the worker inside a step.
   std::function<void(const std::string& step)> on_step;
+  // Called when CancelWaits is, outside the lock.
+  std::function<void()> on_cancel;
 
   std::vector<std::string> Steps() {
     std::lock_guard<std::mutex> lock(mutex);
@@ -86,6 +90,26 @@ class RecordingDesktop final : public Desktop {
   }
 
   void Wait(unsigned milliseconds) override { Record("wait " + std::to_string(milliseconds)); }
+
+  void CancelWaits() override {
+    std::function<void()> hook;
+    {
+      std::lock_guard<std::mutex> lock(script_->mutex);
+      script_->cancelled = true;
+      hook = script_->on_cancel;
+    }
+    if (hook) {
+      hook();
+    }
+  }
+
+  bool OfferClipboardText(const std::u16string& text) override { return SetClipboardText(text); }
+
+  bool WaitForClipboardRead(unsigned timeout_ms) override {
+    Record("wait read " + std::to_string(timeout_ms));
+    std::lock_guard<std::mutex> lock(script_->mutex);
+    return script_->paste_read;
+  }
 
   bool SetClipboardText(const std::u16string& text) override {
     bool ok;

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <functional>
-#include <thread>
+
+#include "log/log.h"
 
 #include "tests/output/recording_desktop.h"
 
@@ -32,13 +35,15 @@ Steps Perform(const std::function<void(TextInjector&)>& requests, std::u16string
   {
     TextInjector injector(std::make_unique<RecordingDesktop>(script));
     requests(injector);
-  }  // destruction performs everything queued
+    injector.Flush();
+  }
   return script->Steps();
 }
 
 const Steps kEnterLocal = {"foreground", "wait 120", "inject s28v", "wait 5", "inject s28^"};
-const Steps kCtrlVLocal = {"foreground", "wait 40",     "inject s29v", "wait 5",     "inject s47v",
-                           "wait 5",     "inject s47^", "wait 5",      "inject s29^"};
+// Ctrl+V, then the wait for the target to read the clipboard.
+const Steps kCtrlVLocal = {"foreground", "wait 40",     "inject s29v", "wait 5",      "inject s47v",
+                           "wait 5",     "inject s47^", "wait 5",      "inject s29^", "wait read 3000"};
 
 Steps Repeat2(const Steps& steps, int times) {
   Steps all;
@@ -89,7 +94,8 @@ TEST(TextInjectorTest, OutputSequences) {
        kMsrdc,
        0,
        {"clipboard", "foreground", "wait 350", "inject s29v", "wait 30", "inject s47v", "wait 30",
-        "inject s47^", "wait 30", "inject s29^", "wait 250", "inject s28v", "wait 30", "inject s28^"}},
+        "inject s47^", "wait 30", "inject s29^", "wait read 3000", "wait 250", "inject s28v", "wait 30",
+        "inject s28^"}},
       {"busy clipboard is retried, then pasted", [](TextInjector& t) { t.EnqueueText("hi", false, true); },
        u"", 2, Join({{"clipboard busy", "wait 10", "clipboard busy", "wait 10", "clipboard"}, kCtrlVLocal})},
       {"clipboard never free: typed, never Ctrl+V", [](TextInjector& t) { t.EnqueueText("hi", true, true); },
@@ -161,6 +167,7 @@ Outcome PerformScripted(const std::function<void(DesktopScript&)>& setup,
     TextInjector injector(std::make_unique<RecordingDesktop>(script),
                           [&reports](OutputReport report) { reports.push_back(Describe(report)); });
     requests(injector);
+    injector.Flush();
   }
   return {script->Steps(), reports};
 }
@@ -275,8 +282,16 @@ TEST(TextInjectorTest, LooksBeforeTypingAndHoldsWhatCannotGoOut) {
        },
        [](TextInjector& t) { t.EnqueueText("hi", false, true); },
        {"clipboard", "foreground", "wait 40", "inject s29v", "wait 5", "inject s47v", "wait 5", "inject s47^",
-        "inject s47^", "wait 5", "inject s29^"},
+        "inject s47^", "wait 5", "inject s29^", "wait read 3000"},
        {"delivered: hi"}},
+      {"paste nobody read in time: held, no Enter, the next item follows",
+       [](DesktopScript& s) { s.paste_read = false; },
+       [](TextInjector& t) {
+         t.EnqueueText("hi", true, true);
+         t.EnqueueKey("enter");
+       },
+       Join({{"clipboard"}, kCtrlVLocal, {"foreground", "inject s28v", "wait 5", "inject s28^"}}),
+       {"held, paste not read: hi"}},
       {"clipboard never free, typing refused: held",
        [](DesktopScript& s) {
          s.clipboard_failures = 99;
@@ -354,6 +369,7 @@ TEST(TextInjectorTest, PastedTextIsWhatWasSaid) {
   {
     TextInjector injector(std::make_unique<RecordingDesktop>(script));
     injector.EnqueueText("粘贴 ok \xF0\x9F\x98\x80", false, true);
+    injector.Flush();
   }
   EXPECT_EQ(script->clipboard, u"粘贴 ok \U0001F600");
 }
@@ -405,6 +421,7 @@ TEST(TextInjectorTest, ItemsQueuedDuringALongPasteFollowIt) {
     injector.EnqueueKey("enter");
     injector.EnqueueText("t", false, false);
     gate.Open();
+    injector.Flush();
   }
   EXPECT_EQ(script->Steps(),
             Join({{"clipboard"},
@@ -412,26 +429,98 @@ TEST(TextInjectorTest, ItemsQueuedDuringALongPasteFollowIt) {
                   {"foreground", "inject s28v", "wait 5", "inject s28^", "inject u0074v u0074^"}}));
 }
 
-TEST(TextInjectorTest, DestructionPerformsEverythingStillQueued) {
+std::vector<std::string> OutputLogLines() {
+  std::ifstream in(LogDirectory() / kLogFileName, std::ios::binary);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+    }
+    if (const std::size_t at = line.find("] output: "); at != std::string::npos) {
+      lines.push_back(line.substr(at + 2));
+    }
+  }
+  return lines;
+}
+
+TEST(TextInjectorTest, StopCutsTheCurrentTextShortAndDropsTheQueue) {
+  std::error_code ec;
+  std::filesystem::remove(LogDirectory() / kLogFileName, ec);
   auto script = std::make_shared<DesktopScript>();
   Gate gate;
-  gate.Close("inject u0031v u0031^");
-  script->on_step = [&gate](const std::string& step) { gate.Pass(step); };
-  std::thread opener;
+  // Two chunks: the worker is held inside the first.
+  const std::string first(200, 'a');
+  script->on_step = [&gate](const std::string& step) {
+    if (step.rfind("inject", 0) == 0) {
+      gate.Pass("held");
+    }
+  };
+  std::vector<std::string> reports;
   {
-    TextInjector injector(std::make_unique<RecordingDesktop>(script));
-    injector.EnqueueText("1", false, false);
+    TextInjector injector(std::make_unique<RecordingDesktop>(script),
+                          [&reports](OutputReport report) { reports.push_back(Describe(report)); });
+    gate.Close("held");
+    injector.EnqueueText(first, true, false);
     gate.WaitUntilReached();
-    injector.EnqueueText("2", false, false);
-    injector.EnqueueText("3", false, false);
-    // The destructor starts while two items wait behind a busy worker.
-    opener = std::thread([&gate] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      gate.Open();
-    });
+    injector.EnqueueText("secret two", true, false);
+    injector.EnqueueText("secret three", false, true);
+    injector.EnqueueKey("enter");
+    // Released once Stop has cut the waits short, so the worker sees it.
+    script->on_cancel = [&gate] { gate.Open(); };
+    injector.Stop();
+    injector.EnqueueText("after", false, false);
   }
-  opener.join();
-  EXPECT_EQ(script->Steps(), (Steps{"inject u0031v u0031^", "inject u0032v u0032^", "inject u0033v u0033^"}));
+  const Steps steps = script->Steps();
+  ASSERT_EQ(steps.size(), 1u);
+  EXPECT_EQ(EventsOf(steps[0]).size(), kInjectChunkEvents);
+  EXPECT_TRUE(reports.empty());
+  EXPECT_EQ(OutputLogLines(), std::vector<std::string>{"output: stopped, 3 commit(s) not typed"});
+}
+
+TEST(TextInjectorTest, QueueIsBoundedInItemsAndBytes) {
+  const std::size_t big = kMaxQueuedBytes / 4;
+  struct Case {
+    const char* name;
+    std::vector<std::size_t> sizes;  // queued while the worker is held
+    std::size_t refused;
+    bool key_refused;  // a key queued after them
+  };
+  const Case cases[] = {
+      {"items up to the bound fit", std::vector<std::size_t>(kMaxQueuedItems - 1, 1), 0, false},
+      {"texts and keys past the item bound", std::vector<std::size_t>(kMaxQueuedItems + 1, 1), 1, true},
+      {"bytes up to the bound fit", {big, big, big, big}, 0, false},
+      {"a byte past the bound; a key has none", {big, big, big, big, 1}, 1, false},
+      {"a smaller text fits after a bigger one is refused", {big, big, big, big - 1, 2, 1}, 1, false},
+      {"one text bigger than the bound alone, and nothing after it", {kMaxQueuedBytes + 1}, 0, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Held at its first step, the worker takes nothing more off the queue.
+    // The target refuses everything, so that no big text is typed.
+    auto script = std::make_shared<DesktopScript>();
+    script->target = TargetBlock::OwnWindow;
+    Gate gate;
+    gate.Close("foreground");
+    script->on_step = [&gate](const std::string& step) { gate.Pass(step); };
+    std::size_t refused = 0;
+    std::size_t performed = 0;
+    {
+      TextInjector injector(std::make_unique<RecordingDesktop>(script), [&](OutputReport report) {
+        ++(report.reason == HoldReason::QueueFull ? refused : performed);
+      });
+      injector.EnqueueKey("enter");
+      gate.WaitUntilReached();
+      for (std::size_t size : c.sizes) {
+        injector.EnqueueText(std::string(size, 'b'), false, false);
+      }
+      injector.EnqueueKey("enter");
+      gate.Open();
+      injector.Flush();
+    }
+    EXPECT_EQ(refused, c.refused);
+    EXPECT_EQ(performed, c.sizes.size() - c.refused);
+    EXPECT_EQ(script->Steps().size(), c.key_refused ? 1u : 2u);
+  }
 }
 
 TEST(IsRemoteDesktopImageTest, Table) {
