@@ -1,6 +1,7 @@
 #include "core/server_wiring.h"
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -46,6 +47,70 @@ auto Relay(SharedHost host, void (Coordinator::*handle)(), bool link_change = fa
   };
 }
 
+// Live texts arrive far faster than the overlay draws them (a phone may send
+// 64 KiB lines back to back): only the newest waiting one is drawn. The slot
+// holds the text of the one task that is pending; a newer text replaces it
+// there instead of posting another task. Any other event of the phone closes
+// the slot, so that a text after it posts a task of its own and is never
+// taken by a task posted before that event (a commit would type the next
+// utterance, or a clear would wipe it).
+struct LiveTextSlot {
+  struct Pending {
+    std::string text;
+    bool dropped = false;  // its text would be wiped by the event after it
+  };
+  std::mutex mutex;  // guards `open` and every Pending's fields
+  std::shared_ptr<Pending> open;
+};
+
+using SharedSlot = std::shared_ptr<LiveTextSlot>;
+
+auto CoalescedText(SharedHost host, SharedSlot slot) {
+  return [host = std::move(host), slot = std::move(slot)](const std::string& text) {
+    // Posted under the slot's lock, so that tasks leave in the order the
+    // slot saw the events.
+    std::lock_guard<std::mutex> lock(slot->mutex);
+    if (slot->open) {
+      slot->open->text = text;
+      return;
+    }
+    auto pending = std::make_shared<LiveTextSlot::Pending>();
+    pending->text = text;
+    slot->open = pending;
+    host->post_ui_task([host, slot, pending] {
+      std::string newest;
+      {
+        std::lock_guard<std::mutex> task_lock(slot->mutex);
+        if (slot->open == pending) {
+          slot->open.reset();
+        }
+        if (pending->dropped) {
+          return;
+        }
+        newest = std::move(pending->text);
+      }
+      RunOnUiThread(
+          *host, [&](Coordinator& coordinator) { coordinator.HandleText(std::move(newest)); }, false);
+    });
+  };
+}
+
+// Wraps another event's callback: it closes the slot first. After a clear,
+// connect or disconnect (`drops`) the pending text is not drawn at all: the
+// event wipes it at once, and its memory is given back now.
+template <typename Callback>
+auto ClosingSlot(SharedSlot slot, bool drops, Callback callback) {
+  return [slot = std::move(slot), drops, callback = std::move(callback)](const auto&... args) {
+    std::lock_guard<std::mutex> lock(slot->mutex);
+    if (slot->open && drops) {
+      slot->open->dropped = true;
+      slot->open->text = std::string();
+    }
+    slot->open.reset();
+    callback(args...);
+  };
+}
+
 }  // namespace
 
 ServerCallbacks WireServerCallbacks(ServerWiringHost host) {
@@ -80,12 +145,15 @@ ServerCallbacks WireServerCallbacks(ServerWiringHost host) {
       shared->post_ui_task([shared, hello, took_over] { shared->phone_active(hello, took_over); });
     };
   }
-  callbacks.OnClientConnected = Relay(shared, &Coordinator::HandleClientConnected, true);
-  callbacks.OnClientDisconnected = Relay(shared, &Coordinator::HandleClientDisconnected, true);
-  callbacks.OnText = Relay(shared, &Coordinator::HandleText);
-  callbacks.OnCommit = Relay(shared, &Coordinator::HandleCommit);
-  callbacks.OnClear = Relay(shared, &Coordinator::HandleClear);
-  callbacks.OnKey = Relay(shared, &Coordinator::HandleKey);
+  const auto slot = std::make_shared<LiveTextSlot>();
+  callbacks.OnClientConnected =
+      ClosingSlot(slot, true, Relay(shared, &Coordinator::HandleClientConnected, true));
+  callbacks.OnClientDisconnected =
+      ClosingSlot(slot, true, Relay(shared, &Coordinator::HandleClientDisconnected, true));
+  callbacks.OnText = CoalescedText(shared, slot);
+  callbacks.OnCommit = ClosingSlot(slot, false, Relay(shared, &Coordinator::HandleCommit));
+  callbacks.OnClear = ClosingSlot(slot, true, Relay(shared, &Coordinator::HandleClear));
+  callbacks.OnKey = ClosingSlot(slot, false, Relay(shared, &Coordinator::HandleKey));
   return callbacks;
 }
 
