@@ -118,6 +118,14 @@ Notice HeldTextNotice(const OutputReport& report) {
     case HoldReason::InputRefused:
       why = L"Windows 没有接受输入。";
       break;
+    case HoldReason::QueueFull:
+      why = L"等待输入的文字太多，这段没有排上队。";
+      break;
+    case HoldReason::PasteNotRead:
+      why = L"粘贴后，最前面的程序没有及时读取剪贴板，不能确定文字是否已输入。";
+      break;
+    case HoldReason::Exiting:
+      break;  // never reported: the program is closing
   }
   Notice notice;
   notice.title = report.partly_typed ? L"文字只输入了一部分" : L"文字没有输入";
