@@ -23,7 +23,10 @@ Win32App::Win32App(HINSTANCE instance)
       }) {}
 
 Win32App::~Win32App() {
-  // The server first: from here on no other thread posts tasks.
+  // Output ends before anything else: after exit nothing more may be typed
+  // into whatever is in front, and what is still queued is dropped.
+  text_injector_.Stop();
+  // The server next: from here on no other thread posts tasks.
   if (server_) {
     server_->Stop();
   }
@@ -38,8 +41,8 @@ Win32App::~Win32App() {
   }
   coordinator_.reset();
   server_.reset();
-  // The text injector (performing what is still queued) and then the overlay
-  // go with the members, in that order.
+  // The stopped text injector and then the overlay go with the members, in
+  // that order.
 }
 
 bool Win32App::InitHostWindow() {
