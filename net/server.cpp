@@ -23,15 +23,27 @@ std::uint64_t NextPhoneId() {
 }
 void LogError(const std::string& message) { Log(LogLevel::Error, "APP", message); }
 
+// A last line on the way out (a bye), sent only as far as the socket takes it
+// at once: a phone that stopped reading goes without it rather than holding
+// Stop or the next phone.
+void SendIfRoom(SocketHandle socket, std::string_view line) {
+  long sent = -1;
+  SendOrWake(socket, line.data(), line.size(), 0, nullptr, sent);
+}
+
 }  // namespace
 
 void SendLine(SocketHandle socket, std::string_view line) {
   if (socket == kInvalidSocket) {
     return;
   }
+  // Bounded like the replies: the accept thread sends the welcome and the
+  // refusals, and Stop waits for that thread.
   while (!line.empty()) {
-    const long sent = SendSome(socket, line.data(), line.size());
-    if (sent <= 0) {
+    long sent = -1;
+    if (SendOrWake(socket, line.data(), line.size(), static_cast<int>(kSendStallMs), nullptr, sent) !=
+            SocketWait::Ready ||
+        sent <= 0) {
       return;
     }
     line.remove_prefix(static_cast<std::size_t>(sent));
@@ -44,9 +56,24 @@ bool DispatchLines(std::string& buffer, const ServerCallbacks& callbacks,
   // so a buffer full of short lines costs one move, not one per line.
   std::size_t start = 0;
   bool go_on = true;
+  // The limit is one line's, complete or not: the bytes of the lines after it
+  // in the same receive never count against it, so how TCP cut the stream
+  // never decides whether a line is served.
+  const auto too_long = [&] {
+    send(BuildError("frame_too_long", "line exceeds 65536 bytes"));
+    send(BuildBye("protocol_error"));
+    go_on = false;
+  };
   while (go_on && start < buffer.size()) {
     const std::size_t line_feed = buffer.find('\n', start);
     if (line_feed == std::string::npos) {
+      if (buffer.size() - start > kMaxBufferedBytes) {
+        too_long();
+      }
+      break;
+    }
+    if (line_feed + 1 - start > kMaxBufferedBytes) {
+      too_long();
       break;
     }
     std::string_view line(buffer.data() + start, line_feed - start);
@@ -320,11 +347,13 @@ void ParlinoServer::AcceptLoop(Socket listener) {
       continue;
     }
     // Winsock gives the accepted socket the listening socket's properties,
-    // its non-blocking mode among them; a reply must never be cut short by a
-    // full send buffer.
+    // its non-blocking mode among them. The receives wait in blocking mode;
+    // replies never block in either (SendOrWake). Urgent data is taken as the
+    // stream's, so that no wait mistakes it for something else.
     if (!SetSocketBlocking(socket.get(), true)) {
       continue;
     }
+    TakeUrgentDataInline(socket.get());
     // A phone that drops off the Wi-Fi sends nothing more, not even a close:
     // keep-alive probes end such a connection within about 30 s, so that
     // its text leaves the screen and a held phone's prompt goes away.
@@ -477,10 +506,12 @@ bool ParlinoServer::WaitForHello(SocketHandle socket, unsigned timeout_ms, std::
     }
     const std::size_t searched = buffer.size();
     buffer.append(chunk, static_cast<std::size_t>(received));
-    if (buffer.size() > kMaxBufferedBytes) {
+    line_feed = buffer.find('\n', searched);
+    // The hello's own length, as for every line: what follows it in the same
+    // receive is the next line's.
+    if ((line_feed == std::string::npos ? buffer.size() : line_feed + 1) > kMaxBufferedBytes) {
       return false;
     }
-    line_feed = buffer.find('\n', searched);
   }
 
   std::string_view first(buffer.data(), line_feed);
@@ -539,28 +570,28 @@ namespace {
 // Replies wait until the socket can take them, but not past the end of the
 // connection (`wake`), and not longer than `stall_ms` without progress: a
 // phone that stopped reading must not hold the thread, or whoever ends the
-// connection would wait for it for good. After a stall nothing more is sent.
+// connection would wait for it for good. After a stall nothing more is sent,
+// nor after a line that went out only in part (the wake came in its middle):
+// whatever followed would join that half line at the phone.
 class ReplySender {
  public:
   ReplySender(SocketHandle socket, unsigned stall_ms)
       : socket_(socket), stall_ms_(static_cast<int>(stall_ms)) {}
 
   void Send(std::string_view line, const SocketWake& wake) {
+    bool begun = false;
     while (!line.empty() && !stalled_) {
-      const SocketWait wait = WaitForSocket(socket_, SocketDirection::Write, stall_ms_, wake);
-      if (wait == SocketWait::TimedOut) {
-        stalled_ = true;
-      }
-      if (wait != SocketWait::Ready) {
-        return;
-      }
-      const long sent = SendSome(socket_, line.data(), line.size());
-      if (sent <= 0) {
+      long sent = -1;
+      const SocketWait wait = SendOrWake(socket_, line.data(), line.size(), stall_ms_, &wake, sent);
+      if (wait != SocketWait::Ready || sent <= 0) {
+        stalled_ = wait == SocketWait::TimedOut || begun;
         return;
       }
       line.remove_prefix(static_cast<std::size_t>(sent));
+      begun = true;
     }
   }
+  // Nothing more may be sent: the phone stopped reading, or a line was cut.
   bool stalled() const { return stalled_; }
 
  private:
@@ -578,7 +609,7 @@ enum class ReadTurn {
 
 // One turn of a connection's reading: waits up to `timeout_ms` (negative: no
 // limit) for bytes or the wake, receives them and dispatches the complete
-// lines. Overflowing input is answered with its error and bye.
+// lines (a line past the limit is answered with its error and bye).
 ReadTurn ReadAndDispatch(SocketHandle socket, std::string& buffer, const SocketWake& wake, int timeout_ms,
                          const ServerCallbacks& callbacks, DispatchMode mode,
                          const std::function<void(std::string_view)>& send) {
@@ -586,6 +617,17 @@ ReadTurn ReadAndDispatch(SocketHandle socket, std::string& buffer, const SocketW
   long received = -1;
   switch (ReceiveOrWake(socket, chunk, sizeof chunk, timeout_ms, wake, received)) {
     case SocketWait::Stopped:
+      // Bytes that came with the wake are the stream's: a connection that
+      // goes on reads them first (a served phone held again drops them as a
+      // held phone's), one that ends drops them with the rest of its buffer.
+      // A held phone's are dropped now, as all it says while it waits, so
+      // that an answer that allows it never serves them.
+      if (received > 0) {
+        buffer.append(chunk, static_cast<std::size_t>(received));
+        if (mode == DispatchMode::Hold && !DispatchLines(buffer, callbacks, send, mode)) {
+          return ReadTurn::Ended;
+        }
+      }
       return ReadTurn::Woken;
     case SocketWait::TimedOut:
       return ReadTurn::TimedOut;
@@ -596,11 +638,6 @@ ReadTurn ReadAndDispatch(SocketHandle socket, std::string& buffer, const SocketW
     return ReadTurn::Ended;
   }
   buffer.append(chunk, static_cast<std::size_t>(received));
-  if (buffer.size() > kMaxBufferedBytes) {
-    send(BuildError("frame_too_long", "line exceeds 65536 bytes"));
-    send(BuildBye("protocol_error"));
-    return ReadTurn::Ended;
-  }
   return DispatchLines(buffer, callbacks, send, mode) ? ReadTurn::GoOn : ReadTurn::Ended;
 }
 
@@ -662,9 +699,8 @@ void ParlinoServer::HoldLoop(std::shared_ptr<Connection> connection, std::string
       bye = BuildBye("refused");  // nobody answered in time
     }
 
-    if (!bye.empty() && !phone_left &&
-        PollSocket(socket.get(), SocketDirection::Write, kInvalidSocket, 0) == SocketPoll::Ready) {
-      SendSome(socket.get(), bye.data(), bye.size());
+    if (!bye.empty() && !phone_left) {
+      SendIfRoom(socket.get(), bye);
     }
     ShutdownSocket(socket.get());
     socket.Reset();
@@ -716,9 +752,8 @@ std::shared_ptr<ParlinoServer::Connection> ParlinoServer::ConnectionLoop(
   }
   // One send, and only if the socket can take it now: a phone that stopped
   // reading goes without its bye rather than holding Stop or the next phone.
-  if (!bye.empty() && !sender.stalled() &&
-      PollSocket(socket.get(), SocketDirection::Write, kInvalidSocket, 0) == SocketPoll::Ready) {
-    SendSome(socket.get(), bye.data(), bye.size());
+  if (!bye.empty() && !sender.stalled()) {
+    SendIfRoom(socket.get(), bye);
   }
   // A phone sent back to wait keeps its connection, under a new id: an
   // answer given to its earlier prompt must not count for this wait.
@@ -749,9 +784,7 @@ std::shared_ptr<ParlinoServer::Connection> ParlinoServer::ConnectionLoop(
   bool full = false;
   if (!AddHeld(again, full)) {
     const std::string last = BuildBye(full ? "refused" : "shutdown");
-    if (PollSocket(again->socket.get(), SocketDirection::Write, kInvalidSocket, 0) == SocketPoll::Ready) {
-      SendSome(again->socket.get(), last.data(), last.size());
-    }
+    SendIfRoom(again->socket.get(), last);
     ShutdownSocket(again->socket.get());
     return nullptr;
   }

@@ -77,6 +77,7 @@ struct ServerCallbacks {
 
 inline constexpr unsigned kHelloTimeoutMs = 1000;
 inline constexpr std::size_t kReceiveChunkBytes = 4096;
+// The longest line a phone may send, its line feed included.
 inline constexpr std::size_t kMaxBufferedBytes = 65536;
 inline constexpr int kListenBacklog = 4;
 // How long a held phone waits for the user's answer before it is refused.
@@ -90,7 +91,8 @@ inline constexpr std::size_t kMaxHeldPhones = 4;
 inline constexpr unsigned kSendStallMs = 5000;
 
 // Writes every byte of `line`; best effort, failures are not reported (a broken
-// connection shows up as a failed receive).
+// connection shows up as a failed receive). Gives up once the socket took
+// nothing for kSendStallMs.
 void SendLine(SocketHandle socket, std::string_view line);
 
 // How the lines of a connection are taken: served, or, while the phone waits
@@ -101,8 +103,8 @@ enum class DispatchMode { Serve, Hold };
 
 // Consumes every complete line at the front of `buffer`, calls the callbacks
 // and sends the replies through `send`. False when the connection must end
-// (a bye, or a rejected line after its error and bye replies); a partial last
-// line stays in the buffer.
+// (a bye, or a rejected or too long line after its error and bye replies); a
+// partial last line stays in the buffer.
 bool DispatchLines(std::string& buffer, const ServerCallbacks& callbacks,
                    const std::function<void(std::string_view line)>& send,
                    DispatchMode mode = DispatchMode::Serve);

@@ -13,14 +13,17 @@ std::string FormatPeerAddress(const sockaddr_in& address) {
   return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
 }
 
+bool TakeUrgentDataInline(SocketHandle socket) {
+  // An int on both: Winsock's BOOL is one.
+  const int one = 1;
+  return ::setsockopt(socket, SOL_SOCKET, SO_OOBINLINE, reinterpret_cast<const char*>(&one), sizeof one) == 0;
+}
+
 bool SocketWake::Open() {
   woken_.store(false);
-#ifdef _WIN32
-  event_.Reset(WSACreateEvent());
-  if (!event_.valid()) {
+  if (!OpenEvent()) {
     return false;
   }
-#endif
   socket_.Reset(OpenUdpSocket());
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -41,9 +44,7 @@ void SocketWake::Wake() {
   // that fails leaves the waiter asleep only if nothing is queued, which a
   // full receive buffer is not.
   woken_.store(true);
-#ifdef _WIN32
-  SetEvent(event_.get());
-#endif
+  SignalEvent();
   const char byte = 1;
   SendSome(socket_.get(), &byte, 1);
 }

@@ -92,7 +92,9 @@ enum class SocketPoll { Ready, Woken, Nothing };
 // (negative: no limit; 0: do not wait). Ready also when the connection closed
 // or failed, or the poll itself failed, so that the next call reports it; a
 // listening socket is readable when a connection waits. Nothing after the
-// time-out or a signal.
+// time-out or a signal. Urgent data the peer sent is neither readable nor
+// room to write; not for a connection attempt still under way (on Windows
+// its failure would never show: ConnectWithTimeout waits for that itself).
 SocketPoll PollSocket(SocketHandle socket, SocketDirection direction, SocketHandle wake, int timeout_ms);
 
 // How one thread ends another thread's wait on a socket, the same way on
@@ -124,12 +126,17 @@ class SocketWake {
   bool woken() const { return woken_.load(); }
   SocketHandle handle() const { return socket_.get(); }
 #ifdef _WIN32
-  // Set by Wake as well: a receive waits for it beside its own completion
-  // (ReceiveOrWake).
+  // Set by Wake as well: a receive or a send waits for it beside its own
+  // completion (ReceiveOrWake, SendOrWake).
   HANDLE event() const { return event_.get(); }
 #endif
 
  private:
+  // The platform's own part of the wake: the event beside which Windows waits
+  // for an overlapped receive or send; nothing elsewhere.
+  bool OpenEvent();
+  void SignalEvent();
+
   std::atomic<bool> woken_{false};
   Socket socket_;
 #ifdef _WIN32
@@ -147,12 +154,31 @@ SocketWait WaitForSocket(SocketHandle socket, SocketDirection direction, int tim
 
 // Waits for bytes on `socket` or for `wake` as WaitForSocket does, and
 // receives what has arrived into `data`. When Ready, `received` is the result
-// of one receive call (as ReceiveSome's). On Windows the wait is an
+// of one receive call (as ReceiveSome's). When Stopped, `received` is
+// positive if bytes came in at the very moment of the wake: they are taken
+// off the socket, so the caller keeps them for whoever reads on; otherwise it
+// is -1. On Windows the wait is an
 // overlapped receive beside the wake's event: under Wine a select that
 // includes the wake socket took about 3.5 ms longer to return than a
 // blocked receive, which every commit waited for before its first character.
 SocketWait ReceiveOrWake(SocketHandle socket, char* data, std::size_t size, int timeout_ms,
                          const SocketWake& wake, long& received);
+
+// Sends what `socket` takes of `data`, and never blocks: waits for room for
+// at most `timeout_ms` (negative: no limit; 0: takes only what fits now), or
+// until `wake` is woken (nullptr: no wake). When Ready, `sent` is the number
+// of bytes sent, at least 1, or negative on error. Stopped and TimedOut sent
+// nothing. A connection's blocking mode does not matter: on Windows this is an
+// overlapped send beside the wake's event, elsewhere a send that does not
+// wait. A blocking send to a peer that stopped reading would hold its thread
+// until the peer reads again, whoever wants the connection ended.
+SocketWait SendOrWake(SocketHandle socket, const char* data, std::size_t size, int timeout_ms,
+                      const SocketWake* wake, long& sent);
+
+// SO_OOBINLINE: a byte the peer sends as urgent data arrives in the stream
+// where it was sent. Held apart instead, Winsock's select reports it as an
+// exceptional condition for as long as nobody reads it.
+bool TakeUrgentDataInline(SocketHandle socket);
 
 // Blocking (the default for a new socket) or not.
 bool SetSocketBlocking(SocketHandle socket, bool blocking);

@@ -74,7 +74,8 @@ TEST(DispatchLinesTest, Table) {
        DispatchMode::Hold},
       {"held: a bad line still ends it",
        " \n",
-       {"error bad_frame invalid json", "reply {\"type\":\"error\",\"code\":\"bad_frame\",\"message\":\"invalid json\"}\n",
+       {"error bad_frame invalid json",
+        "reply {\"type\":\"error\",\"code\":\"bad_frame\",\"message\":\"invalid json\"}\n",
         "reply {\"type\":\"bye\",\"reason\":\"protocol_error\"}\n"},
        true,
        "",
@@ -86,6 +87,64 @@ TEST(DispatchLinesTest, Table) {
     EXPECT_EQ(out.trace, c.trace);
     EXPECT_EQ(out.ended, c.ended);
     EXPECT_EQ(out.left, c.left);
+  }
+}
+
+// A text line of `size` bytes, its line feed included.
+std::string TextOfSize(std::size_t size) {
+  const std::string frame = "{\"type\":\"text\",\"content\":\"\"}\n";
+  return "{\"type\":\"text\",\"content\":\"" + std::string(size - frame.size(), 'x') + "\"}\n";
+}
+
+// The 64 KiB limit is one line's: what follows a long line in the same
+// buffer never counts against it.
+TEST(DispatchLinesTest, LimitIsPerLine) {
+  const std::string too_long =
+      "reply {\"type\":\"error\",\"code\":\"frame_too_long\",\"message\":\"line exceeds 65536 bytes\"}\n";
+  const std::string bye = "reply {\"type\":\"bye\",\"reason\":\"protocol_error\"}\n";
+  const std::string clear = "{\"type\":\"clear\"}\n";
+  const std::string acked = "reply {\"type\":\"ack\",\"of\":\"clear\"}\n";
+  struct Case {
+    const char* name;
+    std::string stream;
+    std::size_t texts;  // text callbacks before the rest of the trace
+    std::vector<std::string> rest;
+    bool ended;
+    std::size_t left;
+  };
+  const Case cases[] = {
+      {"62 KB line, then a line and a partial one",
+       TextOfSize(62000) + clear + std::string(4000, 'p'),
+       1,
+       {"clear", acked},
+       false,
+       4000},
+      {"65536 bytes with the line feed, twice", TextOfSize(65536) + TextOfSize(65536), 2, {}, false, 0},
+      {"partial line of 65536 bytes waits",
+       clear + std::string(65536, 'p'),
+       0,
+       {"clear", acked},
+       false,
+       65536},
+      {"one byte more with the line feed",
+       clear + TextOfSize(65537) + clear,
+       0,
+       {"clear", acked, too_long, bye},
+       true,
+       0},
+      {"partial line of 65537 bytes", TextOfSize(100) + std::string(65537, 'p'), 1, {too_long, bye}, true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Outcome out = Feed(c.stream, DispatchMode::Serve);
+    ASSERT_GE(out.trace.size(), c.texts);
+    for (std::size_t i = 0; i < c.texts; ++i) {
+      EXPECT_EQ(out.trace[i].rfind("text xxx", 0), 0u);
+    }
+    EXPECT_EQ(std::vector<std::string>(out.trace.begin() + static_cast<long>(c.texts), out.trace.end()),
+              c.rest);
+    EXPECT_EQ(out.ended, c.ended);
+    EXPECT_EQ(out.left.size(), c.left);
   }
 }
 

@@ -157,5 +157,40 @@ TEST(ReceiveOrWakeTest, EndsForBytesThePeerClosingTheWakeOrTheTime) {
   }
 }
 
+// Bytes and the wake at the same moment: a receive that completes beside the
+// wake must hand its bytes over, or they are gone from the stream. Whatever
+// the wait says, what it did not hand over is still on the socket.
+TEST(ReceiveOrWakeTest, BytesThatComeWithTheWakeAreNeverLost) {
+  Connection connection;
+  ASSERT_NO_FATAL_FAILURE(Connect(connection));
+  SocketWake quiet;
+  ASSERT_TRUE(quiet.Open());
+  for (int round = 0; round < 50; ++round) {
+    SCOPED_TRACE(round);
+    SocketWake wake;
+    ASSERT_TRUE(wake.Open());
+    std::thread peer([&] {
+      SendSome(connection.client.get(), "hello", 5);
+      wake.Wake();
+    });
+    char data[64] = {};
+    long received = -1;
+    const SocketWait wait =
+        ReceiveOrWake(connection.accepted.get(), data, sizeof data, 20000, wake, received);
+    peer.join();
+    ASSERT_NE(wait, SocketWait::TimedOut);
+    std::string got(data, static_cast<std::size_t>(received > 0 ? received : 0));
+    while (got.size() < 5) {
+      if (ReceiveOrWake(connection.accepted.get(), data, sizeof data, 2000, quiet, received) !=
+              SocketWait::Ready ||
+          received <= 0) {
+        break;
+      }
+      got.append(data, static_cast<std::size_t>(received));
+    }
+    EXPECT_EQ(got, "hello");
+  }
+}
+
 }  // namespace
 }  // namespace lumora

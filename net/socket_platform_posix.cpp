@@ -19,6 +19,10 @@ namespace lumora {
 
 bool EnsureWinsock() { return true; }
 
+// poll and the wake socket are all it takes here.
+bool SocketWake::OpenEvent() { return true; }
+void SocketWake::SignalEvent() {}
+
 SocketHandle OpenTcpSocket() { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP); }
 
 SocketHandle OpenUdpSocket() { return ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP); }
@@ -49,6 +53,41 @@ long ReceiveSome(SocketHandle socket, char* data, std::size_t size) {
     received = ::recv(socket, data, size, 0);
   } while (received < 0 && errno == EINTR);
   return static_cast<long>(received);
+}
+
+SocketWait SendOrWake(SocketHandle socket, const char* data, std::size_t size, int timeout_ms,
+                      const SocketWake* wake, long& sent) {
+  sent = -1;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    if (wake != nullptr && wake->woken()) {
+      return SocketWait::Stopped;
+    }
+    // Not a blocking send after a poll for room: a blocking send queues the
+    // whole of a line, and waits for the peer when less room is left.
+    ssize_t result;
+    do {
+      result = ::send(socket, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    } while (result < 0 && errno == EINTR);
+    if (result >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+      sent = static_cast<long>(result);
+      return SocketWait::Ready;
+    }
+    int left = -1;
+    if (timeout_ms >= 0) {
+      const auto rest =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (rest <= 0) {
+        return SocketWait::TimedOut;
+      }
+      left = static_cast<int>(rest);
+    }
+    if (PollSocket(socket, SocketDirection::Write, wake != nullptr ? wake->handle() : kInvalidSocket, left) ==
+        SocketPoll::Woken) {
+      return SocketWait::Stopped;
+    }
+  }
 }
 
 SocketWait ReceiveOrWake(SocketHandle socket, char* data, std::size_t size, int timeout_ms,

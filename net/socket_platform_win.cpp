@@ -12,6 +12,13 @@
 
 namespace lumora {
 
+bool SocketWake::OpenEvent() {
+  event_.Reset(WSACreateEvent());
+  return event_.valid();
+}
+
+void SocketWake::SignalEvent() { SetEvent(event_.get()); }
+
 bool EnsureWinsock() {
   // call_once keeps the answer of the first call, success or failure; the
   // stack is never shut down.
@@ -60,16 +67,15 @@ SocketPoll PollSocket(SocketHandle socket, SocketDirection direction, SocketHand
   if (wake != kInvalidSocket) {
     FD_SET(wake, &readable);
   }
-  // Winsock reports a failed connection attempt in the exception set only.
-  fd_set failed;
-  FD_ZERO(&failed);
-  FD_SET(socket, &failed);
+  // No exception set: on a connected socket it reports urgent data that
+  // nobody has read, which is neither room to write nor bytes for recv, and a
+  // wait that took it for either would return at once, again and again.
   timeval wait{};
   wait.tv_sec = static_cast<long>(timeout_ms / 1000);
   wait.tv_usec = static_cast<long>((timeout_ms % 1000) * 1000);
   // A set passed to select must not be empty.
   const bool any_readable = read || wake != kInvalidSocket;
-  const int count = ::select(0, any_readable ? &readable : nullptr, read ? nullptr : &writable, &failed,
+  const int count = ::select(0, any_readable ? &readable : nullptr, read ? nullptr : &writable, nullptr,
                              timeout_ms < 0 ? nullptr : &wait);
   if (count == 0) {
     return SocketPoll::Nothing;
@@ -113,6 +119,11 @@ SocketWait ReceiveOrWake(SocketHandle socket, char* data, std::size_t size, int 
   }
   const bool completed = ::WSAGetOverlappedResult(socket, &overlapped, &bytes, TRUE, &flags) != FALSE;
   if (wake.woken()) {
+    // A receive that completed beside the wake took its bytes off the socket:
+    // they go to the caller, or the stream would lose them.
+    if (completed && bytes > 0) {
+      received = static_cast<long>(bytes);
+    }
     return SocketWait::Stopped;
   }
   if (completed) {
@@ -121,6 +132,51 @@ SocketWait ReceiveOrWake(SocketHandle socket, char* data, std::size_t size, int 
     return SocketWait::Ready;
   }
   return waited == WAIT_TIMEOUT ? SocketWait::TimedOut : SocketWait::Ready;
+}
+
+SocketWait SendOrWake(SocketHandle socket, const char* data, std::size_t size, int timeout_ms,
+                      const SocketWake* wake, long& sent) {
+  sent = -1;
+  if (wake != nullptr && wake->woken()) {
+    return SocketWait::Stopped;
+  }
+  // Overlapped, whatever the socket's mode: a blocking send waits for a peer
+  // that stopped reading for good, and select, the only wait for room that
+  // Winsock offers beside the wake socket, also ends for urgent data that
+  // leaves no room at all.
+  ScopedHandle done(WSACreateEvent());
+  if (!done.valid()) {
+    return SocketWait::Ready;  // the failure is the caller's -1
+  }
+  WSABUF buffer{static_cast<ULONG>(std::min<std::size_t>(size, INT_MAX)), const_cast<char*>(data)};
+  WSAOVERLAPPED overlapped{};
+  overlapped.hEvent = done.get();
+  DWORD bytes = 0;
+  if (::WSASend(socket, &buffer, 1, &bytes, 0, &overlapped, nullptr) != 0 &&
+      WSAGetLastError() != WSA_IO_PENDING) {
+    return SocketWait::Ready;
+  }
+  const HANDLE handles[2] = {done.get(), wake != nullptr ? wake->event() : nullptr};
+  const DWORD count = handles[1] != nullptr ? 2 : 1;
+  const DWORD waited = WaitForMultipleObjects(count, handles, FALSE,
+                                              timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms));
+  if (waited != WAIT_OBJECT_0) {
+    // The system reads `data` until the send is over: cancelled, and then
+    // waited for like any other.
+    CancelIoEx(reinterpret_cast<HANDLE>(socket), &overlapped);
+  }
+  DWORD flags = 0;
+  const bool completed = ::WSAGetOverlappedResult(socket, &overlapped, &bytes, TRUE, &flags) != FALSE;
+  // Bytes that went out before a cancel count as sent, so that the caller
+  // can finish the line or knows it was cut.
+  if (completed || bytes > 0) {
+    sent = static_cast<long>(bytes);
+    return SocketWait::Ready;
+  }
+  if (waited == WAIT_TIMEOUT) {
+    return SocketWait::TimedOut;
+  }
+  return waited == WAIT_OBJECT_0 + 1 ? SocketWait::Stopped : SocketWait::Ready;
 }
 
 bool SetSocketBlocking(SocketHandle socket, bool blocking) {
