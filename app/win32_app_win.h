@@ -33,6 +33,10 @@ inline constexpr UINT kUiTaskMessage = WM_APP + 2;
 // started the program again.
 inline constexpr UINT kShowConnectionInfoMessage = WM_APP + 3;
 inline constexpr wchar_t kHostWindowClass[] = L"Parlino.Host";
+// The host window's timer that finishes a commit (Coordinator::FinishCommit)
+// once its text has had a head start, and that head start.
+inline constexpr UINT_PTR kCommitEpilogueTimerId = 1;
+inline constexpr UINT kCommitEpilogueDelayMs = 25;
 
 // The host of the whole program: owns every long-lived component, builds them
 // in a fixed order, runs the UI thread's message loop on a hidden window and

@@ -36,6 +36,7 @@ void Coordinator::HideOverlay() {
 }
 
 void Coordinator::HandleClientConnected(std::string peer) {
+  FinishCommit();
   client_peer_ = std::move(peer);
   LogProgress("coordinator: client connect " + client_peer_);
   // Text left live by an earlier phone is dropped, never typed.
@@ -44,6 +45,7 @@ void Coordinator::HandleClientConnected(std::string peer) {
 }
 
 void Coordinator::HandleClientDisconnected() {
+  FinishCommit();
   LogProgress("coordinator: client disconnect " + client_peer_);
   client_peer_.clear();
   live_text_.clear();
@@ -51,6 +53,7 @@ void Coordinator::HandleClientDisconnected() {
 }
 
 void Coordinator::HandleText(std::string content) {
+  FinishCommit();
   live_text_ = std::move(content);
   const std::string shown = StripZeroWidthSpaces(live_text_);
   if (shown.empty()) {
@@ -74,18 +77,35 @@ void Coordinator::HandleCommit(bool phone_press_enter) {
     }
     live_text_.clear();
   }
+  FinishCommit();  // an earlier one's, if it still waits
+  unfinished_commit_ = std::string("coordinator: commit phone_press_enter=") + (phone_press_enter ? "1" : "0") +
+                       " effective=" + (effective ? "1" : "0");
+  if (schedule_finish_) {
+    schedule_finish_();
+  } else {
+    FinishCommit();
+  }
+}
+
+void Coordinator::FinishCommit() {
+  if (!unfinished_commit_) {
+    return;
+  }
+  const std::string line = std::move(*unfinished_commit_);
+  unfinished_commit_.reset();
   HideOverlay();
-  LogProgress(std::string("coordinator: commit phone_press_enter=") + (phone_press_enter ? "1" : "0") +
-              " effective=" + (effective ? "1" : "0"));
+  LogProgress(line);
 }
 
 void Coordinator::HandleClear() {
+  FinishCommit();
   LogProgress("coordinator: clear");
   live_text_.clear();
   HideOverlay();
 }
 
 void Coordinator::HandleKey(std::string key) {
+  FinishCommit();
   if (injector_ == nullptr) {
     return;
   }

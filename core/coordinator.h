@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,6 +22,7 @@ class Coordinator {
   // produce nothing, a null config makes commits use the phone's Enter flag
   // and typing.
   Coordinator(LiveTextView* overlay, OutputQueue* injector, const AppConfig* config);
+  ~Coordinator() { FinishCommit(); }
   Coordinator(const Coordinator&) = delete;
   Coordinator& operator=(const Coordinator&) = delete;
 
@@ -29,6 +32,16 @@ class Coordinator {
   void HandleCommit(bool phone_press_enter);
   void HandleClear();
   void HandleKey(std::string key);
+
+  // Lets a commit hand its text to the output first and leave the rest of
+  // its work (hiding the overlay, its log line) for later: `schedule` asks
+  // the host to call FinishCommit soon on the UI thread (a short timer).
+  // Both would otherwise compete with the output's first keystrokes for the
+  // system. Every later event finishes a waiting commit first, so the
+  // overlay and the log keep the order of the phone's events. Without it a
+  // commit finishes at once.
+  void DeferCommitEpilogue(std::function<void()> schedule) { schedule_finish_ = std::move(schedule); }
+  void FinishCommit();
 
   const std::string& live_text() const { return live_text_; }
   const std::string& client_peer() const { return client_peer_; }
@@ -41,6 +54,9 @@ class Coordinator {
   const AppConfig* const config_;
   std::string live_text_;
   std::string client_peer_;
+  std::function<void()> schedule_finish_;
+  // The log line of a commit whose epilogue waits for FinishCommit.
+  std::optional<std::string> unfinished_commit_;
 };
 
 // The text without its U+200B ZERO WIDTH SPACE characters (bytes E2 80 8B).

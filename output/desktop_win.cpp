@@ -394,18 +394,17 @@ class Win32Desktop final : public Desktop {
     if (process_id == GetCurrentProcessId()) {
       return TargetBlock::OwnWindow;
     }
-    // A process we cannot even open for a limited query is protected or
-    // elevated beyond us: Windows would drop our input there just as well.
-    ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
-    if (!process.valid()) {
-      return TargetBlock::Elevated;
+    // A process's integrity level never changes, and a window never moves to
+    // another process: the answer for the window in front is kept until
+    // another window comes to the front. Each query is a round trip to the
+    // system that every commit would otherwise wait for before its first
+    // character; the user dictates into the same window again and again.
+    if (window != target_window_ || process_id != target_process_) {
+      target_window_ = window;
+      target_process_ = process_id;
+      target_elevated_ = TargetIsElevated(process_id);
     }
-    const std::optional<DWORD> theirs = IntegrityLevel(process.get());
-    const std::optional<DWORD> ours = IntegrityLevel(GetCurrentProcess());
-    if (!theirs || !ours || *theirs > *ours) {
-      return TargetBlock::Elevated;
-    }
-    return TargetBlock::None;
+    return target_elevated_ ? TargetBlock::Elevated : TargetBlock::None;
   }
 
   bool ModifiersHeld() override {
@@ -433,7 +432,7 @@ class Win32Desktop final : public Desktop {
     return name.data();
   }
 
-  static bool InputDesktopIsOurs() {
+  bool InputDesktopIsOurs() {
     // Opening the input desktop fails with access denied while it is the
     // secure desktop (Winlogon): that alone says it is not ours.
     ScopedDesktop input(OpenInputDesktop(0, FALSE, DESKTOP_READOBJECTS));
@@ -441,10 +440,28 @@ class Win32Desktop final : public Desktop {
       return false;
     }
     const std::wstring input_name = DesktopName(input.get());
-    // The thread's own desktop handle belongs to the system: not closed.
-    const std::wstring our_name = DesktopName(GetThreadDesktop(GetCurrentThreadId()));
+    // The output thread's desktop is set when the thread starts and stays;
+    // its handle belongs to the system and is not closed.
+    if (our_desktop_name_.empty()) {
+      our_desktop_name_ = DesktopName(GetThreadDesktop(GetCurrentThreadId()));
+    }
     return !input_name.empty() &&
-           CompareStringOrdinal(input_name.c_str(), -1, our_name.c_str(), -1, TRUE) == CSTR_EQUAL;
+           CompareStringOrdinal(input_name.c_str(), -1, our_desktop_name_.c_str(), -1, TRUE) == CSTR_EQUAL;
+  }
+
+  // Whether Windows would drop our input in process `process_id`: a process
+  // we cannot even open for a limited query is protected or elevated beyond
+  // us, and so is one whose level is above ours or cannot be read.
+  bool TargetIsElevated(DWORD process_id) {
+    ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
+    if (!process.valid()) {
+      return true;
+    }
+    if (!own_level_) {
+      own_level_ = IntegrityLevel(GetCurrentProcess());
+    }
+    const std::optional<DWORD> theirs = IntegrityLevel(process.get());
+    return !theirs || !*own_level_ || *theirs > **own_level_;
   }
 
   // The mandatory integrity level (its RID, e.g. 0x2000 medium, 0x3000 high)
@@ -478,6 +495,12 @@ class Win32Desktop final : public Desktop {
 
   WaitSignals signals_;
   std::unique_ptr<ClipboardOwner> clipboard_owner_;
+  // What CheckTarget learnt once and keeps (the output thread's alone).
+  std::wstring our_desktop_name_;
+  std::optional<std::optional<DWORD>> own_level_;  // read once; empty inside: unreadable
+  HWND target_window_ = nullptr;
+  DWORD target_process_ = 0;
+  bool target_elevated_ = false;
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -155,6 +156,69 @@ TEST(CoordinatorTest, EffectsTable) {
     EXPECT_EQ(recorder.calls, c.calls);
     EXPECT_EQ(LogLinesOf(), c.log);
     EXPECT_EQ(coordinator.live_text(), "");
+  }
+}
+
+// With the epilogue deferred, a commit types at once and hides the overlay
+// and logs only when the host's timer fires or the next event comes, in the
+// order of the events either way.
+TEST(CoordinatorTest, DeferredCommitEpilogueKeepsTheOrderOfEvents) {
+  struct Case {
+    const char* name;
+    std::function<void(Coordinator&)> after_commit;
+    Calls calls;
+    std::vector<std::string> log;
+  };
+  const std::string commit_line = "coordinator: commit phone_press_enter=0 effective=0";
+  const Case cases[] = {
+      {"nothing yet: typed, the overlay still up, no line", [](Coordinator&) {}, {"show a", "type a"}, {}},
+      {"the timer finishes it once",
+       [](Coordinator& c) {
+         c.FinishCommit();
+         c.FinishCommit();
+       },
+       {"show a", "type a", "hide"},
+       {commit_line}},
+      {"the next text finishes it before it is shown",
+       [](Coordinator& c) { c.HandleText("b"); },
+       {"show a", "type a", "hide", "show b"},
+       {commit_line}},
+      {"a second commit finishes the first before its own",
+       [](Coordinator& c) {
+         c.HandleText("b");
+         c.HandleCommit(false);
+       },
+       {"show a", "type a", "hide", "show b", "type b"},
+       {commit_line}},
+      {"a clear, then the late timer does nothing more",
+       [](Coordinator& c) {
+         c.HandleClear();
+         c.FinishCommit();
+       },
+       {"show a", "type a", "hide", "hide"},
+       {commit_line, "coordinator: clear"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::error_code ec;
+    std::filesystem::remove(LogDirectory() / kLogFileName, ec);
+    Recorder recorder;
+    AppConfig config;
+    config.press_enter_on_commit = false;
+    int scheduled = 0;
+    {
+      Coordinator coordinator(&recorder, &recorder, &config);
+      coordinator.DeferCommitEpilogue([&] { ++scheduled; });
+      coordinator.HandleText("a");
+      coordinator.HandleCommit(false);
+      c.after_commit(coordinator);
+      EXPECT_EQ(recorder.calls, c.calls);
+      EXPECT_EQ(LogLinesOf(), c.log);
+    }
+    EXPECT_GE(scheduled, 1);
+    // A commit still waiting is finished when the coordinator goes.
+    const std::vector<std::string> lines = LogLinesOf();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), commit_line), lines.end());
   }
 }
 
