@@ -148,7 +148,11 @@ SocketWait SendOrWake(SocketHandle socket, const char* data, std::size_t size, i
   if (!done.valid()) {
     return SocketWait::Ready;  // the failure is the caller's -1
   }
-  WSABUF buffer{static_cast<ULONG>(std::min<std::size_t>(size, INT_MAX)), const_cast<char*>(data)};
+  // An overlapped send completes only once all of it is taken: in pieces, a
+  // peer that makes room for part of a long line is progress, as a send that
+  // does not wait reports it elsewhere.
+  constexpr std::size_t kPiece = 4096;
+  WSABUF buffer{static_cast<ULONG>(std::min(size, kPiece)), const_cast<char*>(data)};
   WSAOVERLAPPED overlapped{};
   overlapped.hEvent = done.get();
   DWORD bytes = 0;

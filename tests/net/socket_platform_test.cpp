@@ -179,17 +179,102 @@ TEST(ReceiveOrWakeTest, BytesThatComeWithTheWakeAreNeverLost) {
         ReceiveOrWake(connection.accepted.get(), data, sizeof data, 20000, wake, received);
     peer.join();
     ASSERT_NE(wait, SocketWait::TimedOut);
-    std::string got(data, static_cast<std::size_t>(received > 0 ? received : 0));
-    while (got.size() < 5) {
-      if (ReceiveOrWake(connection.accepted.get(), data, sizeof data, 2000, quiet, received) !=
-              SocketWait::Ready ||
-          received <= 0) {
-        break;
-      }
-      got.append(data, static_cast<std::size_t>(received));
+    if (received <= 0 && ReceiveOrWake(connection.accepted.get(), data, sizeof data, 2000, quiet, received) !=
+                             SocketWait::Ready) {
+      received = -1;
     }
-    EXPECT_EQ(got, "hello");
+    EXPECT_EQ(std::string(data, static_cast<std::size_t>(received > 0 ? received : 0)), "hello");
   }
+}
+
+// Sends until the socket takes not one byte more, even after a while (the
+// system moves queued bytes to the reader meanwhile). False when it took
+// 16 MB without pushing back.
+bool FillUntilBlocked(SocketHandle socket) {
+  const std::string block(65536, 'x');
+  for (const std::size_t size : {block.size(), std::size_t{1}}) {
+    std::size_t total = 0;
+    long sent = -1;
+    while (SendOrWake(socket, block.data(), size, size == 1 ? 300 : 0, nullptr, sent) == SocketWait::Ready) {
+      total += static_cast<std::size_t>(sent);
+      if (sent <= 0 || total > (16u << 20)) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+// A peer that stopped reading: a send ends for the wake, the time limit, or
+// room for a part of the line. The line is longer than both buffers, so a
+// send that waited for room and then took the whole line would wait for a
+// reader that never reads it all.
+TEST(SendOrWakeTest, BlockedSendEndsForTheWakeTheTimeOrSomeRoom) {
+  enum class Then { Nothing, Wake, ReadSome };
+  struct Case {
+    const char* name;
+    Then then;  // 100 ms into the send
+    int timeout_ms;
+    SocketWait wait;
+  };
+  const Case cases[] = {
+      {"woken while blocked", Then::Wake, 20000, SocketWait::Stopped},
+      {"no room in time", Then::Nothing, 150, SocketWait::TimedOut},
+      {"room for a part of the line", Then::ReadSome, 20000, SocketWait::Ready},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Connection connection;
+    ASSERT_NO_FATAL_FAILURE(Connect(connection));
+    const int small = 16384;  // pushes back soon
+    ::setsockopt(connection.client.get(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&small), 4);
+    ::setsockopt(connection.accepted.get(), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&small), 4);
+    ASSERT_TRUE(FillUntilBlocked(connection.accepted.get()));
+    SocketWake wake;
+    ASSERT_TRUE(wake.Open());
+    std::thread peer([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      static char sink[65536];
+      if (c.then == Then::Wake) {
+        wake.Wake();
+      } else if (c.then == Then::ReadSome) {
+        ReceiveSome(connection.client.get(), sink, sizeof sink);
+      }
+    });
+    const std::string line(1 << 20, 'y');
+    long sent = -1;
+    const auto start = std::chrono::steady_clock::now();
+    const SocketWait wait =
+        SendOrWake(connection.accepted.get(), line.data(), line.size(), c.timeout_ms, &wake, sent);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    peer.join();
+    EXPECT_EQ(wait, c.wait);
+    EXPECT_LT(waited, std::chrono::seconds(10));
+    EXPECT_EQ(sent > 0, wait == SocketWait::Ready) << sent;
+  }
+}
+
+// Held apart, an urgent byte is lost to the stream, and Winsock's select
+// reports it as an exceptional condition for as long as nobody reads it.
+TEST(TakeUrgentDataInlineTest, UrgentByteArrivesInTheStream) {
+  Connection connection;
+  ASSERT_NO_FATAL_FAILURE(Connect(connection));
+  ASSERT_TRUE(TakeUrgentDataInline(connection.accepted.get()));
+  SendSome(connection.client.get(), "ab", 2);
+  ASSERT_EQ(::send(connection.client.get(), "c", 1, MSG_OOB), 1);
+  SendSome(connection.client.get(), "d", 1);
+  SocketWake wake;
+  ASSERT_TRUE(wake.Open());
+  std::string got;
+  char data[8];
+  long received = -1;
+  while (got.size() < 4 &&
+         ReceiveOrWake(connection.accepted.get(), data, sizeof data, 5000, wake, received) ==
+             SocketWait::Ready &&
+         received > 0) {
+    got.append(data, static_cast<std::size_t>(received));
+  }
+  EXPECT_EQ(got, "abcd");
 }
 
 }  // namespace
