@@ -274,6 +274,7 @@ void ParlinoServer::ReviewActivePhone() {
   std::shared_ptr<Connection> active;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    ++reviews_;
     active = active_;
   }
   if (!active) {
@@ -386,6 +387,13 @@ void ParlinoServer::HandleAccepted(Socket socket, const sockaddr_in& address) {
   hello.client = std::move(message.client);
   hello.version = std::move(message.version);
   Admission admission = Admission::Serve;
+  std::uint64_t reviews_seen = 0;
+  {
+    // Before the gate is asked: a change of its rules after this point is
+    // looked at again when the phone takes the slot (Activate).
+    std::lock_guard<std::mutex> lock(mutex_);
+    reviews_seen = reviews_;
+  }
   if (callbacks_.AdmitPhone) {
     hello.hardware_address = LookupHardwareAddress(source);
     admission = callbacks_.AdmitPhone(hello);
@@ -399,6 +407,7 @@ void ParlinoServer::HandleAccepted(Socket socket, const sockaddr_in& address) {
   }
 
   auto connection = std::make_shared<Connection>(std::move(socket), std::move(hello));
+  connection->reviews_seen = reviews_seen;
   if (!connection->wake.Open() || !connection->decided.Open()) {
     ShutdownSocket(connection->socket.get());
     return;  // as a failed handshake: the active phone stays
@@ -546,6 +555,7 @@ std::shared_ptr<ParlinoServer::Connection> ParlinoServer::CloseActiveClient(std:
 bool ParlinoServer::Activate(const std::shared_ptr<Connection>& connection, bool& took_over) {
   std::lock_guard<std::mutex> activation(activation_mutex_);
   took_over = CloseActiveClient("replaced") != nullptr;
+  bool missed_review = false;
   // Also when that phone left by itself: its disconnect may not be reported
   // yet, and the owner must hear it before this phone's connect.
   if (last_active_) {
@@ -560,8 +570,15 @@ bool ParlinoServer::Activate(const std::shared_ptr<Connection>& connection, bool
       return false;
     }
     active_ = connection;
+    missed_review = connection->reviews_seen != reviews_;
   }
   last_active_ = connection;
+  // The settings changed while this phone was on its way in: it is asked
+  // about again now that it is in the slot, so that it cannot type on the
+  // strength of rules that no longer hold.
+  if (missed_review) {
+    ReviewActivePhone();
+  }
   return true;
 }
 
@@ -680,6 +697,7 @@ void ParlinoServer::HoldLoop(std::shared_ptr<Connection> connection, std::string
       // Still there when the phone left, stalled, or the time is up.
       held_.erase(std::remove(held_.begin(), held_.end(), connection), held_.end());
       answer = connection->answer;
+      connection->reviews_seen = reviews_;  // the user's own yes, given now
       bye = std::move(connection->bye);
     }
     if (answer == Answer::Allowed && !phone_left && !sender.stalled()) {
@@ -730,7 +748,9 @@ std::shared_ptr<ParlinoServer::Connection> ParlinoServer::ConnectionLoop(
   // Stop ends this thread as a replacement does, through the wake and with
   // its bye; a look at the running flag here instead would let the thread end
   // before Stop takes it out of the slot, and the phone would get no bye.
-  bool go_on = DispatchLines(buffer, callbacks_, send);
+  // What it said before it took the slot is served only if it still holds
+  // it (a review on its way in may have taken it out again).
+  bool go_on = !connection->wake.woken() && DispatchLines(buffer, callbacks_, send);
   while (go_on && !sender.stalled()) {
     go_on = ReadAndDispatch(socket.get(), buffer, connection->wake, -1, callbacks_, DispatchMode::Serve,
                             send) == ReadTurn::GoOn;

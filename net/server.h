@@ -186,6 +186,9 @@ class ParlinoServer {
     Answer answer = Answer::None;
     // Taken out of the active slot to wait for the user again, not to end.
     bool hold_again = false;
+    // How many reviews had begun when the gate last said yes to this phone:
+    // one begun since then may have missed it on its way into the slot.
+    std::uint64_t reviews_seen = 0;
 
    private:
     std::mutex finished_mutex_;
@@ -233,6 +236,7 @@ class ParlinoServer {
   SocketWake stop_wake_;  // ends the accept thread's waits
   std::mutex mutex_;      // guards active_, held_, and the bye and answer of the connections in them
   std::shared_ptr<Connection> active_;
+  std::uint64_t reviews_ = 0;  // ReviewActivePhone calls begun, under mutex_
   std::vector<std::shared_ptr<Connection>> held_;  // in the order they came
   // One phone becomes active at a time, after the one before it has ended.
   std::mutex activation_mutex_;

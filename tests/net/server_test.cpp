@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -702,6 +703,39 @@ TEST_F(ServerTest, ReviewOfTheActivePhone) {
       EXPECT_EQ(*std::prev(held), "disconnect") << "the owner hears it is gone before it waits";
     }
   }
+}
+
+// The gate said yes on the old rules, and the rules changed (with their
+// review) before the phone took the slot: it is asked about again there,
+// and nothing it said is served.
+TEST_F(ServerTest, AReviewWhileAPhoneIsOnItsWayInReachesIt) {
+  EventRecorder recorder;
+  std::promise<void> admitting;
+  std::promise<void> reviewed;
+  std::shared_future<void> review_done = reviewed.get_future().share();
+  ServerCallbacks callbacks = recorder.GatedCallbacks([&](const PhoneHello&) {
+    admitting.set_value();
+    review_done.wait();
+    return Admission::Serve;
+  });
+  callbacks.ReviewPhone = [](const PhoneHello&) { return Admission::Refuse; };
+  ParlinoServer server;
+  ASSERT_TRUE(server.Start(0, std::move(callbacks)));
+  std::thread review([&] {
+    admitting.get_future().wait();
+    server.ReviewActivePhone();
+    reviewed.set_value();
+  });
+  TestPhone phone;
+  ASSERT_TRUE(phone.Handshake(server.BoundPort(), "mine"));
+  phone.Send(TextLine("after") + kCommit);
+  std::vector<std::string> lines;
+  EXPECT_TRUE(phone.WaitForClose(&lines));
+  review.join();
+  EXPECT_EQ(lines, std::vector<std::string>{kByeRefused});
+  server.Stop();
+  const auto events = recorder.Events();
+  EXPECT_EQ(std::count(events.begin(), events.end(), "text after"), 0);
 }
 
 TEST_F(ServerTest, GateRefusals) {
