@@ -122,9 +122,8 @@ void Win32App::StartComponents() {
   // A commit's overlay hide and log line wait until the output has had a
   // moment for its first keystrokes (under Wine the hide alone took about
   // 3 ms of the system's time, the log line 2 ms, while the output typed).
-  coordinator_->DeferCommitEpilogue([this] {
-    SetTimer(window(), kCommitEpilogueTimerId, kCommitEpilogueDelayMs, nullptr);
-  });
+  coordinator_->DeferCommitEpilogue(
+      [this] { SetTimer(window(), kCommitEpilogueTimerId, kCommitEpilogueDelayMs, nullptr); });
   if (overlay_) {
     overlay_->SetThemeColor(config_.overlay_theme_color);
     overlay_->SetPosition(config_.overlay_position);

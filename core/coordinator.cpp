@@ -78,8 +78,8 @@ void Coordinator::HandleCommit(bool phone_press_enter) {
     live_text_.clear();
   }
   FinishCommit();  // an earlier one's, if it still waits
-  unfinished_commit_ = std::string("coordinator: commit phone_press_enter=") + (phone_press_enter ? "1" : "0") +
-                       " effective=" + (effective ? "1" : "0");
+  unfinished_commit_ = std::string("coordinator: commit phone_press_enter=") +
+                       (phone_press_enter ? "1" : "0") + " effective=" + (effective ? "1" : "0");
   if (schedule_finish_) {
     schedule_finish_();
   } else {

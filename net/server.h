@@ -236,7 +236,7 @@ class ParlinoServer {
   SocketWake stop_wake_;  // ends the accept thread's waits
   std::mutex mutex_;      // guards active_, held_, and the bye and answer of the connections in them
   std::shared_ptr<Connection> active_;
-  std::uint64_t reviews_ = 0;  // ReviewActivePhone calls begun, under mutex_
+  std::uint64_t reviews_ = 0;                      // ReviewActivePhone calls begun, under mutex_
   std::vector<std::shared_ptr<Connection>> held_;  // in the order they came
   // One phone becomes active at a time, after the one before it has ended.
   std::mutex activation_mutex_;

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "log/log.h"
 #include "core/phone_gate.h"
 #include "core/server_wiring.h"
+#include "log/log.h"
 
 namespace lumora {
 namespace {
@@ -300,7 +300,9 @@ struct WiredHost {
     host.link_changed = [this] { recorder.calls.push_back("tip"); };
     host.gate = &gate;
     host.phone_held = [this](const PhoneHello& hello) { recorder.calls.push_back("held " + hello.client); };
-    host.held_phone_gone = [this](std::uint64_t id) { recorder.calls.push_back("gone " + std::to_string(id)); };
+    host.held_phone_gone = [this](std::uint64_t id) {
+      recorder.calls.push_back("gone " + std::to_string(id));
+    };
     host.phone_active = [this](const PhoneHello& hello, bool took_over) {
       recorder.calls.push_back("active " + hello.client + (took_over ? " took over" : ""));
     };
@@ -385,19 +387,23 @@ TEST(ServerWiringTest, LiveTextsCoalesceWithoutCrossingOtherEvents) {
     Calls calls;
   };
   const Case cases[] = {
-      {"a flood is one task drawing the newest text", {"text a", "text b", "text c", "run"}, {"1 tasks", "show c"}},
+      {"a flood is one task drawing the newest text",
+       {"text a", "text b", "text c", "run"},
+       {"1 tasks", "show c"}},
       {"a text after a commit is not typed by it",
        {"text a", "commit", "text b", "run"},
        {"3 tasks", "show a", "type a +enter", "hide", "show b"}},
       {"a text after a key is drawn after it",
        {"text a", "key backspace", "text ab", "text abc", "commit", "run"},
        {"4 tasks", "show a", "key backspace", "show abc", "type abc +enter", "hide"}},
-      {"a task that ran takes no later text", {"text a", "run", "text b", "text c", "run"},
+      {"a task that ran takes no later text",
+       {"text a", "run", "text b", "text c", "run"},
        {"1 tasks", "show a", "1 tasks", "show c"}},
       {"clear and disconnect wipe a waiting text undrawn",
        {"text a", "clear", "text b", "disconnect", "text c", "commit", "run"},
        {"6 tasks", "hide", "hide", "tip", "show c", "type c +enter", "hide"}},
-      {"a connect drops the last phone's waiting text", {"text old", "connect", "text new", "run"},
+      {"a connect drops the last phone's waiting text",
+       {"text old", "connect", "text new", "run"},
        {"3 tasks", "hide", "tip", "show new"}},
   };
   for (const Case& c : cases) {
