@@ -108,21 +108,6 @@ TEST(DesktopWinTest, PasteLeavesTheTextOnTheClipboardAndSendsCtrlV) {
   EXPECT_EQ(Keys(probe), ctrl_v);
 }
 
-// The clipboard's text as the probe, in front, reads it.
-std::wstring ReadClipboardAs(HWND reader) {
-  std::wstring text;
-  if (OpenClipboard(reader)) {
-    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-      if (const auto* units = static_cast<const wchar_t*>(GlobalLock(data))) {
-        text = units;
-        GlobalUnlock(data);
-      }
-    }
-    CloseClipboard();
-  }
-  return text;
-}
-
 std::size_t CtrlVCount(const ProbeWindow& probe) {
   std::size_t count = 0;
   for (const KeyMessage& key : probe.keys()) {
@@ -151,7 +136,7 @@ TEST(DesktopWinTest, SlowClipboardReaderGetsEachPastedTextOnceInOrder) {
           }
           if (!due.empty() && now >= due.front()) {
             due.erase(due.begin());
-            pasted.push_back(ReadClipboardAs(probe.window()));
+            pasted.push_back(testing::ClipboardText(probe.window()));
           }
           return pasted.size() >= 3;
         },

@@ -1,6 +1,8 @@
 #pragma once
 
-// The clipboard's text, as a program the user pastes into would read it.
+// The clipboard's text, as a program the user pastes into would read it:
+// opened with the reader's window, since the program that put it there
+// hands its text only to the program in front.
 
 #include <windows.h>
 
@@ -8,9 +10,9 @@
 
 namespace lumora::testing {
 
-inline std::wstring ClipboardText() {
+inline std::wstring ClipboardText(HWND reader = nullptr) {
   std::wstring text;
-  if (!OpenClipboard(nullptr)) {
+  if (!OpenClipboard(reader)) {
     return L"<clipboard busy>";
   }
   if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
