@@ -457,11 +457,8 @@ class Win32Desktop final : public Desktop {
     if (!process.valid()) {
       return true;
     }
-    if (!own_level_) {
-      own_level_ = IntegrityLevel(GetCurrentProcess());
-    }
     const std::optional<DWORD> theirs = IntegrityLevel(process.get());
-    return !theirs || !*own_level_ || *theirs > **own_level_;
+    return !theirs || !own_level_ || *theirs > *own_level_;
   }
 
   // The mandatory integrity level (its RID, e.g. 0x2000 medium, 0x3000 high)
@@ -497,7 +494,7 @@ class Win32Desktop final : public Desktop {
   std::unique_ptr<ClipboardOwner> clipboard_owner_;
   // What CheckTarget learnt once and keeps (the output thread's alone).
   std::wstring our_desktop_name_;
-  std::optional<std::optional<DWORD>> own_level_;  // read once; empty inside: unreadable
+  const std::optional<DWORD> own_level_ = IntegrityLevel(GetCurrentProcess());  // empty: unreadable
   HWND target_window_ = nullptr;
   DWORD target_process_ = 0;
   bool target_elevated_ = false;
