@@ -145,6 +145,11 @@ ServerCallbacks WireServerCallbacks(ServerWiringHost host) {
       shared->post_ui_task([shared, hello, took_over] { shared->phone_active(hello, took_over); });
     };
   }
+  if (shared->connection_refused) {
+    callbacks.OnConnectionRefused = [shared](std::uint32_t address, RefusalReason reason) {
+      shared->post_ui_task([shared, address, reason] { shared->connection_refused(address, reason); });
+    };
+  }
   const auto slot = std::make_shared<LiveTextSlot>();
   callbacks.OnClientConnected =
       ClosingSlot(slot, true, Relay(shared, &Coordinator::HandleClientConnected, true));

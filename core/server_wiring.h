@@ -30,6 +30,9 @@ struct ServerWiringHost {
   std::function<void(const PhoneHello& hello)> phone_held;
   std::function<void(std::uint64_t id)> held_phone_gone;
   std::function<void(const PhoneHello& hello, bool took_over)> phone_active;
+  // On the UI thread: the server turned a connection away (address in host
+  // byte order).
+  std::function<void(std::uint32_t address, RefusalReason reason)> connection_refused;
 };
 
 // The server's callbacks, each carrying its event over to the UI thread,

@@ -31,6 +31,12 @@ void SendIfRoom(SocketHandle socket, std::string_view line) {
   SendOrWake(socket, line.data(), line.size(), 0, nullptr, sent);
 }
 
+void TellRefused(const ServerCallbacks& callbacks, std::uint32_t address, RefusalReason reason) {
+  if (callbacks.OnConnectionRefused) {
+    callbacks.OnConnectionRefused(address, reason);
+  }
+}
+
 }  // namespace
 
 void SendLine(SocketHandle socket, std::string_view line) {
@@ -264,6 +270,11 @@ bool ParlinoServer::AnswerHeldPhone(std::uint64_t id, bool allow) {
     }
   }
   held->decided.Wake();
+  // Told here, where it is certain: the phone's thread cannot tell this
+  // answer from the one Stop leaves.
+  if (!allow) {
+    TellRefused(callbacks_, held->hello.address, RefusalReason::RefusedByUser);
+  }
   return true;
 }
 
@@ -369,14 +380,19 @@ void ParlinoServer::HandleAccepted(Socket socket, const sockaddr_in& address) {
   if (callbacks_.AcceptSource && !callbacks_.AcceptSource(source)) {
     LogWarn("ParlinoServer: refused " + peer + ", not on the local network");
     ShutdownSocket(socket.get());
+    TellRefused(callbacks_, source, RefusalReason::NotLocalNetwork);
     return;
   }
   SendLine(socket.get(), BuildWelcome(kServerName, kServerVersion, kProtocolVersion));
 
   std::string leftover;
   ClientMessage message;
-  if (!WaitForHello(socket.get(), kHelloTimeoutMs, leftover, message)) {
+  const HelloWait hello_wait = WaitForHello(socket.get(), kHelloTimeoutMs, leftover, message);
+  if (hello_wait != HelloWait::Received) {
     ShutdownSocket(socket.get());
+    if (hello_wait == HelloWait::Refused) {
+      TellRefused(callbacks_, source, RefusalReason::NoHello);
+    }
     return;
   }
 
@@ -403,6 +419,7 @@ void ParlinoServer::HandleAccepted(Socket socket, const sockaddr_in& address) {
     LogWarn("ParlinoServer: refused " + who);
     SendLine(socket.get(), BuildBye("refused"));
     ShutdownSocket(socket.get());
+    TellRefused(callbacks_, source, RefusalReason::AskedTooOften);
     return;
   }
 
@@ -425,6 +442,7 @@ void ParlinoServer::HandleAccepted(Socket socket, const sockaddr_in& address) {
                 " phones wait already");
         SendLine(connection->socket.get(), BuildBye("refused"));
         ShutdownSocket(connection->socket.get());
+        TellRefused(callbacks_, source, RefusalReason::TooManyWaiting);
       }
       return;  // the socket closes with the connection
     }
@@ -492,8 +510,8 @@ void ParlinoServer::ReapWorkers() {
   }
 }
 
-bool ParlinoServer::WaitForHello(SocketHandle socket, unsigned timeout_ms, std::string& leftover,
-                                 ClientMessage& hello) {
+ParlinoServer::HelloWait ParlinoServer::WaitForHello(SocketHandle socket, unsigned timeout_ms,
+                                                     std::string& leftover, ClientMessage& hello) {
   leftover.clear();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
 
@@ -501,17 +519,25 @@ bool ParlinoServer::WaitForHello(SocketHandle socket, unsigned timeout_ms, std::
   char chunk[kReceiveChunkBytes];
   std::size_t line_feed = std::string::npos;
   while (line_feed == std::string::npos) {
-    if (!running_.load() || std::chrono::steady_clock::now() >= deadline) {
-      return false;
+    if (!running_.load()) {
+      return HelloWait::Gone;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      return HelloWait::Refused;
     }
     // Each receive may wait the whole time-out: the deadline is checked
     // between receives, so a phone that trickles bytes is dropped within
     // about twice the time-out.
     long received = -1;
-    if (ReceiveOrWake(socket, chunk, sizeof chunk, static_cast<int>(timeout_ms), stop_wake_, received) !=
-            SocketWait::Ready ||
-        received <= 0) {
-      return false;
+    const SocketWait wait =
+        ReceiveOrWake(socket, chunk, sizeof chunk, static_cast<int>(timeout_ms), stop_wake_, received);
+    if (wait == SocketWait::TimedOut) {
+      return HelloWait::Refused;
+    }
+    // A peer that only looked whether the port answers, and left, was not
+    // turned away: it is not told as a refusal.
+    if (wait != SocketWait::Ready || received <= 0) {
+      return HelloWait::Gone;
     }
     const std::size_t searched = buffer.size();
     buffer.append(chunk, static_cast<std::size_t>(received));
@@ -519,7 +545,7 @@ bool ParlinoServer::WaitForHello(SocketHandle socket, unsigned timeout_ms, std::
     // The hello's own length, as for every line: what follows it in the same
     // receive is the next line's.
     if ((line_feed == std::string::npos ? buffer.size() : line_feed + 1) > kMaxBufferedBytes) {
-      return false;
+      return HelloWait::Refused;
     }
   }
 
@@ -528,10 +554,10 @@ bool ParlinoServer::WaitForHello(SocketHandle socket, unsigned timeout_ms, std::
     first.remove_suffix(1);
   }
   if (!ParseClientMessage(first, hello) || hello.type != MessageType::Hello) {
-    return false;
+    return HelloWait::Refused;
   }
   leftover = buffer.substr(line_feed + 1);
-  return true;
+  return HelloWait::Received;
 }
 
 std::shared_ptr<ParlinoServer::Connection> ParlinoServer::CloseActiveClient(std::string_view reason) {
@@ -713,8 +739,12 @@ void ParlinoServer::HoldLoop(std::shared_ptr<Connection> connection, std::string
         return;
       }
       bye = BuildBye("shutdown");
-    } else if (answer == Answer::None && !phone_left && !sender.stalled()) {
-      bye = BuildBye("refused");  // nobody answered in time
+    }
+    // Nobody answered in time. Taken out of the held phones above, it can no
+    // longer be answered, so this is its one refusal.
+    const bool not_answered = answer == Answer::None && !phone_left && !sender.stalled();
+    if (not_answered) {
+      bye = BuildBye("refused");
     }
 
     if (!bye.empty() && !phone_left) {
@@ -722,6 +752,9 @@ void ParlinoServer::HoldLoop(std::shared_ptr<Connection> connection, std::string
     }
     ShutdownSocket(socket.get());
     socket.Reset();
+    if (not_answered) {
+      TellRefused(callbacks_, hello.address, RefusalReason::NotAnswered);
+    }
     if (callbacks_.OnHeldPhoneGone) {
       callbacks_.OnHeldPhoneGone(hello.id);
     }
@@ -806,6 +839,11 @@ std::shared_ptr<ParlinoServer::Connection> ParlinoServer::ConnectionLoop(
     const std::string last = BuildBye(full ? "refused" : "shutdown");
     SendIfRoom(again->socket.get(), last);
     ShutdownSocket(again->socket.get());
+    // Sent back to wait, it found no place: turned away for want of room, not
+    // by the review, and no prompt will tell the user of it.
+    if (full) {
+      TellRefused(callbacks_, again->hello.address, RefusalReason::TooManyWaiting);
+    }
     return nullptr;
   }
   LogWarn("ParlinoServer: holding " + peer + " again until the user answers");

@@ -37,6 +37,19 @@ enum class Admission {
   Refuse,  // bye "refused", then the connection closes
 };
 
+// Why the server turned a connection away. Told to the owner so that the user
+// can tell "nothing arrives" from "it arrives and is refused".
+enum class RefusalReason {
+  NotLocalNetwork,  // AcceptSource said no
+  NoHello,          // no valid hello in time: not the phone app, or another version of it
+  AskedTooOften,    // AdmitPhone said Refuse
+  RefusedByUser,    // a held phone answered with AnswerHeldPhone(id, false)
+  NotAnswered,      // a held phone that waited its whole time without an answer
+  // kMaxHeldPhones waited already; also for the active phone that
+  // ReviewActivePhone sent back to wait, as no prompt will show it.
+  TooManyWaiting,
+};
+
 // How the server reports phone events to its owner. Every phone callback runs
 // on the active phone's connection thread, between OnClientConnected (first)
 // and OnClientDisconnected (last); an unset one is skipped. Callbacks must
@@ -73,6 +86,13 @@ struct ServerCallbacks {
   // On the phone's connection thread, right before its OnClientConnected;
   // `took_over` when it replaced a phone that was active.
   std::function<void(const PhoneHello& hello, bool took_over)> OnPhoneActive;
+  // Once per connection the server turned away, with its IPv4 address in
+  // host byte order; on the thread that refused it: the accept thread, the
+  // held phone's own thread, or the caller's of AnswerHeldPhone. Not for a
+  // connection that ended otherwise: one that hung up by itself (before its
+  // hello too), was replaced, was sent away by ReviewActivePhone, or ended
+  // because the server stopped.
+  std::function<void(std::uint32_t address, RefusalReason reason)> OnConnectionRefused;
 };
 
 inline constexpr unsigned kHelloTimeoutMs = 1000;
@@ -205,7 +225,13 @@ class ParlinoServer {
 
   void AcceptLoop(Socket listener);
   void HandleAccepted(Socket socket, const sockaddr_in& address);
-  bool WaitForHello(SocketHandle socket, unsigned timeout_ms, std::string& leftover, ClientMessage& hello);
+  enum class HelloWait {
+    Received,
+    Refused,  // not a hello, too long, or none in time
+    Gone,     // the peer hung up first, or the server is stopping
+  };
+  HelloWait WaitForHello(SocketHandle socket, unsigned timeout_ms, std::string& leftover,
+                         ClientMessage& hello);
   // Empties the active slot and leaves the bye for its connection's thread,
   // which it wakes; the connection taken, if any.
   std::shared_ptr<Connection> CloseActiveClient(std::string_view reason);

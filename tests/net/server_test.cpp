@@ -8,9 +8,11 @@
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "log/log.h"
@@ -775,6 +777,79 @@ TEST_F(ServerTest, GateRefusals) {
     server.Stop();
     EXPECT_EQ(LogLinesContaining("ParlinoServer: refused " + phone.LocalPeer() + c.log).size(), 1u);
     EXPECT_TRUE(recorder.Events().empty());
+  }
+}
+
+// Each way a connection is turned away is told once, with its reason and the
+// phone's address; a connection that ends otherwise is not told.
+TEST_F(ServerTest, RefusedConnectionsAreToldOnce) {
+  using R = RefusalReason;
+  struct Bench {
+    EventRecorder recorder;
+    ParlinoServer server;
+    TestPhone phones[kMaxHeldPhones + 1];
+    // Phone i connects, says hello unless `silent`, and is seen held if `held`.
+    TestPhone& Phone(std::size_t i, bool silent = false, bool held = false) {
+      EXPECT_TRUE(silent ? phones[i].Connect(server.BoundPort()) : phones[i].Handshake(server.BoundPort()));
+      EXPECT_TRUE(!held || recorder.WaitForCount(i + 1));
+      return phones[i];
+    }
+  };
+  const auto closes = [](TestPhone& phone) { EXPECT_TRUE(phone.WaitForClose()); };
+  struct Case {
+    const char* name;
+    Admission admission;              // every phone's, at its hello
+    std::optional<R> reason;          // none: not told
+    std::function<void(Bench&)> act;  // the server stops after it
+  };
+  const Case cases[] = {
+      {"not on the local network", Admission::Serve, R::NotLocalNetwork,
+       [&](Bench& b) { closes(b.Phone(0, true)); }},
+      {"something else than a hello", Admission::Serve, R::NoHello,
+       [&](Bench& b) {
+         b.Phone(0, true).Send("not json\n");
+         closes(b.phones[0]);
+       }},
+      {"refused at its hello", Admission::Refuse, R::AskedTooOften, [&](Bench& b) { closes(b.Phone(0)); }},
+      {"refused by the user", Admission::Hold, R::RefusedByUser,
+       [&](Bench& b) {
+         b.Phone(0, false, true);
+         EXPECT_TRUE(b.server.AnswerHeldPhone(b.recorder.held_id(), false));
+         closes(b.phones[0]);
+       }},
+      {"not answered in time", Admission::Hold, R::NotAnswered,
+       [&](Bench& b) { closes(b.Phone(0, false, true)); }},
+      {"one too many waiting", Admission::Hold, R::TooManyWaiting,
+       [&](Bench& b) {
+         for (std::size_t i = 0; i < kMaxHeldPhones; ++i) {
+           b.Phone(i, false, true);
+         }
+         closes(b.Phone(kMaxHeldPhones));
+       }},
+      // The accept thread takes one connection at a time: once the next phone
+      // is served, the first one's end has been seen.
+      {"hung up before its hello", Admission::Serve, std::nullopt,
+       [&](Bench& b) {
+         b.Phone(0, true).Close();
+         b.Phone(1).Send(kPing);
+         EXPECT_EQ(b.phones[1].ReadLine(), kPong);
+       }},
+      {"stopped while held", Admission::Hold, std::nullopt, [&](Bench& b) { b.Phone(0, false, true); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::pair<std::uint32_t, R>> told;  // read once Stop joined every thread that tells
+    Bench b;
+    ServerCallbacks callbacks = b.recorder.GatedCallbacks([&c](const PhoneHello&) { return c.admission; });
+    callbacks.AcceptSource = [&c](std::uint32_t) { return c.reason != R::NotLocalNetwork; };
+    callbacks.OnConnectionRefused = [&told](std::uint32_t address, R reason) {
+      told.emplace_back(address, reason);
+    };
+    b.server.SetTimeoutsForTest(c.reason == R::NotAnswered ? 300 : kHoldTimeoutMs, kSendStallMs);
+    ASSERT_TRUE(b.server.Start(0, std::move(callbacks)));
+    c.act(b);
+    b.server.Stop();
+    EXPECT_EQ(told, (c.reason ? decltype(told){{0x7F000001, *c.reason}} : decltype(told){}));
   }
 }
 
