@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <initializer_list>
 
 #include "net/socket_platform.h"
 
@@ -42,7 +43,146 @@ constexpr Range kNeverSources[] = {
 // VPN or a misreporting driver, say) would let the whole internet in.
 constexpr int kShortestOwnPrefix = 8;
 
+// IANA interface types that ClassifyAdapter reads.
+constexpr std::uint32_t kIfTypeEthernet = 6;
+constexpr std::uint32_t kIfTypePpp = 23;
+constexpr std::uint32_t kIfTypePropVirtual = 53;
+constexpr std::uint32_t kIfTypeWifi = 71;
+constexpr std::uint32_t kIfTypeTunnel = 131;
+
+std::string AsciiLower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return lower;
+}
+
+bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
+
+// A loopback address can sit on an ordinary adapter too.
+bool IsLoopbackText(const std::string& address) { return address.rfind("127.", 0) == 0; }
+
+bool IsLinkLocalText(const std::string& address) { return address.rfind("169.254.", 0) == 0; }
+
+bool IsReachableAdapter(const AdapterAddresses& adapter) { return adapter.up && !adapter.loopback; }
+
+// The address a phone on the adapter's network would use: its first one that
+// is neither loopback nor link-local; null when it has none.
+const std::string* FirstRoutableAddress(const AdapterAddresses& adapter) {
+  for (const std::string& address : adapter.ipv4) {
+    if (!IsLoopbackText(address) && !IsLinkLocalText(address)) {
+      return &address;
+    }
+  }
+  return nullptr;
+}
+
+// The address to recommend, as a pointer into `adapters` so that the same
+// text on another adapter stays in the list; null when there is none.
+const std::string* PickRecommended(const std::vector<AdapterAddresses>& adapters) {
+  const AdapterAddresses* best = nullptr;
+  const AdapterAddresses* first_real = nullptr;
+  for (const AdapterAddresses& adapter : adapters) {
+    if (!IsReachableAdapter(adapter) || IsVirtualKind(adapter.kind) ||
+        FirstRoutableAddress(adapter) == nullptr) {
+      continue;
+    }
+    if (first_real == nullptr) {
+      first_real = &adapter;
+    }
+    // Strictly lower: on a tie the adapter the platform lists first wins.
+    if (adapter.has_gateway && (best == nullptr || adapter.route_metric < best->route_metric)) {
+      best = &adapter;
+    }
+  }
+  if (best == nullptr) {
+    best = first_real;
+  }
+  return best != nullptr ? FirstRoutableAddress(*best) : nullptr;
+}
+
 }  // namespace
+
+bool IsVirtualKind(AdapterKind kind) {
+  switch (kind) {
+    case AdapterKind::Ethernet:
+    case AdapterKind::WiFi:
+    case AdapterKind::Other:
+      return false;
+    case AdapterKind::HyperV:
+    case AdapterKind::VirtualBox:
+    case AdapterKind::VMware:
+    case AdapterKind::Tunnel:
+    case AdapterKind::BluetoothPan:
+    case AdapterKind::Docker:
+      return true;
+  }
+  return false;
+}
+
+AdapterKind ClassifyAdapter(std::uint32_t if_type, std::string_view description, std::string_view name) {
+  const std::string lower_description = AsciiLower(description);
+  const std::string lower_name = AsciiLower(name);
+  const auto mentions = [&](std::string_view word) {
+    return lower_description.find(word) != std::string::npos || lower_name.find(word) != std::string::npos;
+  };
+  const auto named = [&](std::initializer_list<std::string_view> prefixes) {
+    for (const std::string_view prefix : prefixes) {
+      if (lower_name.rfind(prefix, 0) == 0) {
+        return true;
+      }
+    }
+    return false;
+  };
+  // A Docker network's bridge is "br-" and the network id's first hex
+  // digits; a bridge the user made ("br0") is the PC's own link.
+  const bool docker_bridge =
+      lower_name.size() > 3 && named({"br-"}) &&
+      std::all_of(lower_name.begin() + 3, lower_name.end(), [](char c) { return IsHexDigit(c); });
+  // Docker Desktop's switch is a Hyper-V one ("vEthernet (DockerNAT)"): the
+  // more telling word is checked first.
+  if (mentions("docker") || docker_bridge) {
+    return AdapterKind::Docker;
+  }
+  if (mentions("hyper-v") || named({"vethernet"})) {
+    return AdapterKind::HyperV;
+  }
+  if (mentions("virtualbox") || named({"vboxnet"})) {
+    return AdapterKind::VirtualBox;
+  }
+  if (mentions("vmware") || named({"vmnet"})) {
+    return AdapterKind::VMware;
+  }
+  if (mentions("bluetooth") || named({"bnep"})) {
+    return AdapterKind::BluetoothPan;
+  }
+  // "vpn" and "anyconnect" catch the corporate clients whose adapters call
+  // themselves "... SSL VPN Virtual Ethernet Adapter" and type 6.
+  for (const std::string_view word :
+       {"tap-", "wintun", "wireguard", "openvpn", "tailscale", "zerotier", "vpn", "anyconnect"}) {
+    if (mentions(word)) {
+      return AdapterKind::Tunnel;
+    }
+  }
+  if (named({"tun", "tap", "wg", "zt", "ppp"}) || if_type == kIfTypeTunnel || if_type == kIfTypePpp ||
+      if_type == kIfTypePropVirtual) {
+    return AdapterKind::Tunnel;
+  }
+  // Checked after Hyper-V's "vEthernet", which starts with "veth" too.
+  if (named({"virbr", "veth", "lxcbr", "lxdbr"})) {
+    return AdapterKind::Docker;
+  }
+  if (if_type == kIfTypeWifi) {
+    return AdapterKind::WiFi;
+  }
+  if (if_type == kIfTypeEthernet) {
+    return AdapterKind::Ethernet;
+  }
+  return AdapterKind::Other;
+}
 
 std::vector<std::string> SelectReachableAddresses(const std::vector<AdapterAddresses>& adapters) {
   std::vector<std::string> result;
@@ -51,9 +191,40 @@ std::vector<std::string> SelectReachableAddresses(const std::vector<AdapterAddre
       continue;
     }
     for (const std::string& address : adapter.ipv4) {
-      // A loopback address can sit on an ordinary adapter too.
-      if (address.rfind("127.", 0) != 0) {
+      if (!IsLoopbackText(address)) {
         result.push_back(address);
+      }
+    }
+  }
+  return result;
+}
+
+std::vector<ShownAddress> RankAddresses(const std::vector<AdapterAddresses>& adapters) {
+  const std::string* recommended = PickRecommended(adapters);
+  std::vector<ShownAddress> result;
+  // The groups in the order shown; each pass walks the adapters in platform
+  // order, so nothing moves within a group.
+  enum class Group { Recommended, Real, Virtual, LinkLocal };
+  for (const Group group : {Group::Recommended, Group::Real, Group::Virtual, Group::LinkLocal}) {
+    for (const AdapterAddresses& adapter : adapters) {
+      if (!IsReachableAdapter(adapter)) {
+        continue;
+      }
+      for (const std::string& address : adapter.ipv4) {
+        if (IsLoopbackText(address)) {
+          continue;
+        }
+        const bool is_recommended = &address == recommended;
+        Group belongs = IsVirtualKind(adapter.kind) ? Group::Virtual : Group::Real;
+        if (is_recommended) {
+          belongs = Group::Recommended;
+        } else if (IsLinkLocalText(address)) {
+          belongs = Group::LinkLocal;
+        }
+        if (belongs == group) {
+          result.push_back(
+              {address, adapter.kind, is_recommended, IsLinkLocalText(address), adapter.id, adapter.name});
+        }
       }
     }
   }
@@ -84,6 +255,17 @@ std::vector<std::string> GetLocalIPv4Addresses() {
     return {};
   }
   return SelectReachableAddresses(adapters);
+}
+
+std::vector<ShownAddress> GetRankedAddresses() {
+  if (!EnsureWinsock()) {
+    return {};
+  }
+  std::vector<AdapterAddresses> adapters;
+  if (!detail::ListAdapters(adapters)) {
+    return {};
+  }
+  return RankAddresses(adapters);
 }
 
 std::vector<Ipv4Subnet> GetLocalIPv4Subnets() {
@@ -158,6 +340,12 @@ bool ParseHex(std::string_view text, unsigned& value) {
   return !text.empty() && error == std::errc() && stop == end;
 }
 
+bool ParseDecimal(std::string_view text, std::uint32_t& value) {
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  return !text.empty() && error == std::errc() && stop == end;
+}
+
 // "AA:bb:0c:..." to six bytes: exactly two hex digits per byte.
 bool ParseHardwareAddress(std::string_view text, std::uint8_t (&bytes)[6]) {
   if (text.size() != 17) {
@@ -173,7 +361,39 @@ bool ParseHardwareAddress(std::string_view text, std::uint8_t (&bytes)[6]) {
   return true;
 }
 
+// The text up to the next line feed, removed from `text` with the line feed.
+std::string_view TakeLine(std::string_view& text) {
+  const std::size_t end = std::min(text.find('\n'), text.size());
+  const std::string_view line = text.substr(0, end);
+  text.remove_prefix(std::min(end + 1, text.size()));
+  return line;
+}
+
 }  // namespace
+
+// Each line after the heading: "Iface  Destination  Gateway  Flags  RefCnt
+// Use  Metric  Mask ...", addresses and flags in hex, the metric in decimal.
+std::vector<DefaultRoute> FindDefaultRoutes(std::string_view table_text) {
+  constexpr unsigned kRouteUp = 0x1;  // RTF_UP: a route being withdrawn lacks it
+  std::vector<DefaultRoute> routes;
+  while (!table_text.empty()) {
+    const std::vector<std::string_view> fields = SplitFields(TakeLine(table_text), 8);
+    unsigned destination = 1;
+    unsigned flags = 0;
+    unsigned mask = 1;
+    std::uint32_t metric = 0;
+    if (fields.size() < 8 || !ParseHex(fields[1], destination) || !ParseHex(fields[3], flags) ||
+        !ParseHex(fields[7], mask) || !ParseDecimal(fields[6], metric)) {
+      continue;
+    }
+    // Destination 0 with a mask other than 0 is no default route: VPN
+    // clients cover the internet with 0.0.0.0/1 and 128.0.0.0/1 instead.
+    if (destination == 0 && mask == 0 && (flags & kRouteUp) != 0) {
+      routes.push_back({std::string(fields[0]), metric});
+    }
+  }
+  return routes;
+}
 
 std::string FindHardwareAddressInArpTable(std::string_view table_text, std::uint32_t address) {
   // Each line after the heading: "IP address  HW type  Flags  HW address
@@ -181,11 +401,7 @@ std::string FindHardwareAddressInArpTable(std::string_view table_text, std::uint
   // entry still waiting for its answer has flags 0x0 and a zero address.
   constexpr unsigned kComplete = 0x2;
   while (!table_text.empty()) {
-    const std::size_t end = std::min(table_text.find('\n'), table_text.size());
-    const std::string_view line = table_text.substr(0, end);
-    table_text.remove_prefix(std::min(end + 1, table_text.size()));
-
-    const std::vector<std::string_view> fields = SplitFields(line, 4);
+    const std::vector<std::string_view> fields = SplitFields(TakeLine(table_text), 4);
     std::uint32_t entry = 0;
     unsigned flags = 0;
     std::uint8_t bytes[6] = {};

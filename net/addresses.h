@@ -22,6 +22,36 @@ struct Ipv4Subnet {
   int prefix_length = 0;
 };
 
+// What an adapter is, from its driver's description, its name and its
+// interface type. Only Ethernet, WiFi and Other are the PC's own link to a
+// network; the rest lead to virtual machines, containers, a VPN or a paired
+// Bluetooth device, where a phone on the user's Wi-Fi is seldom found.
+enum class AdapterKind {
+  Ethernet,
+  WiFi,
+  Other,   // real but neither: a USB modem, a FireWire link
+  HyperV,  // Hyper-V and WSL vEthernet switches
+  VirtualBox,
+  VMware,
+  Tunnel,  // a VPN: TAP, TUN, Wintun, WireGuard, PPP and the like
+  BluetoothPan,
+  Docker,  // a container or virtual machine bridge (Docker, libvirt, LXC)
+};
+
+// HyperV to Docker: an adapter that is not the PC's own link to a network.
+bool IsVirtualKind(AdapterKind kind);
+
+// The kind of an adapter with the IANA interface type `if_type` (6 Ethernet,
+// 71 IEEE 802.11, 23 PPP, 53 proprietary virtual, 131 tunnel; 0 when
+// unknown). The words of `description` and `name` (compared without regard
+// to ASCII case) decide before the type, because virtual switches and VPN
+// adapters call themselves Ethernet: Windows passes the adapter's
+// description and friendly name, Linux an empty description and the
+// interface name, whose customary prefixes ("docker0", "br-<hex>", "virbr",
+// "veth", "vboxnet", "vmnet", "tun", "tap", "wg", "zt", "ppp", "bnep") count
+// as well.
+AdapterKind ClassifyAdapter(std::uint32_t if_type, std::string_view description, std::string_view name);
+
 // One network adapter as the platform reports it.
 struct AdapterAddresses {
   // A constructor rather than an aggregate, so that an adapter without
@@ -35,7 +65,36 @@ struct AdapterAddresses {
   bool loopback = false;
   std::vector<std::string> ipv4;    // dotted decimal, in the platform's order
   std::vector<Ipv4Subnet> subnets;  // the same addresses with their prefix lengths
+  AdapterKind kind = AdapterKind::Other;
+  bool has_gateway = false;        // carries an IPv4 default route (a gateway other than 0.0.0.0 on Windows)
+  std::uint32_t route_metric = 0;  // lower is preferred: Windows' Ipv4Metric, Linux's default route metric
+  std::string id;                  // Windows: AdapterName, the "{GUID}" text; Linux: the interface name
+  std::string name;                // what the user knows it by, UTF-8: "WLAN", "vEthernet (WSL)", "wlan0"
 };
+
+// One of the PC's addresses as the user is shown it.
+struct ShownAddress {
+  std::string address;  // dotted decimal
+  AdapterKind kind = AdapterKind::Other;
+  bool recommended = false;  // the one to type on the phone; at most one in a list, always first
+  bool link_local = false;   // 169.254/16: the adapter got no address from its network
+  std::string adapter_id;    // AdapterAddresses::id of its adapter
+  std::string adapter_name;  // AdapterAddresses::name of its adapter
+};
+
+// The addresses SelectReachableAddresses keeps, none dropped, ordered for
+// the user: first the recommended one, the first address that is not
+// link-local of the real adapter that carries the default route with the
+// lowest metric (on a tie, the first in platform order), or, where no real
+// adapter has a gateway (a LAN without a router), of the first real adapter
+// with such an address; then the other real addresses that are not
+// link-local, then those of virtual adapters, then every link-local one, each
+// group in platform order. A virtual adapter is never recommended.
+std::vector<ShownAddress> RankAddresses(const std::vector<AdapterAddresses>& adapters);
+
+// The PC's addresses, ranked. Computed afresh on each call; every failure
+// gives an empty list.
+std::vector<ShownAddress> GetRankedAddresses();
 
 // The filter behind GetLocalIPv4Addresses: keeps the addresses of adapters
 // that are up and not loopback, minus any 127.x address; no sorting, no
@@ -69,6 +128,15 @@ bool ListAdapters(std::vector<AdapterAddresses>& adapters);
 // Six bytes as "aa:bb:cc:dd:ee:ff"; empty when all are zero, which is no
 // address.
 std::string FormatHardwareAddress(const std::uint8_t (&bytes)[6]);
+
+// A default route (destination and mask 0.0.0.0) that is up in Linux's
+// /proc/net/route.
+struct DefaultRoute {
+  std::string interface_name;
+  std::uint32_t metric = 0;
+};
+// The default routes in the text of /proc/net/route, in table order.
+std::vector<DefaultRoute> FindDefaultRoutes(std::string_view table_text);
 
 // The hardware address of `address` in the text of Linux's /proc/net/arp;
 // empty when the table has no complete entry with a six-byte address for it.

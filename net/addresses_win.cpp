@@ -12,11 +12,48 @@
 #include "net/addresses.h"
 
 namespace lumora {
+namespace {
+
+// The system's conversion, so that an unpaired surrogate in a name a driver
+// or the user gave becomes U+FFFD; null or a failed conversion gives "".
+std::string WideToUtf8(const wchar_t* text) {
+  if (text == nullptr || *text == L'\0') {
+    return {};
+  }
+  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 1) {
+    return {};
+  }
+  std::string utf8(static_cast<std::size_t>(size), '\0');
+  if (::WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), size, nullptr, nullptr) != size) {
+    return {};
+  }
+  utf8.pop_back();  // the terminator that -1 asked for
+  return utf8;
+}
+
+// Whether the adapter has an IPv4 gateway other than 0.0.0.0, which some
+// drivers list for a link without one.
+bool HasIpv4Gateway(const IP_ADAPTER_ADDRESSES& adapter) {
+  for (const IP_ADAPTER_GATEWAY_ADDRESS_LH* gateway = adapter.FirstGatewayAddress; gateway != nullptr;
+       gateway = gateway->Next) {
+    const sockaddr* address = gateway->Address.lpSockaddr;
+    if (address != nullptr && address->sa_family == AF_INET &&
+        reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr != 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 namespace detail {
 
 bool ListAdapters(std::vector<AdapterAddresses>& adapters) {
   adapters.clear();
-  constexpr ULONG kFlags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
+  constexpr ULONG kFlags =
+      GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER | GAA_FLAG_INCLUDE_GATEWAYS;
   ULONG size = 16384;
   std::vector<unsigned char> buffer(size);
   ULONG result = ERROR_BUFFER_OVERFLOW;
@@ -38,6 +75,16 @@ bool ListAdapters(std::vector<AdapterAddresses>& adapters) {
     AdapterAddresses entry;
     entry.up = adapter->OperStatus == IfOperStatusUp;
     entry.loopback = adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK;
+    entry.has_gateway = HasIpv4Gateway(*adapter);
+    entry.route_metric = adapter->Ipv4Metric;
+    entry.id = adapter->AdapterName != nullptr ? adapter->AdapterName : "";
+    const std::string description = WideToUtf8(adapter->Description);
+    entry.name = WideToUtf8(adapter->FriendlyName);
+    // The user sees the name; an adapter without one is still told apart.
+    if (entry.name.empty()) {
+      entry.name = description;
+    }
+    entry.kind = ClassifyAdapter(adapter->IfType, description, entry.name);
     for (const IP_ADAPTER_UNICAST_ADDRESS* unicast = adapter->FirstUnicastAddress; unicast != nullptr;
          unicast = unicast->Next) {
       const sockaddr* address = unicast->Address.lpSockaddr;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "net/socket_platform.h"
 
 namespace lumora {
@@ -85,6 +87,18 @@ TEST(GetLocalIPv4AddressesTest, PlatformListGivesEachAddressItsSubnet) {
   EXPECT_TRUE(saw_loopback);
 }
 
+TEST(GetLocalIPv4AddressesTest, PlatformListHasEachAdapterOnce) {
+  // Linux reports a labelled address ("eth0:1") as an entry of its own; it
+  // belongs to its device's adapter all the same.
+  std::vector<AdapterAddresses> adapters;
+  ASSERT_TRUE(EnsureWinsock());
+  ASSERT_TRUE(detail::ListAdapters(adapters));
+  std::set<std::string> ids;
+  for (const AdapterAddresses& adapter : adapters) {
+    EXPECT_TRUE(ids.insert(adapter.id).second) << adapter.id;
+  }
+}
+
 TEST(GetLocalIPv4SubnetsTest, MatchesTheAddressListWithoutLoopback) {
   const std::vector<std::string> addresses = GetLocalIPv4Addresses();
   const std::vector<Ipv4Subnet> subnets = GetLocalIPv4Subnets();
@@ -97,6 +111,22 @@ TEST(GetLocalIPv4SubnetsTest, MatchesTheAddressListWithoutLoopback) {
     EXPECT_NE(subnets[i].address >> 24, 127u);
     EXPECT_GE(subnets[i].prefix_length, 1);
     EXPECT_LE(subnets[i].prefix_length, 32);
+  }
+}
+
+TEST(GetRankedAddressesTest, GivesWellFormedAddressesOfNamedAdapters) {
+  const std::vector<ShownAddress> ranked = GetRankedAddresses();
+  for (std::size_t i = 0; i < ranked.size(); ++i) {
+    const ShownAddress& shown = ranked[i];
+    SCOPED_TRACE(shown.address + " on " + shown.adapter_name);
+    std::uint32_t address = 0;
+    EXPECT_TRUE(ParseIpv4(shown.address, address));
+    // At most one, and first.
+    EXPECT_TRUE(!shown.recommended || i == 0);
+    // The platform names every adapter: the id finds its network, the name
+    // is what the user is shown.
+    EXPECT_FALSE(shown.adapter_id.empty());
+    EXPECT_FALSE(shown.adapter_name.empty());
   }
 }
 
