@@ -24,6 +24,21 @@ std::wstring Utf8ToWide(std::string_view utf8) {
   return wide;
 }
 
+std::string WideToUtf8(std::wstring_view wide) {
+  if (wide.empty() || wide.size() > static_cast<size_t>(INT_MAX)) {
+    return std::string();
+  }
+  const int size = static_cast<int>(wide.size());
+  const int needed = WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) {
+    return std::string();
+  }
+  std::string utf8(static_cast<size_t>(needed), '\0');
+  const int written =
+      WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), needed, nullptr, nullptr);
+  return written > 0 ? utf8.substr(0, static_cast<size_t>(written)) : std::string();
+}
+
 std::wstring KnownFolderPath(REFKNOWNFOLDERID folder, const wchar_t* env_name) {
   {
     ScopedCoTaskMem<wchar_t> path;

@@ -331,6 +331,23 @@ bool DialogControls::HandleLayoutChange(UINT message, WPARAM wparam, LPARAM lpar
   return false;
 }
 
+void DialogControls::SetText(int id, std::u16string text) {
+  for (std::size_t i = 0; i < form_.controls.size(); ++i) {
+    FormControl& control = form_.controls[i];
+    if (control.id != id || control.text == text) {
+      continue;
+    }
+    control.text = std::move(text);
+    if (i < windows_.size() && windows_[i] != nullptr) {
+      SetWindowTextW(windows_[i], Wide(control.text));
+    }
+    if (control.kind == ControlKind::Paragraph && dialog_ != nullptr) {
+      LayOutAgain(DialogDpi(dialog_), nullptr);
+    }
+    return;
+  }
+}
+
 DialogBox DialogControls::BoxOf(int id) const {
   for (std::size_t i = 0; i < form_.controls.size() && i < layout_.boxes.size(); ++i) {
     if (form_.controls[i].id == id) {
@@ -599,6 +616,9 @@ LRESULT ConfigDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) 
       // does in any Windows dialog.
       return MAKELRESULT(ids_.confirm, DC_HASDEFID);
     case WM_ACTIVATE:
+      if (LOWORD(wparam) != WA_INACTIVE) {
+        Activated();
+      }
       if (KeepFocusAcrossActivation(window(), wparam, focus_)) {
         return 0;
       }

@@ -87,6 +87,9 @@ class DialogControls {
   bool HandleLayoutChange(UINT message, WPARAM wparam, LPARAM lparam);
   // At WM_DESTROY.
   void Release() { font_.Reset(); }
+  // New text for the control `id`; a paragraph's height follows it, and the
+  // dialog is laid out again around it.
+  void SetText(int id, std::u16string text);
 
   // The box of the control `id` in the client area (empty when unknown).
   DialogBox BoxOf(int id) const;
@@ -184,8 +187,11 @@ class ConfigDialog : public WindowOwner<ConfigDialog> {
   // A command of a control of the dialog's own, before the frame looks at
   // it; true when it was taken.
   virtual bool HandleCommand(int /*id*/, int /*code*/) { return false; }
+  // The user came back to the dialog from another window.
+  virtual void Activated() {}
 
   HINSTANCE instance() const { return instance_; }
+  DialogControls& controls() { return controls_; }
   const AppConfig& working() const { return working_; }
 
  private:
