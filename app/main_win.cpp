@@ -3,9 +3,9 @@
 #include <exception>
 #include <string>
 
-#include "log/log.h"
 #include "app/win32_app_win.h"
 #include "base/scoped_win.h"
+#include "log/log.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include "app/win32_app_win.h"
 #include "base/win32_util_win.h"
 #include "log/log.h"
+#include "ui/connection_dialog_win.h"
 #include "ui/phone_text_win.h"
 
 namespace lumora {
@@ -107,6 +108,8 @@ void Win32App::OnPhoneActive(const PhoneHello& hello, bool took_over) {
     ShowTrayNotice(L"手机已接管", PhoneText(hello) + L" 接替了之前连接的手机。");
   }
   just_allowed_ = 0;
+  connection_history_.NoteConnected();
+  RefreshConnectionBox(kRefreshHistory);
 }
 
 void Win32App::ShowLinkedPhone() {

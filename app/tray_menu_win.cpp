@@ -20,10 +20,15 @@ void AppendSubmenu(HMENU menu, ScopedMenu submenu, const wchar_t* text) {
 
 }  // namespace
 
-std::wstring TrayTipText(int listen_port, bool server_running, std::wstring_view phone) {
+std::wstring TrayTipText(int listen_port, bool server_running, std::wstring_view address_line,
+                         std::wstring_view phone) {
   std::wstring tip = std::wstring(kProductName) + L" " + Utf8ToWide(kProductVersion) + L"\n监听端口 " +
-                     std::to_wstring(listen_port) + (server_running ? L"\n状态：运行中" : L"\n状态：已停止") +
-                     L"\n手机：";
+                     std::to_wstring(listen_port) + (server_running ? L"\n状态：运行中" : L"\n状态：已停止");
+  if (!address_line.empty()) {
+    tip += L"\n";
+    tip += address_line;
+  }
+  tip += L"\n手机：";
   if (phone.empty()) {
     tip += L"未连接";
     return tip;
@@ -131,21 +136,6 @@ Notice HeldTextNotice(const OutputReport& report) {
   notice.title = report.partly_typed ? L"文字只输入了一部分" : L"文字没有输入";
   notice.text = why + L"整段文字已保留：在托盘菜单「最近的文字」中选择它即可复制。";
   return notice;
-}
-
-std::wstring ConnectionInfoCaption() { return std::wstring(kProductName) + L" - IP 和端口"; }
-
-std::wstring ConnectionInfoText(int listen_port, const std::vector<std::string>& addresses) {
-  const std::wstring port = std::to_wstring(listen_port);
-  std::wstring text = std::wstring(kProductName) + L"正在监听端口 " + port + L"。\n\n本机 IPv4 地址：\n";
-  if (addresses.empty()) {
-    text += L"  （无可用网络接口）\n";
-  }
-  for (const std::string& address : addresses) {
-    text += L"  " + Utf8ToWide(address) + L":" + port + L"\n";
-  }
-  text += L"\n请在安卓 APP 的连接页面中使用以上信息。";
-  return text;
 }
 
 }  // namespace lumora

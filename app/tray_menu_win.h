@@ -35,10 +35,12 @@ inline constexpr UINT kTrayIconId = 1;
 inline constexpr std::size_t kTrayTipMaxUnits = 127;
 
 // The tray tip: product and version, the listening port, the server's state,
-// and the phone: "手机：未连接" when `phone` is empty, else "手机：" and the
-// phone as plain text on one line, cut with "…" so that the whole tip fits in
+// `address_line` (the address to type) when not empty, and the phone:
+// "手机：未连接" when `phone` is empty, else "手机：" and the phone as plain
+// text on one line, cut with "…" so that the whole tip fits in
 // kTrayTipMaxUnits and the lines above it are never lost.
-std::wstring TrayTipText(int listen_port, bool server_running, std::wstring_view phone);
+std::wstring TrayTipText(int listen_port, bool server_running, std::wstring_view address_line,
+                         std::wstring_view phone);
 
 // The popup menu for the current settings and the recent texts (newest
 // first), with its submenus.
@@ -55,11 +57,5 @@ struct Notice {
   std::wstring text;
 };
 Notice HeldTextNotice(const OutputReport& report);
-
-// The caption of the connection information box.
-std::wstring ConnectionInfoCaption();
-
-// The text of the connection information box.
-std::wstring ConnectionInfoText(int listen_port, const std::vector<std::string>& addresses);
 
 }  // namespace lumora

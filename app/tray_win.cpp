@@ -15,7 +15,7 @@
 #include "base/resource.h"
 #include "core/listen_port.h"
 #include "log/log.h"
-#include "net/addresses.h"
+#include "ui/connection_dialog_win.h"
 #include "ui/contact_feedback_dialog_win.h"
 #include "ui/onboarding_dialog_win.h"
 #include "ui/phone_text_win.h"
@@ -60,7 +60,10 @@ void Win32App::AddTrayIcon() {
 }
 
 void Win32App::UpdateTrayTip() {
-  const std::wstring tip = TrayTipText(config_.listen_port, server_ && server_->IsRunning(), tray_phone_);
+  const std::wstring address(reinterpret_cast<const wchar_t*>(tip_address_line_.data()),
+                             tip_address_line_.size());
+  const std::wstring tip =
+      TrayTipText(config_.listen_port, server_ && server_->IsRunning(), address, tray_phone_);
   const std::size_t room = sizeof tray_icon_data_.szTip / sizeof tray_icon_data_.szTip[0] - 1;
   const std::size_t length = tip.size() < room ? tip.size() : room;
   std::wmemcpy(tray_icon_data_.szTip, tip.c_str(), length);
@@ -182,9 +185,13 @@ void Win32App::ShowConnectionInfo() {
   if (BringOpenDialogToFront()) {
     return;
   }
-  const std::wstring caption = ConnectionInfoCaption();
-  const std::wstring text = ConnectionInfoText(config_.listen_port, GetLocalIPv4Addresses());
-  MessageBoxW(window(), text.c_str(), caption.c_str(), MB_OK | MB_ICONINFORMATION);
+  ConnectionSource source;
+  // The port as it is served now: the user may have moved it meanwhile.
+  source.check = [this] {
+    return StartConnectionCheck(config_.listen_port, server_ && server_->IsRunning(), ProgramPathUtf8());
+  };
+  source.history = [this] { return HistoryText(connection_history_); };
+  ConnectionDialog::Run(window(), instance_, std::move(source));
 }
 
 bool Win32App::BringOpenWindowToFront(const wchar_t* class_name, const wchar_t* title) {
@@ -225,7 +232,8 @@ bool Win32App::BringOpenWindowToFront(const wchar_t* class_name, const wchar_t* 
 
 bool Win32App::BringOpenDialogToFront() {
   // "#32770": the message boxes, the connection box and the warnings alike.
-  for (const wchar_t* name : {kSettingsDialogClass, kOnboardingDialogClass, kContactDialogClass, L"#32770"}) {
+  for (const wchar_t* name : {kSettingsDialogClass, kOnboardingDialogClass, kContactDialogClass,
+                              kConnectionDialogClass, L"#32770"}) {
     if (BringOpenWindowToFront(name)) {
       return true;
     }

@@ -2,7 +2,9 @@
 
 #include <commctrl.h>
 
+#include <ctime>
 #include <exception>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -13,9 +15,19 @@
 #include "core/server_wiring.h"
 #include "log/log.h"
 #include "overlay/dpi_win.h"
+#include "ui/connection_dialog_win.h"
 #include "ui/onboarding_dialog_win.h"
 
 namespace lumora {
+
+namespace {
+
+// UTF-16 either way: wchar_t is 16 bits on Windows.
+std::wstring AsWide(const std::u16string& text) {
+  return std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size());
+}
+
+}  // namespace
 
 Win32App::Win32App(HINSTANCE instance)
     : instance_(instance), text_injector_(MakePlatformDesktop(), [this](OutputReport report) {
@@ -26,6 +38,8 @@ Win32App::~Win32App() {
   // Output ends before anything else: after exit nothing more may be typed
   // into whatever is in front, and what is still queued is dropped.
   text_injector_.Stop();
+  // The system's threads post no more address changes.
+  address_watch_.reset();
   // The server next: from here on no other thread posts tasks.
   if (server_) {
     server_->Stop();
@@ -128,9 +142,48 @@ void Win32App::StartComponents() {
     overlay_->SetThemeColor(config_.overlay_theme_color);
     overlay_->SetPosition(config_.overlay_position);
   }
+  // Read before the icon shows the tip; changes are followed from here on.
+  TakeAddresses(false);
+  address_watch_ = std::make_unique<AddressWatch>([this] { PostUiTask([this] { OnAddressesChanged(); }); });
   AddTrayIcon();
   StartServer();
   UpdateTrayTip();
+}
+
+void Win32App::OnAddressesChanged() {
+  // Each call starts the wait anew.
+  SetTimer(window(), kAddressSettleTimerId, kAddressSettleDelayMs, nullptr);
+}
+
+void Win32App::TakeAddresses(bool announce) {
+  const std::vector<ShownAddress> ranked = CurrentAddresses();
+  const std::optional<ShownAddress> recommended = RecommendedAddress(ranked);
+  const std::string now = recommended ? recommended->address : std::string();
+  tip_address_line_ = TipAddressLine(ranked);
+  if (announce) {
+    if (const std::optional<AddressNotice> notice =
+            AddressChangeNotice(recommended_address_, now, config_.listen_port)) {
+      Log(LogLevel::Warn, "APP", "Win32App: the address to type is now " + (now.empty() ? "none" : now));
+      ShowTrayNotice(AsWide(notice->title), AsWide(notice->text));
+    }
+  }
+  recommended_address_ = now;
+  UpdateTrayTip();
+  RefreshConnectionBox(kRefreshAll);
+}
+
+void Win32App::OnConnectionRefused(std::uint32_t address, RefusalReason reason) {
+  connection_history_.NoteRefused({address, reason, ClockText(std::time(nullptr))});
+  RefreshConnectionBox(kRefreshHistory);
+}
+
+void Win32App::RefreshConnectionBox(WPARAM what) {
+  // Posted: the box may be in the middle of a check of its own.
+  HWND box = FindWindowW(kConnectionDialogClass, nullptr);
+  DWORD process = 0;
+  if (box != nullptr && GetWindowThreadProcessId(box, &process) != 0 && process == GetCurrentProcessId()) {
+    PostMessageW(box, kConnectionRefreshMessage, what, 0);
+  }
 }
 
 int Win32App::MessageLoop() {
@@ -180,6 +233,9 @@ ServerCallbacks Win32App::MakeServerCallbacks() {
   wiring.phone_held = [this](const PhoneHello& hello) { OnPhoneHeld(hello); };
   wiring.held_phone_gone = [this](std::uint64_t id) { OnHeldPhoneGone(id); };
   wiring.phone_active = [this](const PhoneHello& hello, bool took_over) { OnPhoneActive(hello, took_over); };
+  wiring.connection_refused = [this](std::uint32_t address, RefusalReason reason) {
+    OnConnectionRefused(address, reason);
+  };
   return WireServerCallbacks(std::move(wiring));
 }
 
@@ -256,6 +312,11 @@ LRESULT Win32App::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
         if (coordinator_) {
           coordinator_->FinishCommit();
         }
+        return 0;
+      }
+      if (wparam == kAddressSettleTimerId) {
+        KillTimer(window(), kAddressSettleTimerId);
+        TakeAddresses(true);
         return 0;
       }
       return DefaultHandling(message, wparam, lparam);

@@ -17,8 +17,10 @@
 #include "base/product.h"
 #include "base/window_proc_win.h"
 #include "config/app_config.h"
+#include "core/connection_history.h"
 #include "core/coordinator.h"
 #include "core/phone_gate.h"
+#include "net/address_watch.h"
 #include "net/server.h"
 #include "output/text_injector.h"
 #include "overlay/live_text_overlay_win.h"
@@ -37,6 +39,11 @@ inline constexpr wchar_t kHostWindowClass[] = L"Parlino.Host";
 // once its text has had a head start, and that head start.
 inline constexpr UINT_PTR kCommitEpilogueTimerId = 1;
 inline constexpr UINT kCommitEpilogueDelayMs = 25;
+// The timer that takes the PC's new addresses once the notifications of one
+// change have stopped coming (a new Wi-Fi brings a burst of them), and how
+// long it waits after the last one.
+inline constexpr UINT_PTR kAddressSettleTimerId = 2;
+inline constexpr UINT kAddressSettleDelayMs = 1500;
 
 // The host of the whole program: owns every long-lived component, builds them
 // in a fixed order, runs the UI thread's message loop on a hidden window and
@@ -85,6 +92,13 @@ class Win32App : public WindowOwner<Win32App> {
 
   const AppConfig& config() const { return config_; }
   const ParlinoServer* server() const { return server_.get(); }
+
+  // The PC's addresses may have changed: they are read again once the
+  // notifications settle (kAddressSettleDelayMs). UI thread.
+  void OnAddressesChanged();
+  // Reads the addresses now: the tip, an open connection box and, when the
+  // address to type changed and `announce`, a notice with the new one.
+  void TakeAddresses(bool announce);
 
  private:
   friend class WindowOwner<Win32App>;
@@ -140,6 +154,11 @@ class Win32App : public WindowOwner<Win32App> {
   // again: one no longer allowed waits for the user or goes.
   void ApplyPhoneSettings();
   void OnPhoneActive(const PhoneHello& hello, bool took_over);
+  // A connection the server turned away, for the connection box.
+  void OnConnectionRefused(std::uint32_t address, RefusalReason reason);
+  // Tells an open connection box to look again (kRefreshAll) or to show the
+  // history anew (kRefreshHistory).
+  void RefreshConnectionBox(WPARAM what);
   // The tray's icon and tip for the coordinator's phone.
   void ShowLinkedPhone();
 
@@ -152,6 +171,15 @@ class Win32App : public WindowOwner<Win32App> {
   // Before the text injector: its worker posts reports until it is joined.
   std::mutex task_mutex_;  // guards tasks_
   std::vector<std::function<void()>> tasks_;
+  // Posts tasks from the system's threads until it is destroyed, before the
+  // queue above.
+  std::unique_ptr<AddressWatch> address_watch_;
+  // The address to type as the tip shows it, and what it was when last read
+  // (empty: none).
+  std::u16string tip_address_line_;
+  std::string recommended_address_;
+  // What phones tried since the start, for the connection box.
+  ConnectionHistory connection_history_;
   NOTIFYICONDATAW tray_icon_data_{};
   bool tray_installed_ = false;
   // At the shell's small-icon size; the connected one is null when it could

@@ -78,23 +78,70 @@ Form SettingsForm() {
               180};
 }
 
-Form WelcomeForm() {
+namespace {
+
+// The buttons that fix what blocks the phone, side by side; each is enabled
+// only when the check offers its fix.
+void AppendFixButtons(std::vector<FormControl>& controls, int allow_id, int settings_id) {
+  using enum ControlKind;
+  FormControl allow = Control(Button, allow_id, u"允许手机连接(&A)", Place::Line);
+  allow.disabled = true;
+  FormControl settings = Control(Button, settings_id, u"打开网络设置(&N)", Place::Beside);
+  settings.disabled = true;
+  controls.push_back(std::move(allow));
+  controls.push_back(std::move(settings));
+}
+
+}  // namespace
+
+Form WelcomeForm(std::u16string diagnosis) {
   using enum ControlKind;
   // For reading only: nothing in it can be selected.
   FormControl addresses = Control(ReadOnlyList, kOnboardingAddressListId, u"", Place::Line);
   addresses.rows = 4;
-  return Form{{
-                  Control(Paragraph, 0, kWelcomeText, Place::Line),
-                  StartingGroup(Control(Label, 0, u"本机 IPv4 地址：", Place::Line)),
-                  std::move(addresses),
-                  StartingGroup(Control(Label, 0, u"监听端口 (TCP)(&P)：", Place::FieldLabel)),
-                  Control(NumberEdit, kOnboardingPortEditId, u"", Place::Field),
-                  Control(CheckBox, kOnboardingPressEnterId, u"提交时按 Enter(&E)", Place::Line),
-                  // Left to right, as Tab goes.
-                  Control(Button, kOnboardingSkipId, u"跳过(&K)", Place::Button),
-                  Control(DefaultButton, kOnboardingStartId, u"开始监听", Place::Button),
-              },
-              270};
+  Form form{{
+                Control(Paragraph, 0, kWelcomeText, Place::Line),
+                StartingGroup(Control(Label, 0, u"本机 IPv4 地址：", Place::Line)),
+                std::move(addresses),
+                StartingGroup(Control(Label, 0, u"连接检查：", Place::Line)),
+                // Words of the system's (a network's name): no access keys.
+                Literal(Control(Paragraph, kOnboardingDiagnosisId, std::move(diagnosis), Place::Line)),
+            },
+            270};
+  AppendFixButtons(form.controls, kOnboardingAllowPhoneId, kOnboardingNetworkSettingsId);
+  for (FormControl& control : std::vector<FormControl>{
+           StartingGroup(Control(Label, 0, u"监听端口 (TCP)(&P)：", Place::FieldLabel)),
+           Control(NumberEdit, kOnboardingPortEditId, u"", Place::Field),
+           Control(CheckBox, kOnboardingPressEnterId, u"提交时按 Enter(&E)", Place::Line),
+           // Left to right, as Tab goes.
+           Control(Button, kOnboardingSkipId, u"跳过(&K)", Place::Button),
+           Control(DefaultButton, kOnboardingStartId, u"开始监听", Place::Button),
+       }) {
+    form.controls.push_back(std::move(control));
+  }
+  return form;
+}
+
+Form ConnectionForm(std::u16string heading, std::u16string diagnosis, std::u16string history) {
+  using enum ControlKind;
+  // Read, not chosen from: the user types one of them into the phone.
+  FormControl addresses = Control(ReadOnlyList, kConnectionAddressListId, u"", Place::Line);
+  addresses.rows = 4;
+  // The texts name networks and addresses: no access keys in them.
+  Form form{{
+                Literal(Control(Paragraph, kConnectionHeadingId, std::move(heading), Place::Line)),
+                std::move(addresses),
+                StartingGroup(Control(Label, 0, u"检查结果：", Place::Line)),
+                Literal(Control(Paragraph, kConnectionDiagnosisId, std::move(diagnosis), Place::Line)),
+            },
+            270};
+  AppendFixButtons(form.controls, kConnectionAllowPhoneId, kConnectionNetworkSettingsId);
+  form.controls.push_back(StartingGroup(Control(Label, 0, u"手机连接情况：", Place::Line)));
+  form.controls.push_back(Literal(Control(Paragraph, kConnectionHistoryId, std::move(history), Place::Line)));
+  form.controls.push_back(Control(Button, kConnectionRecheckId, u"重新检查(&R)", Place::Button));
+  // Enter closes: the box is there to be read.
+  form.controls.push_back(Control(DefaultButton, kConnectionCloseId, u"关闭", Place::Button));
+  return form;
 }
 
 Form ContactForm() {

@@ -29,6 +29,19 @@ inline constexpr int kOnboardingPortEditId = 2002;
 inline constexpr int kOnboardingPressEnterId = 2003;
 inline constexpr int kOnboardingStartId = 2004;
 inline constexpr int kOnboardingSkipId = 2005;
+inline constexpr int kOnboardingDiagnosisId = 2006;
+inline constexpr int kOnboardingAllowPhoneId = 2007;
+inline constexpr int kOnboardingNetworkSettingsId = 2008;
+
+// Control ids of the connection box.
+inline constexpr int kConnectionHeadingId = 3001;
+inline constexpr int kConnectionAddressListId = 3002;
+inline constexpr int kConnectionDiagnosisId = 3003;
+inline constexpr int kConnectionAllowPhoneId = 3004;
+inline constexpr int kConnectionNetworkSettingsId = 3005;
+inline constexpr int kConnectionHistoryId = 3006;
+inline constexpr int kConnectionRecheckId = 3007;
+inline constexpr int kConnectionCloseId = 3008;
 
 // Control ids of the contact dialog.
 inline constexpr int kContactCaptionId = 1000;
@@ -50,9 +63,14 @@ inline constexpr std::int32_t kContactPictureSize = 360;
 // position, whether a new phone must be allowed first, and the allowed phones.
 Form SettingsForm();
 
-// The first-run welcome: what the program does, the PC's addresses, the port
-// and Enter on commit.
-Form WelcomeForm();
+// The first-run welcome: what the program does, the PC's addresses, what
+// blocks the phone with the two fixes, the port and Enter on commit.
+// `diagnosis` is the check's text as it stands when the dialog opens.
+Form WelcomeForm(std::u16string diagnosis = u"");
+
+// The connection box: the port, the ranked addresses, the check with its two
+// fixes, what phones tried, and the buttons to check again and to close.
+Form ConnectionForm(std::u16string heading, std::u16string diagnosis, std::u16string history);
 
 // The caption, the picture and the close button.
 Form ContactForm();

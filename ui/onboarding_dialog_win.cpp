@@ -3,8 +3,7 @@
 #include <atomic>
 #include <utility>
 
-#include "base/win32_util_win.h"
-#include "net/addresses.h"
+#include "ui/connection_dialog_win.h"
 
 namespace lumora {
 
@@ -12,42 +11,64 @@ namespace {
 
 constexpr DialogFrame kFrame{kOnboardingDialogClass, L"Lumora语音输入 - 欢迎"};
 
-constexpr wchar_t kNoAddress[] = L"（无可用网络接口）";
-
-std::atomic<detail::AddressQuery> g_address_query{nullptr};
-
-std::vector<std::string> Addresses() {
-  const detail::AddressQuery query = g_address_query.load();
-  return query != nullptr ? query() : GetLocalIPv4Addresses();
+// The server starts after the dialog, on the port chosen in it: the check
+// is of what will be, the firewall and the network.
+ConnectionView LookAtWelcome(const AppConfig& config) {
+  return LookAtConnection(config.listen_port, true, ProgramPathUtf8());
 }
 
 }  // namespace
 
 OnboardingDialog::OnboardingDialog(HINSTANCE instance, HWND owner, const AppConfig& current,
-                                   PortTrial try_port)
+                                   PortTrial try_port, ConnectionView view)
     : ConfigDialog(instance, owner, current, {kOnboardingPortEditId, kOnboardingStartId, kOnboardingSkipId},
-                   WelcomeForm(), std::move(try_port)) {}
+                   WelcomeForm(view.diagnosis), std::move(try_port)),
+      view_(std::move(view)) {}
 
 bool OnboardingDialog::Run(HWND owner, HINSTANCE instance, const AppConfig& current, AppConfig* result,
                            PortTrial try_port) {
   static std::atomic<bool> registered{false};
-  OnboardingDialog dialog(instance, owner, current, std::move(try_port));
+  OnboardingDialog dialog(instance, owner, current, std::move(try_port), LookAtWelcome(current));
   return dialog.RunModal(kFrame, registered, result);
+}
+
+void OnboardingDialog::Show(const ConnectionView& view) {
+  // The lines name the port the user sees in the edit when the dialog
+  // opens; the check itself does not depend on it.
+  ShowAddressLines(GetDlgItem(window(), kOnboardingAddressListId), view.addresses);
+  controls().SetText(kOnboardingDiagnosisId, view.diagnosis);
+  EnableFixButtons(window(), kOnboardingAllowPhoneId, kOnboardingNetworkSettingsId, view);
+}
+
+void OnboardingDialog::Recheck() {
+  view_ = LookAtWelcome(working());
+  Show(view_);
+}
+
+bool OnboardingDialog::HandleCommand(int id, int /*code*/) {
+  if (id == kOnboardingAllowPhoneId) {
+    AddFirewallRuleForPhones(window());
+    Recheck();
+    return true;
+  }
+  if (id == kOnboardingNetworkSettingsId) {
+    recheck_on_return_ = true;
+    OpenNetworkSettings(window());
+    return true;
+  }
+  return false;
+}
+
+void OnboardingDialog::Activated() {
+  if (recheck_on_return_) {
+    recheck_on_return_ = false;
+    Recheck();
+  }
 }
 
 void OnboardingDialog::FillControls() {
   const HWND dialog = window();
-  HWND list = GetDlgItem(dialog, kOnboardingAddressListId);
-  // Read once: the user types one of these into the phone while the dialog
-  // is open.
-  const std::vector<std::string> addresses = Addresses();
-  if (addresses.empty()) {
-    SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kNoAddress));
-  }
-  for (const std::string& address : addresses) {
-    const std::wstring line = Utf8ToWide(address);
-    SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
-  }
+  Show(view_);
   SetWindowTextW(GetDlgItem(dialog, kOnboardingPortEditId), std::to_wstring(working().listen_port).c_str());
   SendMessageW(GetDlgItem(dialog, kOnboardingPressEnterId), BM_SETCHECK,
                working().press_enter_on_commit ? BST_CHECKED : BST_UNCHECKED, 0);
@@ -59,9 +80,5 @@ void OnboardingDialog::TakeControls(std::int32_t port, AppConfig& working) {
   working.listen_port = port;
   working.press_enter_on_commit = IsChecked(GetDlgItem(window(), kOnboardingPressEnterId));
 }
-
-namespace detail {
-void SetAddressQueryForTest(AddressQuery query) { g_address_query = query; }
-}  // namespace detail
 
 }  // namespace lumora

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "config/app_config.h"
+#include "ui/connection_view.h"
 #include "ui/dialog_forms.h"
 #include "ui/dialog_frame_win.h"
 
@@ -14,7 +15,8 @@ namespace lumora {
 inline constexpr wchar_t kOnboardingDialogClass[] = L"Parlino.OnboardingDialog";
 
 // The first-run welcome: what the program does, the PC's IPv4 addresses that
-// the phone needs, and the choice of port and of Enter after each commit.
+// the phone needs (the one to type first), what would block the phone with
+// the fixes, and the choice of port and of Enter after each commit.
 class OnboardingDialog final : public ConfigDialog {
  public:
   // True, with `result` set to the edited record (only the port and the Enter
@@ -26,16 +28,18 @@ class OnboardingDialog final : public ConfigDialog {
                   PortTrial try_port = {});
 
  private:
-  OnboardingDialog(HINSTANCE instance, HWND owner, const AppConfig& current, PortTrial try_port);
+  OnboardingDialog(HINSTANCE instance, HWND owner, const AppConfig& current, PortTrial try_port,
+                   ConnectionView view);
   void FillControls() override;
   void TakeControls(std::int32_t port, AppConfig& working) override;
-};
+  bool HandleCommand(int id, int code) override;
+  void Activated() override;
+  void Show(const ConnectionView& view);
+  void Recheck();
 
-namespace detail {
-// Replaces GetLocalIPv4Addresses for the address list (null puts it back), so
-// that a PC with two adapters, or none, can be played.
-using AddressQuery = std::vector<std::string> (*)();
-void SetAddressQueryForTest(AddressQuery query);
-}  // namespace detail
+  // Looked at when the dialog opens, and again after a fix.
+  ConnectionView view_;
+  bool recheck_on_return_ = false;  // the user went to Windows' network settings
+};
 
 }  // namespace lumora

@@ -26,12 +26,15 @@
 #include "tests/support/clipboard_win.h"
 #include "tests/support/free_port.h"
 #include "tests/support/shell_tray_win.h"
+#include "ui/connection_view.h"
 
 namespace lumora {
 namespace {
 
 TEST(TrayTextTest, TipShowsThePortTheServerAndThePhone) {
-  const std::wstring running = L"Lumora语音输入 1.0.0\n监听端口 47823\n状态：运行中\n手机：";
+  // With the address to type; without one its line is left out.
+  const std::wstring running =
+      L"Lumora语音输入 1.0.0\n监听端口 47823\n状态：运行中\n地址 192.168.1.5\n手机：";
   const std::wstring stopped = L"Lumora语音输入 1.0.0\n监听端口 50000\n状态：已停止\n手机：";
   const std::wstring smile = L"\xD83D\xDE00";  // U+1F600, a surrogate pair
   // What is left of the tip for the phone on the running line, "…" included.
@@ -57,20 +60,11 @@ TEST(TrayTextTest, TipShowsThePortTheServerAndThePhone) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const std::wstring tip = TrayTipText(c.server_running ? 47823 : 50000, c.server_running, c.phone);
+    const std::wstring tip = TrayTipText(c.server_running ? 47823 : 50000, c.server_running,
+                                         c.server_running ? L"地址 192.168.1.5" : L"", c.phone);
     EXPECT_EQ(tip, c.want);
     EXPECT_LE(tip.size(), kTrayTipMaxUnits);
   }
-}
-
-TEST(TrayTextTest, ConnectionInfo) {
-  const std::wstring head =
-      L"Lumora语音输入正在监听端口 47823。\n\n本机 IPv4 "
-      L"地址：\n";
-  const std::wstring tail = L"\n请在安卓 APP 的连接页面中使用以上信息。";
-  EXPECT_EQ(ConnectionInfoText(47823, {}), head + L"  （无可用网络接口）\n" + tail);
-  EXPECT_EQ(ConnectionInfoText(47823, {"192.168.1.5", "10.0.0.7"}),
-            head + L"  192.168.1.5:47823\n  10.0.0.7:47823\n" + tail);
 }
 
 struct Item {
@@ -295,8 +289,9 @@ class TrayHostTest : public ::testing::Test {
 
   // The tip for this host's port, as the user should read it.
   std::wstring RunningTip(const std::wstring& phone = L"未连接") const {
-    return L"Lumora语音输入 1.0.0\n监听端口 " + std::to_wstring(written_.listen_port) +
-           L"\n状态：运行中\n手机：" + phone;
+    const std::u16string address = TipAddressLine(GetRankedAddresses());
+    return L"Lumora语音输入 1.0.0\n监听端口 " + std::to_wstring(written_.listen_port) + L"\n状态：运行中\n" +
+           std::wstring(address.begin(), address.end()) + L"\n手机：" + phone;
   }
 
   // The shell's window for the host's icon.

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "log/log.h"
 #include "base/window_proc_win.h"
+#include "log/log.h"
 
 namespace lumora {
 namespace {

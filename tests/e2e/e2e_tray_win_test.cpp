@@ -18,6 +18,7 @@
 #include "tests/support/clipboard_win.h"
 #include "tests/support/free_port.h"
 #include "tests/support/shell_tray_win.h"
+#include "ui/connection_view.h"
 #include "ui/settings_dialog_win.h"
 
 namespace lumora {
@@ -41,8 +42,10 @@ HWND FindOpenMenu() {
 // The shell's window for the program's icon: the one whose tip names its
 // port and the running server.
 HWND FindProgramIcon(const AppConfig& config) {
+  const std::u16string address = TipAddressLine(GetRankedAddresses());
   const std::wstring tip = L"Lumora语音输入 1.0.0\n监听端口 " + std::to_wstring(config.listen_port) +
-                           L"\n状态：运行中\n手机：未连接";
+                           L"\n状态：运行中\n" + std::wstring(address.begin(), address.end()) +
+                           L"\n手机：未连接";
   HWND icon = nullptr;
   testing::PumpShellUntil(
       [&] {

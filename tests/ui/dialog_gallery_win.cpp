@@ -1,16 +1,18 @@
 // Opens one dialog with the program's resources and default settings, for a
 // person to look at or for the README's screenshots:
-//   dialog_gallery settings|onboarding|contact|phone
+//   dialog_gallery settings|onboarding|contact|phone|connection
 
 #include <windows.h>
 
 #include <shellapi.h>
 
 #include <string>
+#include <utility>
 
 #include "base/gdiplus_win.h"
 #include "config/app_config.h"
 #include "overlay/dpi_win.h"
+#include "ui/connection_dialog_win.h"
 #include "ui/contact_feedback_dialog_win.h"
 #include "ui/onboarding_dialog_win.h"
 #include "ui/phone_prompt_win.h"
@@ -29,6 +31,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_
   lumora::AppConfig result;
   if (which == L"onboarding") {
     lumora::OnboardingDialog::Run(nullptr, instance, config, &result);
+  } else if (which == L"connection") {
+    // This PC as it is, the program's own port and no phone yet.
+    lumora::ConnectionSource source;
+    source.check = [&] {
+      return lumora::StartConnectionCheck(config.listen_port, true, lumora::ProgramPathUtf8());
+    };
+    source.history = [] { return lumora::HistoryText(lumora::ConnectionHistory{}); };
+    lumora::ConnectionDialog::Run(nullptr, instance, std::move(source));
   } else if (which == L"contact") {
     lumora::ContactFeedbackDialog::Run(nullptr, instance);
   } else if (which == L"phone") {

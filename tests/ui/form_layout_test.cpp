@@ -75,10 +75,15 @@ std::vector<NamedForm> AllForms() {
   // their limits, Latin without blanks so that nothing helps the wrapping.
   const std::u16string phone =
       u"\u201C" + std::u16string(40, u'W') + u"\u201D（" + std::u16string(64, u'f') + u"）";
+  // The longest check the box says: a network's name and three causes.
+  const std::u16string check =
+      u"网络「" + std::u16string(32, u'N') + u"」是公用网络：" + std::u16string(120, u'字');
   return {{"settings", SettingsForm()},
-          {"welcome", WelcomeForm()},
+          {"welcome", WelcomeForm(check)},
           {"contact", ContactForm()},
-          {"phone prompt", PhonePromptForm(phone)}};
+          {"phone prompt", PhonePromptForm(phone)},
+          {"connection",
+           ConnectionForm(u"heading " + check, check, u"line\nline\nline\nline\nline\nline\nline")}};
 }
 
 bool Overlap(const DialogBox& a, const DialogBox& b) {

@@ -21,6 +21,7 @@
 #include "tests/support/free_port.h"
 #include "tests/ui/dialog_script_win.h"
 #include "tests/ui/dialog_test_support_win.h"
+#include "ui/connection_dialog_win.h"
 
 namespace lumora {
 namespace {
@@ -64,18 +65,40 @@ Outcome RunOnboarding(DialogScript& script, const AppConfig& current = Unusual()
   return outcome;
 }
 
+// A private network whose firewall lets the program in.
+ReachabilityFacts OpenFirewall(const std::string&, const std::string&, unsigned) {
+  ReachabilityFacts facts;
+  facts.category = NetworkCategory::Private;
+  facts.firewall_known = true;
+  facts.rule = RuleCover::Allows;
+  return facts;
+}
+
+// The same network before the user added the rule.
+ReachabilityFacts NoRuleYet(const std::string&, const std::string&, unsigned) {
+  ReachabilityFacts facts = OpenFirewall({}, {}, 0);
+  facts.firewall_on = true;
+  facts.rule = RuleCover::None;
+  return facts;
+}
+
 class OnboardingDialogTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(WindowDpi(nullptr), 96u); }
+  void SetUp() override {
+    ASSERT_EQ(WindowDpi(nullptr), 96u);
+    detail::SetReachabilityQueryForTest(&OpenFirewall);
+  }
   void TearDown() override {
     detail::SetAddressQueryForTest(nullptr);
+    detail::SetReachabilityQueryForTest(nullptr);
     detail::SetDialogDpiForTest(0);
   }
 };
 
 TEST_F(OnboardingDialogTest, ControlsReadAsDesignedAndScaleWithTheDpi) {
-  // The port's label and edit share a row, Skip sits left of Start.
-  const std::vector<std::pair<int, int>> rows = {{3, 4}, {6, 7}};
+  // The two fixes share a row, as do the port's label and edit; Skip sits
+  // left of Start.
+  const std::vector<std::pair<int, int>> rows = {{5, 6}, {7, 8}, {10, 11}};
   std::vector<RECT> at96;
   for (const std::uint32_t dpi : {96u, 192u}) {
     SCOPED_TRACE(dpi);
@@ -92,6 +115,10 @@ TEST_F(OnboardingDialogTest, ControlsReadAsDesignedAndScaleWithTheDpi) {
                                        L"请在下方选择 TCP 端口；安卓 APP 需要此端口以及下列 IP 之一。"},
                                       {L"Static", 0, L"本机 IPv4 地址："},
                                       {L"ListBox", kOnboardingAddressListId, nullptr},
+                                      {L"Static", 0, L"连接检查："},
+                                      {L"Static", kOnboardingDiagnosisId, nullptr},
+                                      {L"Button", kOnboardingAllowPhoneId, L"允许手机连接(&A)"},
+                                      {L"Button", kOnboardingNetworkSettingsId, L"打开网络设置(&N)"},
                                       {L"Static", 0, L"监听端口 (TCP)(&P)："},
                                       {L"Edit", kOnboardingPortEditId, L"50123"},
                                       {L"Button", kOnboardingPressEnterId, L"提交时按 Enter(&E)"},
@@ -99,12 +126,12 @@ TEST_F(OnboardingDialogTest, ControlsReadAsDesignedAndScaleWithTheDpi) {
                                       {L"Button", kOnboardingStartId, L"开始监听"},
                                   });
           testing::ExpectUsableLayout(dialog, dpi, rows);
-          // The welcome reads top to bottom: text, addresses, port, the
-          // switch, the buttons.
+          // The welcome reads top to bottom: text, addresses, the check and
+          // its fixes, port, the switch, the buttons.
           const std::vector<RECT> rects = testing::ChildRects(dialog);
-          ASSERT_EQ(rects.size(), 8u);
-          const std::pair<std::size_t, std::size_t> reading_order[] = {{0, 1}, {1, 2}, {2, 3}, {2, 4},
-                                                                       {4, 5}, {5, 6}, {5, 7}};
+          ASSERT_EQ(rects.size(), 12u);
+          const std::pair<std::size_t, std::size_t> reading_order[] = {
+              {0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}, {4, 6}, {5, 7}, {6, 8}, {8, 9}, {9, 10}, {9, 11}};
           for (const auto& [above, below] : reading_order) {
             EXPECT_LE(rects[above].bottom, rects[below].top) << above << " over " << below;
           }
@@ -121,12 +148,18 @@ TEST_F(OnboardingDialogTest, ControlsReadAsDesignedAndScaleWithTheDpi) {
   }
 }
 
-std::vector<std::string> NoAdapters() { return {}; }
-std::vector<std::string> TwoAdapters() { return {"192.168.1.5", "10.0.0.7"}; }
-std::vector<std::string> TenAdapters() {
-  std::vector<std::string> addresses;
+ShownAddress Shown(std::string address, bool recommended) {
+  ShownAddress shown;
+  shown.address = std::move(address);
+  shown.recommended = recommended;
+  return shown;
+}
+std::vector<ShownAddress> NoAdapters() { return {}; }
+std::vector<ShownAddress> TwoAdapters() { return {Shown("192.168.1.5", true), Shown("10.0.0.7", false)}; }
+std::vector<ShownAddress> TenAdapters() {
+  std::vector<ShownAddress> addresses;
   for (int i = 1; i <= 10; ++i) {
-    addresses.push_back("10.0.0." + std::to_string(i));
+    addresses.push_back(Shown("10.0.0." + std::to_string(i), false));
   }
   return addresses;
 }
@@ -134,23 +167,23 @@ std::vector<std::string> TenAdapters() {
 TEST_F(OnboardingDialogTest, AddressListHasOneLinePerAddressOrThePlaceholder) {
   struct Case {
     const char* what;
-    detail::AddressQuery query;
+    detail::RankedAddressQuery query;
     std::vector<std::wstring> lines;
   };
   std::vector<std::wstring> real;
-  for (const std::string& address : GetLocalIPv4Addresses()) {
-    real.push_back(Utf8ToWide(address));
+  for (const std::u16string& line : AddressLines(GetRankedAddresses(), 50123)) {
+    real.emplace_back(line.begin(), line.end());
   }
-  if (real.empty()) {
-    real.push_back(kNoAddress);
+  std::vector<std::wstring> ten;
+  for (int i = 1; i <= 10; ++i) {
+    ten.push_back(L"10.0.0." + std::to_wstring(i) + L":50123");
   }
   const Case cases[] = {
       {"no adapter up", &NoAdapters, {kNoAddress}},
-      {"two adapters, in the platform's order", &TwoAdapters, {L"192.168.1.5", L"10.0.0.7"}},
-      {"ten adapters",
-       &TenAdapters,
-       {L"10.0.0.1", L"10.0.0.2", L"10.0.0.3", L"10.0.0.4", L"10.0.0.5", L"10.0.0.6", L"10.0.0.7",
-        L"10.0.0.8", L"10.0.0.9", L"10.0.0.10"}},
+      {"two adapters, the one to type first",
+       &TwoAdapters,
+       {L"192.168.1.5:50123（推荐）", L"10.0.0.7:50123"}},
+      {"ten adapters", &TenAdapters, ten},
       {"this machine", nullptr, real},
   };
   for (const Case& c : cases) {
@@ -174,6 +207,37 @@ TEST_F(OnboardingDialogTest, AddressListHasOneLinePerAddressOrThePlaceholder) {
         .Click(kOnboardingSkipId);
     RunOnboarding(script);
   }
+}
+
+TEST_F(OnboardingDialogTest, TheFirewallFixIsOfferedAndTheCheckFollowsIt) {
+  detail::SetAddressQueryForTest(&TwoAdapters);
+  detail::SetReachabilityQueryForTest(&NoRuleYet);
+  int runs = 0;
+  detail::SetShellRunnerForTest([&](HWND, const ShellRequest& request) {
+    ++runs;
+    EXPECT_EQ(request.verb, L"runas");
+    // Windows has the rule now.
+    detail::SetReachabilityQueryForTest(&OpenFirewall);
+    return ShellOutcome::Done;
+  });
+  std::wstring blocked;
+  DialogScript script;
+  script.WaitForDialog(kOnboardingDialogClass)
+      .Check([&] {
+        blocked = WindowText(script.Control(kOnboardingDiagnosisId));
+        EXPECT_TRUE(IsWindowEnabled(script.Control(kOnboardingAllowPhoneId)));
+        EXPECT_FALSE(IsWindowEnabled(script.Control(kOnboardingNetworkSettingsId)));
+      })
+      .Click(kOnboardingAllowPhoneId)
+      .Then("checked again", [&] { return WindowText(script.Control(kOnboardingDiagnosisId)) != blocked; })
+      .Check([&] {
+        EXPECT_EQ(WindowText(script.Control(kOnboardingDiagnosisId)).rfind(L"可以连接", 0), 0u);
+        EXPECT_FALSE(IsWindowEnabled(script.Control(kOnboardingAllowPhoneId)));
+      })
+      .Click(kOnboardingSkipId);
+  RunOnboarding(script);
+  detail::SetShellRunnerForTest({});
+  EXPECT_EQ(runs, 1);
 }
 
 TEST_F(OnboardingDialogTest, StartTakesAPortFrom1024To65535AndTheEnterChoice) {

@@ -19,11 +19,19 @@
 #include "tests/support/free_port.h"
 #include "tests/support/shell_tray_win.h"
 #include "tests/ui/dialog_script_win.h"
+#include "ui/connection_dialog_win.h"
+#include "ui/connection_view.h"
 #include "ui/contact_feedback_dialog_win.h"
 #include "ui/settings_dialog_win.h"
 
 namespace lumora {
 namespace {
+
+// The tip's line with the address to type on this machine.
+std::wstring AddressTipLine() {
+  const std::u16string line = TipAddressLine(GetRankedAddresses());
+  return L"\n" + std::wstring(line.begin(), line.end());
+}
 
 using testing::DialogScript;
 
@@ -81,8 +89,8 @@ TEST_F(SettingsFlowTest, NewFreePortMovesTheServerAndTheTip) {
   ASSERT_NE(app_.server(), nullptr);
   EXPECT_TRUE(app_.server()->IsRunning());
   EXPECT_EQ(app_.server()->Port(), next);
-  EXPECT_EQ(ShellTip(),
-            L"Lumora语音输入 1.0.0\n监听端口 " + std::to_wstring(next) + L"\n状态：运行中\n手机：未连接");
+  EXPECT_EQ(ShellTip(), L"Lumora语音输入 1.0.0\n监听端口 " + std::to_wstring(next) + L"\n状态：运行中" +
+                            AddressTipLine() + L"\n手机：未连接");
   EXPECT_NE(FileText().find("listen_port = " + std::to_string(next) + "\r\n"), std::string::npos);
 
   testing::TestPhone phone;
@@ -157,7 +165,7 @@ TEST_F(SettingsFlowTest, ATakenPortIsToldInTheDialogWhileTheOldServerServesOn) {
   EXPECT_TRUE(app_.server()->IsRunning());
   EXPECT_EQ(app_.server()->Port(), first_port_);
   EXPECT_EQ(ShellTip(), L"Lumora语音输入 1.0.0\n监听端口 " + std::to_wstring(first_port_) +
-                            L"\n状态：运行中\n手机：未连接");
+                            L"\n状态：运行中" + AddressTipLine() + L"\n手机：未连接");
 }
 
 // Each window's loop would run inside the settings' loop and take its keys.
@@ -187,7 +195,7 @@ TEST_F(SettingsFlowTest, TrayCommandsForOtherWindowsBringTheOpenSettingsUpInstea
               KillTimer(nullptr, rescue);
               EXPECT_FALSE(g_nested);
               EXPECT_EQ(testing::FindThreadWindow(kContactDialogClass), nullptr);
-              EXPECT_EQ(testing::FindThreadWindow(L"#32770"), nullptr);
+              EXPECT_EQ(testing::FindThreadWindow(kConnectionDialogClass), nullptr);
               return true;
             })
       .Then("focus on the port", [&] { return GetFocus() == script.Control(kSettingsPortEditId); })

@@ -15,11 +15,11 @@ int wmain(int argc, wchar_t** argv) {
     return 2;
   }
   if (std::wcscmp(argv[1], L"close") == 0) {
-    HWND box = FindWindowW(L"#32770", L"Lumora语音输入 - IP 和端口");
+    HWND box = FindWindowW(L"Parlino.ConnectionDialog", nullptr);
     if (box == nullptr) {
       return 1;
     }
-    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
     return 0;
   }
   HWND host = nullptr;
