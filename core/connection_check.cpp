@@ -30,10 +30,17 @@ ConnectionDiagnosis DiagnoseConnection(bool has_network, const ReachabilityFacts
       if (facts.category == NetworkCategory::Domain) {
         diagnosis.lines.push_back(
             "Windows 防火墙没有允许本程序接收连接。这是单位的域网络，请联系网络管理员。");
-      } else {
+      } else if (facts.category == NetworkCategory::Private) {
         diagnosis.lines.push_back(
             "Windows 防火墙没有允许本程序接收连接：请点「允许手机连接」，按 Windows 的提示确认。");
-        diagnosis.offer_firewall_rule = facts.category == NetworkCategory::Private;
+        diagnosis.offer_firewall_rule = true;
+      } else {
+        // The rule the button adds is for private networks only; on a
+        // network of unknown kind it may not apply, so no button is offered
+        // and the text must not point at one.
+        diagnosis.lines.push_back(
+            "Windows 防火墙没有允许本程序接收连接：请在「Windows 安全中心 → 防火墙和网络保护 → "
+            "允许应用通过防火墙」中允许本程序。");
       }
     }
     // An allow rule would not help against these two: say so on any network.
