@@ -9,28 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "base/win32_util_win.h"
 #include "net/addresses.h"
 
 namespace lumora {
 namespace {
 
-// The system's conversion, so that an unpaired surrogate in a name a driver
-// or the user gave becomes U+FFFD; null or a failed conversion gives "".
-std::string WideToUtf8(const wchar_t* text) {
-  if (text == nullptr || *text == L'\0') {
-    return {};
-  }
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 1) {
-    return {};
-  }
-  std::string utf8(static_cast<std::size_t>(size), '\0');
-  if (::WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), size, nullptr, nullptr) != size) {
-    return {};
-  }
-  utf8.pop_back();  // the terminator that -1 asked for
-  return utf8;
-}
+// Null, as a driver may leave a name, is no name.
+std::string NameText(const wchar_t* text) { return text != nullptr ? WideToUtf8(text) : std::string(); }
 
 // Whether the adapter has an IPv4 gateway other than 0.0.0.0, which some
 // drivers list for a link without one.
@@ -78,8 +64,8 @@ bool ListAdapters(std::vector<AdapterAddresses>& adapters) {
     entry.has_gateway = HasIpv4Gateway(*adapter);
     entry.route_metric = adapter->Ipv4Metric;
     entry.id = adapter->AdapterName != nullptr ? adapter->AdapterName : "";
-    const std::string description = WideToUtf8(adapter->Description);
-    entry.name = WideToUtf8(adapter->FriendlyName);
+    const std::string description = NameText(adapter->Description);
+    entry.name = NameText(adapter->FriendlyName);
     // The user sees the name; an adapter without one is still told apart.
     if (entry.name.empty()) {
       entry.name = description;

@@ -90,20 +90,6 @@ class ScopedVariant {
   VARIANT value_;
 };
 
-std::string WideToUtf8(std::wstring_view text) {
-  if (text.empty()) {
-    return {};
-  }
-  const int length = static_cast<int>(text.size());
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) {
-    return {};
-  }
-  std::string utf8(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), length, utf8.data(), size, nullptr, nullptr);
-  return utf8;
-}
-
 // Rules name programs as "%ProgramFiles%\..." or "%SystemRoot%\...": compared
 // with this program's path only once expanded. Unexpandable text stays as it
 // is (and then matches no real path).

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "base/win32_util_win.h"
 #include "net/socket_platform.h"
 
 namespace lumora {
@@ -278,12 +279,7 @@ std::string DescribeSocketError(int error) {
       static_cast<DWORD>(error), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::string utf8;
   if (length > 0 && text != nullptr) {
-    const int size =
-        ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    if (size > 0) {
-      utf8.resize(static_cast<std::size_t>(size));
-      ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), utf8.data(), size, nullptr, nullptr);
-    }
+    utf8 = WideToUtf8(std::wstring_view(text, length));
   }
   if (text != nullptr) {
     ::LocalFree(text);
