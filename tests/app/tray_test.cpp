@@ -419,6 +419,53 @@ TEST_F(TrayHostTest, NoticeReachesTheShellAndLaterUpdatesDoNotRepeatIt) {
   EXPECT_EQ(testing::ShellTipOf(icon), RunningTip(L"Pixel 8 (192.168.1.23)"));
 }
 
+// The addresses of a played PC, which the test changes as a new network would.
+std::vector<ShownAddress> g_played_addresses;
+std::vector<ShownAddress> PlayedAddresses() { return g_played_addresses; }
+
+ShownAddress ToType(const char* address) {
+  ShownAddress shown;
+  shown.address = address;
+  shown.recommended = true;
+  return shown;
+}
+
+class TrayAddressTest : public TrayHostTest {
+ protected:
+  void SetUp() override {
+    g_played_addresses = {ToType("192.168.1.5")};
+    detail::SetAddressQueryForTest(&PlayedAddresses);
+    TrayHostTest::SetUp();
+  }
+  void TearDown() override { detail::SetAddressQueryForTest(nullptr); }
+};
+
+TEST_F(TrayAddressTest, TheTipAndANoticeFollowTheAddressToType) {
+  const HWND icon = ShellIcon();
+  ASSERT_NE(icon, nullptr);
+  const auto tip_says = [&](const wchar_t* line) {
+    const std::optional<std::wstring> tip = testing::ShellTipOf(icon);
+    return tip.has_value() && tip->find(line) != std::wstring::npos;
+  };
+  EXPECT_TRUE(tip_says(L"\n地址 192.168.1.5\n"));
+  // Another Wi-Fi: a burst of notifications, then one notice with the new
+  // address and the port, once they have settled.
+  g_played_addresses = {ToType("10.0.0.9")};
+  app_->OnAddressesChanged();
+  app_->OnAddressesChanged();
+  std::optional<testing::ShellTooltip> balloon;
+  EXPECT_TRUE(testing::PumpShellUntil([&] { return (balloon = testing::ShellBalloonOf(icon)).has_value(); },
+                                      std::chrono::milliseconds(10000)));
+  ASSERT_TRUE(balloon.has_value());
+  EXPECT_NE(balloon->text.find(L"10.0.0.9:" + std::to_wstring(written_.listen_port)), std::wstring::npos)
+      << balloon->text;
+  EXPECT_TRUE(tip_says(L"\n地址 10.0.0.9\n"));
+  // The network gone: the tip says so.
+  g_played_addresses.clear();
+  app_->TakeAddresses(true);
+  EXPECT_TRUE(testing::PumpShellUntil([&] { return tip_says(L"\n地址：没有网络\n"); }));
+}
+
 class TrayBeforeStartTest : public TrayHostTest {
  protected:
   bool StartsComponents() const override { return false; }
