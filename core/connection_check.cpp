@@ -56,6 +56,16 @@ ConnectionDiagnosis DiagnoseConnection(bool has_network, const ReachabilityFacts
           "。");
     }
   }
+  if (facts.category == NetworkCategory::Public && firewall == FirewallVerdict::Unknown) {
+    // The usual cause, though unproven: Windows' firewall is on unless
+    // someone turned it off, and on a public network it keeps phones out.
+    const std::string name = facts.network_name.empty() ? "当前网络" : facts.network_name;
+    diagnosis.lines.push_back(
+        "网络「" + name +
+        "」是公用网络：如果 Windows 防火墙开着，它会阻止手机连接。可以在网络设置中把它改为"
+        "「专用网络」。");
+    diagnosis.offer_network_settings = true;
+  }
   const bool category_unknown = facts.category == NetworkCategory::Unknown;
   if (category_unknown) {
     diagnosis.lines.push_back("网络类型：无法检查。");

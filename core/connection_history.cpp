@@ -19,7 +19,7 @@ std::string RefusalReasonText(RefusalReason reason) {
     case RefusalReason::NotLocalNetwork:
       return "不在本机的局域网内";
     case RefusalReason::NoHello:
-      return "连接后没有发来手机 APP 的问候（可能不是本程序的手机 APP，或版本不对）";
+      return "没有按手机 APP 的方式问候（可能是别的程序，或 APP 的版本不对）";
     case RefusalReason::AskedTooOften:
       return "未知设备反复请求连接，暂时拒绝";
     case RefusalReason::RefusedByUser:

@@ -25,8 +25,9 @@ struct RefusedConnection {
 // posts them there); it has no lock of its own.
 class ConnectionHistory {
  public:
-  // Enough for the user to see a pattern, few enough for a box of text.
-  static constexpr std::size_t kKeptRefusals = 5;
+  // Enough for the user to see a pattern, few enough that the box still
+  // fits a small screen at a large text size.
+  static constexpr std::size_t kKeptRefusals = 3;
 
   // A phone became the active one.
   void NoteConnected() { any_connected_ = true; }

@@ -98,7 +98,7 @@ Form WelcomeForm(std::u16string diagnosis) {
   using enum ControlKind;
   // For reading only: nothing in it can be selected.
   FormControl addresses = Control(ReadOnlyList, kOnboardingAddressListId, u"", Place::Line);
-  addresses.rows = 4;
+  addresses.rows = 3;
   Form form{{
                 Control(Paragraph, 0, kWelcomeText, Place::Line),
                 StartingGroup(Control(Label, 0, u"本机 IPv4 地址：", Place::Line)),
@@ -126,7 +126,7 @@ Form ConnectionForm(std::u16string heading, std::u16string diagnosis, std::u16st
   using enum ControlKind;
   // Read, not chosen from: the user types one of them into the phone.
   FormControl addresses = Control(ReadOnlyList, kConnectionAddressListId, u"", Place::Line);
-  addresses.rows = 4;
+  addresses.rows = 3;
   // The texts name networks and addresses: no access keys in them.
   Form form{{
                 Literal(Control(Paragraph, kConnectionHeadingId, std::move(heading), Place::Line)),
