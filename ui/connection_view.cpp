@@ -119,6 +119,7 @@ ConnectionView CheckedView(std::int32_t port, bool listening, const std::vector<
                            const ConnectionDiagnosis& diagnosis) {
   ConnectionView view;
   view.heading = ConnectionHeading(port, listening);
+  view.ranked = ranked;
   view.addresses = AddressLines(ranked, port);
   std::vector<std::string> lines = diagnosis.lines;
   if (!listening) {

@@ -53,6 +53,7 @@ std::optional<AddressNotice> AddressChangeNotice(const std::string& before, cons
 // Everything the connection box shows.
 struct ConnectionView {
   std::u16string heading;                 // the port and whether it is served
+  std::vector<ShownAddress> ranked;       // the addresses the lines show
   std::vector<std::u16string> addresses;  // AddressLines
   std::u16string diagnosis;               // the check's lines, one per line
   bool offer_firewall_rule = false;

@@ -99,26 +99,24 @@ Form WelcomeForm(std::u16string diagnosis) {
   // For reading only: nothing in it can be selected.
   FormControl addresses = Control(ReadOnlyList, kOnboardingAddressListId, u"", Place::Line);
   addresses.rows = 3;
+  // The port first, where the focus starts: Enter there starts, and the
+  // fixes come after it in the order of Tab.
   Form form{{
                 Control(Paragraph, 0, kWelcomeText, Place::Line),
                 StartingGroup(Control(Label, 0, u"本机 IPv4 地址：", Place::Line)),
                 std::move(addresses),
+                StartingGroup(Control(Label, 0, u"监听端口 (TCP)(&P)：", Place::FieldLabel)),
+                Control(NumberEdit, kOnboardingPortEditId, u"", Place::Field),
+                Control(CheckBox, kOnboardingPressEnterId, u"提交时按 Enter(&E)", Place::Line),
                 StartingGroup(Control(Label, 0, u"连接检查：", Place::Line)),
                 // Words of the system's (a network's name): no access keys.
                 Literal(Control(Paragraph, kOnboardingDiagnosisId, std::move(diagnosis), Place::Line)),
             },
             270};
   AppendFixButtons(form.controls, kOnboardingAllowPhoneId, kOnboardingNetworkSettingsId);
-  for (FormControl& control : std::vector<FormControl>{
-           StartingGroup(Control(Label, 0, u"监听端口 (TCP)(&P)：", Place::FieldLabel)),
-           Control(NumberEdit, kOnboardingPortEditId, u"", Place::Field),
-           Control(CheckBox, kOnboardingPressEnterId, u"提交时按 Enter(&E)", Place::Line),
-           // Left to right, as Tab goes.
-           Control(Button, kOnboardingSkipId, u"跳过(&K)", Place::Button),
-           Control(DefaultButton, kOnboardingStartId, u"开始监听", Place::Button),
-       }) {
-    form.controls.push_back(std::move(control));
-  }
+  // Left to right, as Tab goes.
+  form.controls.push_back(Control(Button, kOnboardingSkipId, u"跳过(&K)", Place::Button));
+  form.controls.push_back(Control(DefaultButton, kOnboardingStartId, u"开始监听", Place::Button));
   return form;
 }
 

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "ui/connection_dialog_win.h"
+#include "ui/port_text.h"
 
 namespace lumora {
 
@@ -33,9 +34,11 @@ bool OnboardingDialog::Run(HWND owner, HINSTANCE instance, const AppConfig& curr
 }
 
 void OnboardingDialog::Show(const ConnectionView& view) {
-  // The lines name the port the user sees in the edit when the dialog
-  // opens; the check itself does not depend on it.
-  ShowAddressLines(GetDlgItem(window(), kOnboardingAddressListId), view.addresses);
+  std::int32_t port = 0;
+  HWND edit = GetDlgItem(window(), kOnboardingPortEditId);
+  const bool typed = GetWindowTextLengthW(edit) > 0 && ParsePortText(edit, port) && IsListenPort(port);
+  ShowAddressLines(GetDlgItem(window(), kOnboardingAddressListId),
+                   typed ? AddressLines(view.ranked, port) : view.addresses);
   controls().SetText(kOnboardingDiagnosisId, view.diagnosis);
   EnableFixButtons(window(), kOnboardingAllowPhoneId, kOnboardingNetworkSettingsId, view);
 }
@@ -45,7 +48,16 @@ void OnboardingDialog::Recheck() {
   Show(view_);
 }
 
-bool OnboardingDialog::HandleCommand(int id, int /*code*/) {
+bool OnboardingDialog::HandleCommand(int id, int code) {
+  if (id == kOnboardingPortEditId && code == EN_CHANGE) {
+    // The lines name the port: they follow what the user types, as long as
+    // it is a port the dialog would take.
+    std::int32_t port = 0;
+    if (ParsePortText(GetDlgItem(window(), kOnboardingPortEditId), port) && IsListenPort(port)) {
+      ShowAddressLines(GetDlgItem(window(), kOnboardingAddressListId), AddressLines(view_.ranked, port));
+    }
+    return false;
+  }
   if (id == kOnboardingAllowPhoneId) {
     AddFirewallRuleForPhones(window());
     Recheck();

@@ -281,6 +281,18 @@ TEST_F(EndToEndTest, SecondStartShowsTheRunningCopysConnectionBoxOnlyOnce) {
   HWND box = program_.FindWindowOfClass(box_class);
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(GetForegroundWindow(), box);
+  // The box checked this PC: Wine answers the network's category but none of
+  // the firewall's questions, which must read as unknown, never as clear.
+  const auto text_of = [&](int id) {
+    wchar_t text[1024] = {};
+    GetWindowTextW(GetDlgItem(box, id), text, 1024);
+    return std::wstring(text);
+  };
+  EXPECT_TRUE(PumpUntil([&] { return text_of(kConnectionDiagnosisId).rfind(L"正在检查", 0) != 0; }));
+  const std::wstring diagnosis = text_of(kConnectionDiagnosisId);
+  EXPECT_EQ(diagnosis.find(L"可以连接"), std::wstring::npos) << diagnosis;
+  EXPECT_TRUE(diagnosis.find(L"无法检查") != std::wstring::npos || diagnosis.rfind(L"没有网络", 0) == 0)
+      << diagnosis;
   // The second copies start nothing: the only new lines are the box's own
   // check of the network and the firewall.
   const std::vector<std::string> lines = ReadLogMessages();

@@ -96,9 +96,9 @@ class OnboardingDialogTest : public ::testing::Test {
 };
 
 TEST_F(OnboardingDialogTest, ControlsReadAsDesignedAndScaleWithTheDpi) {
-  // The two fixes share a row, as do the port's label and edit; Skip sits
+  // The port's label and edit share a row, as do the two fixes; Skip sits
   // left of Start.
-  const std::vector<std::pair<int, int>> rows = {{5, 6}, {7, 8}, {10, 11}};
+  const std::vector<std::pair<int, int>> rows = {{3, 4}, {8, 9}, {10, 11}};
   std::vector<RECT> at96;
   for (const std::uint32_t dpi : {96u, 192u}) {
     SCOPED_TRACE(dpi);
@@ -115,23 +115,23 @@ TEST_F(OnboardingDialogTest, ControlsReadAsDesignedAndScaleWithTheDpi) {
                                        L"请在下方选择 TCP 端口；安卓 APP 需要此端口以及下列 IP 之一。"},
                                       {L"Static", 0, L"本机 IPv4 地址："},
                                       {L"ListBox", kOnboardingAddressListId, nullptr},
+                                      {L"Static", 0, L"监听端口 (TCP)(&P)："},
+                                      {L"Edit", kOnboardingPortEditId, L"50123"},
+                                      {L"Button", kOnboardingPressEnterId, L"提交时按 Enter(&E)"},
                                       {L"Static", 0, L"连接检查："},
                                       {L"Static", kOnboardingDiagnosisId, nullptr},
                                       {L"Button", kOnboardingAllowPhoneId, L"允许手机连接(&A)"},
                                       {L"Button", kOnboardingNetworkSettingsId, L"打开网络设置(&N)"},
-                                      {L"Static", 0, L"监听端口 (TCP)(&P)："},
-                                      {L"Edit", kOnboardingPortEditId, L"50123"},
-                                      {L"Button", kOnboardingPressEnterId, L"提交时按 Enter(&E)"},
                                       {L"Button", kOnboardingSkipId, L"跳过(&K)"},
                                       {L"Button", kOnboardingStartId, L"开始监听"},
                                   });
           testing::ExpectUsableLayout(dialog, dpi, rows);
-          // The welcome reads top to bottom: text, addresses, the check and
-          // its fixes, port, the switch, the buttons.
+          // The welcome reads top to bottom: text, addresses, port, the
+          // switch, the check and its fixes, the buttons.
           const std::vector<RECT> rects = testing::ChildRects(dialog);
           ASSERT_EQ(rects.size(), 12u);
           const std::pair<std::size_t, std::size_t> reading_order[] = {
-              {0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}, {4, 6}, {5, 7}, {6, 8}, {8, 9}, {9, 10}, {9, 11}};
+              {0, 1}, {1, 2}, {2, 3}, {2, 4}, {4, 5}, {5, 6}, {6, 7}, {7, 8}, {7, 9}, {8, 10}, {9, 11}};
           for (const auto& [above, below] : reading_order) {
             EXPECT_LE(rects[above].bottom, rects[below].top) << above << " over " << below;
           }
@@ -233,6 +233,12 @@ TEST_F(OnboardingDialogTest, TheFirewallFixIsOfferedAndTheCheckFollowsIt) {
       .Check([&] {
         EXPECT_EQ(WindowText(script.Control(kOnboardingDiagnosisId)).rfind(L"可以连接", 0), 0u);
         EXPECT_FALSE(IsWindowEnabled(script.Control(kOnboardingAllowPhoneId)));
+      })
+      // The lines name the port being typed, once it is one to take.
+      .SetText(kOnboardingPortEditId, L"50000")
+      .Check([&] {
+        EXPECT_EQ(ListBoxLines(script.Control(kOnboardingAddressListId)).front(),
+                  L"192.168.1.5:50000（推荐）");
       })
       .Click(kOnboardingSkipId);
   RunOnboarding(script);
