@@ -80,13 +80,14 @@ Form SettingsForm() {
 
 namespace {
 
-// The buttons that fix what blocks the phone, side by side; each is enabled
-// only when the check offers its fix.
+// The buttons that fix what blocks the phone, at the start of the bottom row
+// (a row of their own would make the dialog too tall for a small screen at
+// a large text size); each is enabled only when the check offers its fix.
 void AppendFixButtons(std::vector<FormControl>& controls, int allow_id, int settings_id) {
   using enum ControlKind;
-  FormControl allow = Control(Button, allow_id, u"允许手机连接(&A)", Place::Line);
+  FormControl allow = Control(Button, allow_id, u"允许手机连接(&A)", Place::Button);
   allow.disabled = true;
-  FormControl settings = Control(Button, settings_id, u"打开网络设置(&N)", Place::Beside);
+  FormControl settings = Control(Button, settings_id, u"打开网络设置(&N)", Place::Button);
   settings.disabled = true;
   controls.push_back(std::move(allow));
   controls.push_back(std::move(settings));
@@ -133,9 +134,9 @@ Form ConnectionForm(std::u16string heading, std::u16string diagnosis, std::u16st
                 Literal(Control(Paragraph, kConnectionDiagnosisId, std::move(diagnosis), Place::Line)),
             },
             270};
-  AppendFixButtons(form.controls, kConnectionAllowPhoneId, kConnectionNetworkSettingsId);
   form.controls.push_back(StartingGroup(Control(Label, 0, u"手机连接情况：", Place::Line)));
   form.controls.push_back(Literal(Control(Paragraph, kConnectionHistoryId, std::move(history), Place::Line)));
+  AppendFixButtons(form.controls, kConnectionAllowPhoneId, kConnectionNetworkSettingsId);
   form.controls.push_back(Control(Button, kConnectionRecheckId, u"重新检查(&R)", Place::Button));
   // Enter closes: the box is there to be read.
   form.controls.push_back(Control(DefaultButton, kConnectionCloseId, u"关闭", Place::Button));

@@ -116,10 +116,10 @@ TEST_F(ConnectionDialogTest, ShowsTheCheckAndFollowsTheHost) {
         EXPECT_FALSE(IsWindowEnabled(script.Control(kConnectionAllowPhoneId)));
         EXPECT_TRUE(IsWindowEnabled(script.Control(kConnectionNetworkSettingsId)));
         RECT diagnosis{};
-        RECT fix{};
+        RECT history{};
         GetWindowRect(script.Control(kConnectionDiagnosisId), &diagnosis);
-        GetWindowRect(script.Control(kConnectionNetworkSettingsId), &fix);
-        EXPECT_LE(diagnosis.bottom, fix.top) << "the longer check runs under its buttons";
+        GetWindowRect(script.Control(kConnectionHistoryId), &history);
+        EXPECT_LE(diagnosis.bottom, history.top) << "the longer check runs into the history";
         EXPECT_GE(diagnosis.bottom - diagnosis.top, 3 * testing::FontOf(script.dialog()).height)
             << "three lines of check";
       })

@@ -96,9 +96,9 @@ class OnboardingDialogTest : public ::testing::Test {
 };
 
 TEST_F(OnboardingDialogTest, ControlsReadAsDesignedAndScaleWithTheDpi) {
-  // The port's label and edit share a row, as do the two fixes; Skip sits
-  // left of Start.
-  const std::vector<std::pair<int, int>> rows = {{3, 4}, {8, 9}, {10, 11}};
+  // The port's label and edit share a row; the two fixes, Skip and Start
+  // make the bottom row, left to right.
+  const std::vector<std::pair<int, int>> rows = {{3, 4}, {8, 9}, {9, 10}, {10, 11}};
   std::vector<RECT> at96;
   for (const std::uint32_t dpi : {96u, 192u}) {
     SCOPED_TRACE(dpi);
@@ -131,7 +131,7 @@ TEST_F(OnboardingDialogTest, ControlsReadAsDesignedAndScaleWithTheDpi) {
           const std::vector<RECT> rects = testing::ChildRects(dialog);
           ASSERT_EQ(rects.size(), 12u);
           const std::pair<std::size_t, std::size_t> reading_order[] = {
-              {0, 1}, {1, 2}, {2, 3}, {2, 4}, {4, 5}, {5, 6}, {6, 7}, {7, 8}, {7, 9}, {8, 10}, {9, 11}};
+              {0, 1}, {1, 2}, {2, 3}, {2, 4}, {4, 5}, {5, 6}, {6, 7}, {7, 8}, {7, 9}, {7, 10}, {7, 11}};
           for (const auto& [above, below] : reading_order) {
             EXPECT_LE(rects[above].bottom, rects[below].top) << above << " over " << below;
           }
