@@ -14,6 +14,7 @@ packages=(
   libcjson-dev libtomlplusplus-dev googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   nsis zip unzip
+  libxtst-dev x11-xkb-utils
 )
 
 as_root() {

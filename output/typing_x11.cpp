@@ -1,0 +1,180 @@
+#include "output/typing_x11.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <string>
+#include <thread>
+#include <utility>
+
+namespace lumora {
+
+void DisplayCloser::operator()(_XDisplay* display) const {
+  if (display != nullptr) {
+    XCloseDisplay(display);
+  }
+}
+
+namespace {
+
+// The keycodes with no keysym at all: no layout uses them, so mapping them
+// for a moment changes nothing the user typed or will type.
+std::vector<std::uint8_t> FindSpareKeycodes(Display* display, int& per_keycode) {
+  int min = 0;
+  int max = 0;
+  XDisplayKeycodes(display, &min, &max);
+  const int count = max - min + 1;
+  KeySym* keysyms = XGetKeyboardMapping(display, static_cast<KeyCode>(min), count, &per_keycode);
+  std::vector<std::uint8_t> spare;
+  if (keysyms == nullptr) {
+    return spare;
+  }
+  for (int i = 0; i < count; ++i) {
+    bool empty = true;
+    for (int j = 0; j < per_keycode; ++j) {
+      empty = empty && keysyms[i * per_keycode + j] == NoSymbol;
+    }
+    if (empty) {
+      spare.push_back(static_cast<std::uint8_t>(min + i));
+    }
+  }
+  XFree(keysyms);
+  return spare;
+}
+
+// The keys typed as themselves, not through a spare keycode.
+KeySym KeyOfControl(char32_t c) {
+  switch (c) {
+    case U'\n':
+      return XK_Return;
+    case U'\t':
+      return XK_Tab;
+    case U'\b':
+      return XK_BackSpace;
+    default:
+      return NoSymbol;
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<X11Typist> X11Typist::Open(const char* display_name, std::chrono::milliseconds cooldown) {
+  DisplayConnection display(XOpenDisplay(display_name));
+  if (display == nullptr) {
+    return nullptr;
+  }
+  int event_base = 0;
+  int error_base = 0;
+  int major = 0;
+  int minor = 0;
+  if (!XTestQueryExtension(display.get(), &event_base, &error_base, &major, &minor)) {
+    return nullptr;
+  }
+  int per_keycode = 0;
+  std::vector<std::uint8_t> spare = FindSpareKeycodes(display.get(), per_keycode);
+  if (spare.empty() || per_keycode < 1) {
+    return nullptr;
+  }
+  return std::unique_ptr<X11Typist>(
+      new X11Typist(std::move(display), std::move(spare), per_keycode, cooldown));
+}
+
+X11Typist::X11Typist(DisplayConnection display, std::vector<std::uint8_t> spare, int keysyms_per_keycode,
+                     std::chrono::milliseconds cooldown)
+    : display_(std::move(display)),
+      plan_(spare, cooldown),
+      spare_(spare.size()),
+      keysyms_per_keycode_(keysyms_per_keycode),
+      cooldown_(cooldown) {}
+
+X11Typist::~X11Typist() {
+  std::this_thread::sleep_until(last_press_ + cooldown_);
+  for (const std::uint8_t keycode : plan_.TakeAll()) {
+    Map(keycode, NoSymbol);
+  }
+  XSync(display_.get(), False);
+}
+
+void X11Typist::Map(std::uint8_t keycode, std::uint32_t keysym) {
+  // Every column the same keysym: Shift, Caps Lock or another group held by
+  // the user still gives this character.
+  std::vector<KeySym> columns(static_cast<std::size_t>(keysyms_per_keycode_), static_cast<KeySym>(keysym));
+  XChangeKeyboardMapping(display_.get(), keycode, keysyms_per_keycode_, columns.data(), 1);
+}
+
+void X11Typist::Press(std::uint8_t keycode) {
+  XTestFakeKeyEvent(display_.get(), keycode, True, CurrentTime);
+  XTestFakeKeyEvent(display_.get(), keycode, False, CurrentTime);
+}
+
+bool X11Typist::TypeThroughSpares(std::u32string_view keysyms) {
+  while (!keysyms.empty()) {
+    KeyChunk chunk = plan_.NextChunk(keysyms, std::chrono::steady_clock::now());
+    if (chunk.consumed == 0) {
+      return false;
+    }
+    std::this_thread::sleep_until(chunk.not_before);
+    for (const auto& [keycode, keysym] : chunk.remaps) {
+      Map(keycode, keysym);
+    }
+    // The new mapping is the server's before the first press reaches it.
+    XSync(display_.get(), False);
+    for (const std::uint8_t keycode : chunk.presses) {
+      Press(keycode);
+    }
+    XSync(display_.get(), False);
+    last_press_ = std::chrono::steady_clock::now();
+    plan_.Typed(chunk, last_press_);
+    keysyms.remove_prefix(chunk.consumed);
+  }
+  return true;
+}
+
+std::size_t X11Typist::Type(std::u32string_view text) {
+  std::size_t typed = 0;
+  std::u32string run;      // keysyms for the spare keycodes, up to the next key
+  std::size_t in_run = 0;  // the code points the run stands for
+  const auto flush = [&] {
+    const bool ok = TypeThroughSpares(run);
+    if (ok) {
+      typed += in_run;
+    }
+    run.clear();
+    in_run = 0;
+    return ok;
+  };
+  for (const char32_t c : text) {
+    const KeySym key = KeyOfControl(c);
+    if (key != NoSymbol) {
+      const KeyCode keycode = XKeysymToKeycode(display_.get(), key);
+      if (!flush() || keycode == 0) {
+        return typed;
+      }
+      Press(static_cast<std::uint8_t>(keycode));
+      XSync(display_.get(), False);
+      ++typed;
+      continue;
+    }
+    ++in_run;
+    // Other control characters type nothing, and must not become keys.
+    if (const std::uint32_t keysym = KeysymForCodePoint(c); keysym != 0) {
+      run.push_back(static_cast<char32_t>(keysym));
+    }
+  }
+  flush();
+  return typed;
+}
+
+void X11Typist::GiveBackIdle(std::chrono::milliseconds idle) {
+  const std::vector<std::uint8_t> idle_keycodes = plan_.TakeIdle(std::chrono::steady_clock::now(), idle);
+  for (const std::uint8_t keycode : idle_keycodes) {
+    Map(keycode, NoSymbol);
+  }
+  if (!idle_keycodes.empty()) {
+    XSync(display_.get(), False);
+  }
+}
+
+}  // namespace lumora

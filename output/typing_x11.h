@@ -1,0 +1,66 @@
+#pragma once
+
+// Typing into whatever window has the X keyboard focus, exactly, whatever
+// the user's layout or input method: XTest presses of spare keycodes mapped
+// for the moment to the characters' keysyms (KeymapPlan keeps to the
+// cooldown), Enter, Tab and Backspace as the keys they are.
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "output/keymap_plan.h"
+
+struct _XDisplay;
+
+namespace lumora {
+
+// Owns a connection to an X server.
+struct DisplayCloser {
+  void operator()(_XDisplay* display) const;
+};
+using DisplayConnection = std::unique_ptr<_XDisplay, DisplayCloser>;
+
+class X11Typist {
+ public:
+  // How long a pressed keycode keeps its keysym: enough for a client that is
+  // not busy to read the keymap for the press (measured: 30 ms).
+  static constexpr std::chrono::milliseconds kCooldown{30};
+
+  // Connects to `display_name` (null: $DISPLAY) and finds the spare
+  // keycodes; null when there is no display, no XTest, or no spare keycode.
+  static std::unique_ptr<X11Typist> Open(const char* display_name = nullptr,
+                                         std::chrono::milliseconds cooldown = kCooldown);
+  // Gives every keycode back to no keysym, the cooldown of its last press
+  // waited out first.
+  ~X11Typist();
+  X11Typist(const X11Typist&) = delete;
+  X11Typist& operator=(const X11Typist&) = delete;
+
+  // Types `text` in order and returns how many of its code points were
+  // typed; control characters other than "\n", "\t" and "\b" type nothing
+  // and count as typed.
+  std::size_t Type(std::u32string_view text);
+  // Gives back the keycodes no press has needed for `idle`.
+  void GiveBackIdle(std::chrono::milliseconds idle);
+
+  std::size_t spare_keycodes() const { return spare_; }
+
+ private:
+  X11Typist(DisplayConnection display, std::vector<std::uint8_t> spare, int keysyms_per_keycode,
+            std::chrono::milliseconds cooldown);
+  void Map(std::uint8_t keycode, std::uint32_t keysym);
+  void Press(std::uint8_t keycode);
+  bool TypeThroughSpares(std::u32string_view keysyms);
+
+  DisplayConnection display_;
+  KeymapPlan plan_;
+  std::size_t spare_;
+  int keysyms_per_keycode_;
+  std::chrono::milliseconds cooldown_;
+  std::chrono::steady_clock::time_point last_press_{};
+};
+
+}  // namespace lumora
