@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/scoped_win.h"
+#include "base/win32_util_win.h"
 #include "log/log.h"
 
 namespace lumora {
@@ -19,13 +20,12 @@ void LogStatus(const char* what, LONG status) {
 }  // namespace
 
 std::wstring QuotedModulePath() {
-  wchar_t path[MAX_PATH] = {};
-  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  // A path that filled the buffer was cut short.
-  if (length == 0 || length >= MAX_PATH) {
+  const std::wstring path = ModulePath();
+  // Longer than MAX_PATH: not a path the Run key starts.
+  if (path.empty() || path.size() >= MAX_PATH) {
     return std::wstring();
   }
-  return L"\"" + std::wstring(path, length) + L"\"";
+  return L"\"" + path + L"\"";
 }
 
 bool ApplyAutoStart(bool enable) {

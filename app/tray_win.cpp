@@ -60,10 +60,8 @@ void Win32App::AddTrayIcon() {
 }
 
 void Win32App::UpdateTrayTip() {
-  const std::wstring address(reinterpret_cast<const wchar_t*>(tip_address_line_.data()),
-                             tip_address_line_.size());
   const std::wstring tip =
-      TrayTipText(config_.listen_port, server_ && server_->IsRunning(), address, tray_phone_);
+      TrayTipText(config_.listen_port, server_ && server_->IsRunning(), tip_address_line_, tray_phone_);
   const std::size_t room = sizeof tray_icon_data_.szTip / sizeof tray_icon_data_.szTip[0] - 1;
   const std::size_t length = tip.size() < room ? tip.size() : room;
   std::wmemcpy(tray_icon_data_.szTip, tip.c_str(), length);

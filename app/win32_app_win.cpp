@@ -159,7 +159,7 @@ void Win32App::TakeAddresses(bool announce) {
   const std::vector<ShownAddress> ranked = CurrentAddresses();
   const std::optional<ShownAddress> recommended = RecommendedAddress(ranked);
   const std::string now = recommended ? recommended->address : std::string();
-  tip_address_line_ = TipAddressLine(ranked);
+  tip_address_line_ = AsWide(TipAddressLine(ranked));
   if (announce) {
     if (const std::optional<AddressNotice> notice =
             AddressChangeNotice(recommended_address_, now, config_.listen_port)) {

@@ -176,7 +176,7 @@ class Win32App : public WindowOwner<Win32App> {
   std::unique_ptr<AddressWatch> address_watch_;
   // The address to type as the tip shows it, and what it was when last read
   // (empty: none).
-  std::u16string tip_address_line_;
+  std::wstring tip_address_line_;
   std::string recommended_address_;
   // What phones tried since the start, for the connection box.
   ConnectionHistory connection_history_;

@@ -1,6 +1,7 @@
 #include "base/win32_util_win.h"
 
 #include <climits>
+#include <vector>
 
 #include "base/scoped_win.h"
 
@@ -37,6 +38,17 @@ std::string WideToUtf8(std::wstring_view wide) {
   const int written =
       WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), needed, nullptr, nullptr);
   return written > 0 ? utf8.substr(0, static_cast<size_t>(written)) : std::string();
+}
+
+std::wstring ModulePath() {
+  // Long enough for any path the shell starts a program from.
+  std::vector<wchar_t> path(32768);
+  const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  // A path that filled the buffer was cut short.
+  if (length == 0 || length >= path.size()) {
+    return std::wstring();
+  }
+  return std::wstring(path.data(), length);
 }
 
 std::wstring KnownFolderPath(REFKNOWNFOLDERID folder, const wchar_t* env_name) {

@@ -16,6 +16,9 @@ std::wstring Utf8ToWide(std::string_view utf8);
 // conversion gives "".
 std::string WideToUtf8(std::wstring_view wide);
 
+// This program's full path; empty when it cannot be read whole.
+std::wstring ModulePath();
+
 // The path of a known folder. Never fails: the shell's answer, else the
 // environment variable `env_name` when it holds 1 to 259 characters, else the
 // current directory.

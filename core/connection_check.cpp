@@ -4,6 +4,15 @@
 
 namespace lumora {
 
+namespace {
+
+// The network as the lines name it: Windows' name for it, when it gave one.
+std::string NetworkName(const ReachabilityFacts& facts) {
+  return facts.network_name.empty() ? "当前网络" : facts.network_name;
+}
+
+}  // namespace
+
 ConnectionDiagnosis DiagnoseConnection(bool has_network, const ReachabilityFacts& facts) {
   using Verdict = ConnectionDiagnosis::Verdict;
   ConnectionDiagnosis diagnosis;
@@ -18,9 +27,8 @@ ConnectionDiagnosis DiagnoseConnection(bool has_network, const ReachabilityFacts
   if (blocked) {
     const bool rule_blocks = facts.rule == RuleCover::Blocks;
     if (facts.category == NetworkCategory::Public) {
-      const std::string name = facts.network_name.empty() ? "当前网络" : facts.network_name;
       diagnosis.lines.push_back(
-          "网络「" + name +
+          "网络「" + NetworkName(facts) +
           "」是公用网络：Windows 防火墙在公用网络上会阻止手机连接。请在网络设置中把它改为"
           "「专用网络」。");
       diagnosis.offer_network_settings = true;
@@ -59,9 +67,8 @@ ConnectionDiagnosis DiagnoseConnection(bool has_network, const ReachabilityFacts
   if (facts.category == NetworkCategory::Public && firewall == FirewallVerdict::Unknown) {
     // The usual cause, though unproven: Windows' firewall is on unless
     // someone turned it off, and on a public network it keeps phones out.
-    const std::string name = facts.network_name.empty() ? "当前网络" : facts.network_name;
     diagnosis.lines.push_back(
-        "网络「" + name +
+        "网络「" + NetworkName(facts) +
         "」是公用网络：如果 Windows 防火墙开着，它会阻止手机连接。可以在网络设置中把它改为"
         "「专用网络」。");
     diagnosis.offer_network_settings = true;

@@ -167,14 +167,4 @@ std::size_t X11Typist::Type(std::u32string_view text) {
   return typed;
 }
 
-void X11Typist::GiveBackIdle(std::chrono::milliseconds idle) {
-  const std::vector<std::uint8_t> idle_keycodes = plan_.TakeIdle(std::chrono::steady_clock::now(), idle);
-  for (const std::uint8_t keycode : idle_keycodes) {
-    Map(keycode, NoSymbol);
-  }
-  if (!idle_keycodes.empty()) {
-    XSync(display_.get(), False);
-  }
-}
-
 }  // namespace lumora

@@ -43,8 +43,6 @@ class X11Typist {
   // typed; control characters other than "\n", "\t" and "\b" type nothing
   // and count as typed.
   std::size_t Type(std::u32string_view text);
-  // Gives back the keycodes no press has needed for `idle`.
-  void GiveBackIdle(std::chrono::milliseconds idle);
 
   std::size_t spare_keycodes() const { return spare_; }
 

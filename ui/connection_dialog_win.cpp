@@ -82,15 +82,7 @@ void Tell(HWND owner, const wchar_t* text) { MessageBoxW(owner, text, kProductNa
 
 }  // namespace
 
-std::string ProgramPathUtf8() {
-  // Long enough for any path the shell starts a program from.
-  std::vector<wchar_t> path(32768);
-  const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  if (length == 0 || length >= path.size()) {
-    return {};
-  }
-  return WideToUtf8(std::wstring_view(path.data(), length));
-}
+std::string ProgramPathUtf8() { return WideToUtf8(ModulePath()); }
 
 void AddFirewallRuleForPhones(HWND owner) {
   const std::string arguments = FirewallRuleArguments(ProgramPathUtf8());
@@ -241,8 +233,7 @@ LRESULT ConnectionDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM lpar
   switch (message) {
     case WM_CREATE:
       controls_.Create(window(), instance_);
-      ShowAddressLines(GetDlgItem(window(), kConnectionAddressListId), first_.shown.addresses);
-      EnableFixButtons(window(), kConnectionAllowPhoneId, kConnectionNetworkSettingsId, first_.shown);
+      Show(first_.shown);
       StartCheck(std::move(first_.finish));
       return 0;
     case WM_DPICHANGED:

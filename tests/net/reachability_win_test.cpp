@@ -2,12 +2,9 @@
 // the queries must run and give facts that hang together, whatever the
 // system does or does not implement.
 
-#include <winsock2.h>
-#include <ws2tcpip.h>
-// iphlpapi.h needs the Winsock headers first.
-#include <iphlpapi.h>
 #include <objbase.h>
 #include <shellapi.h>
+#include <winsock2.h>
 
 #include <gtest/gtest.h>
 
@@ -17,6 +14,7 @@
 #include <vector>
 
 #include "base/win32_util_win.h"
+#include "net/addresses.h"
 #include "net/reachability.h"
 
 namespace lumora {
@@ -24,31 +22,20 @@ namespace {
 
 constexpr unsigned kPort = 47823;
 
-// The AdapterName of the first adapter that is not loopback, as the address
-// list hands it on; empty when there is none.
+// The id of the first adapter that is not loopback, as the address list
+// hands it on; empty when there is none.
 std::string FirstAdapterId() {
-  ULONG size = 16384;
-  std::vector<unsigned char> buffer(size);
-  if (GetAdaptersAddresses(AF_INET, 0, nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()),
-                           &size) != NO_ERROR) {
-    return {};
-  }
-  for (auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter != nullptr;
-       adapter = adapter->Next) {
-    if (adapter->IfType != IF_TYPE_SOFTWARE_LOOPBACK && adapter->AdapterName != nullptr) {
-      return adapter->AdapterName;
+  std::vector<AdapterAddresses> adapters;
+  detail::ListAdapters(adapters);
+  for (const AdapterAddresses& adapter : adapters) {
+    if (!adapter.loopback) {
+      return adapter.id;
     }
   }
   return {};
 }
 
-std::string OwnPath() {
-  wchar_t path[MAX_PATH] = {};
-  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  char utf8[MAX_PATH * 3] = {};
-  WideCharToMultiByte(CP_UTF8, 0, path, static_cast<int>(length), utf8, sizeof utf8, nullptr, nullptr);
-  return utf8;
-}
+std::string OwnPath() { return WideToUtf8(ModulePath()); }
 
 TEST(QueryReachabilityWinTest, FactsHangTogether) {
   const std::string first = FirstAdapterId();
