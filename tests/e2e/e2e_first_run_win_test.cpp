@@ -173,7 +173,10 @@ TEST_F(FirstRunTest, StartWithAChosenPortListensThereAndSavesTheChoice) {
   SetPort(dialog, std::to_wstring(port));
   SetEnterChecked(dialog, false);
   Click(dialog, kOnboardingStartId);
+  // The start button binds the port while the dialog is still open; the file
+  // is written once it has closed, before the tray icon comes.
   ASSERT_TRUE(ProgramRun::WaitForLog("ParlinoServer: listening on port " + std::to_string(port)));
+  ASSERT_TRUE(ProgramRun::WaitForLog("Win32App: tray icon installed"));
   EXPECT_EQ(program.FindWindowOfClass(kOnboardingDialogClass), nullptr);
 
   AppConfig want;
@@ -223,7 +226,7 @@ TEST_F(FirstRunTest, TheNextStartShowsNoDialog) {
     ASSERT_NE(dialog, nullptr);
     SetPort(dialog, std::to_wstring(port));
     Click(dialog, kOnboardingStartId);
-    ASSERT_TRUE(ProgramRun::WaitForLog("ParlinoServer: listening on port " + std::to_string(port)));
+    ASSERT_TRUE(ProgramRun::WaitForLog("Win32App: tray icon installed"));
     Close(first);
   }
   const std::optional<std::string> written = ReadFileBytes(ConfigFilePath());
