@@ -12,13 +12,14 @@
 #include "app/auto_start_win.h"
 #include "app/tray_menu_win.h"
 #include "app/win32_app_win.h"
+#include "base/display_text.h"
 #include "base/resource.h"
+#include "base/win32_util_win.h"
 #include "core/listen_port.h"
 #include "log/log.h"
 #include "ui/connection_dialog_win.h"
 #include "ui/contact_feedback_dialog_win.h"
 #include "ui/onboarding_dialog_win.h"
-#include "ui/phone_text_win.h"
 #include "ui/settings_dialog_win.h"
 
 namespace lumora {
@@ -60,8 +61,8 @@ void Win32App::AddTrayIcon() {
 }
 
 void Win32App::UpdateTrayTip() {
-  const std::wstring tip =
-      TrayTipText(config_.listen_port, server_ && server_->IsRunning(), tip_address_line_, tray_phone_);
+  const std::wstring tip = Utf8ToWide(
+      TrayTipText(config_.listen_port, server_ && server_->IsRunning(), tip_address_line_, tray_phone_));
   const std::size_t room = sizeof tray_icon_data_.szTip / sizeof tray_icon_data_.szTip[0] - 1;
   const std::size_t length = tip.size() < room ? tip.size() : room;
   std::wmemcpy(tray_icon_data_.szTip, tip.c_str(), length);
@@ -121,7 +122,7 @@ HICON Win32App::TrayIcon() {
   return tray_icon_idle_.get();
 }
 
-void Win32App::SetTrayPhone(std::wstring phone) {
+void Win32App::SetTrayPhone(std::string phone) {
   tray_phone_ = std::move(phone);
   tray_icon_data_.hIcon = TrayIcon();
   // Pushes the icon with the tip when the shell has the icon; otherwise
@@ -146,7 +147,7 @@ void Win32App::ShowTrayNotice(const std::wstring& title, const std::wstring& tex
   notice.uFlags = NIF_INFO | NIF_REALTIME;
   notice.dwInfoFlags = NIIF_INFO;
   const auto copy = [](const std::wstring& from, wchar_t* to, std::size_t capacity) {
-    const std::wstring cut = CutDisplayText(from, capacity - 1);
+    const std::wstring cut = AsWide(CutDisplayText(AsU16(from), capacity - 1));
     std::wmemcpy(to, cut.c_str(), cut.size() + 1);
   };
   copy(title, notice.szInfoTitle, std::size(notice.szInfoTitle));
@@ -157,12 +158,15 @@ void Win32App::ShowTrayNotice(const std::wstring& title, const std::wstring& tex
   }
 }
 
+void Win32App::ShowTrayNotice(const Notice& notice) {
+  ShowTrayNotice(Utf8ToWide(notice.title), Utf8ToWide(notice.text));
+}
+
 void Win32App::OnOutputReport(OutputReport report) {
   if (report.held) {
     // The reason only: the text itself never reaches the log.
     Log(LogLevel::Warn, "APP", std::string("output: commit held, ") + HoldReasonName(report.reason));
-    const Notice notice = HeldTextNotice(report);
-    ShowTrayNotice(notice.title, notice.text);
+    ShowTrayNotice(HeldTextNotice(report, DesktopKind::Windows));
   }
   recent_texts_.insert(recent_texts_.begin(), std::move(report));
   if (recent_texts_.size() > kRecentTextCount) {
@@ -171,11 +175,7 @@ void Win32App::OnOutputReport(OutputReport report) {
 }
 
 void Win32App::CopyRecentText(const OutputReport& report) {
-  if (MakePlatformDesktop()->SetClipboardText(ToUtf16(report.text))) {
-    ShowTrayNotice(L"文字已复制", L"按 Ctrl+V 把它粘贴到需要的地方。");
-  } else {
-    ShowTrayNotice(L"文字没有复制", L"剪贴板正被其他程序占用，请稍后再试。");
-  }
+  ShowTrayNotice(CopiedTextNotice(MakePlatformDesktop()->SetClipboardText(ToUtf16(report.text))));
 }
 
 void Win32App::ShowConnectionInfo() {
@@ -247,7 +247,7 @@ void Win32App::ShowTrayMenu(int x, int y) {
   const std::vector<OutputReport> shown = recent_texts_;
   {
     // Gone before the command runs: a command may open a dialog.
-    const ScopedMenu menu = BuildTrayMenu(config_, shown);
+    const ScopedMenu menu = BuildTrayMenu(TrayMenuItems(config_, shown));
     // Without this the menu would not close when the user clicks elsewhere.
     SetForegroundWindow(window());
     if (track_menu_) {
@@ -260,30 +260,32 @@ void Win32App::ShowTrayMenu(int x, int y) {
     // foreground window must see a message after a notification-area menu.
     PostMessageW(window(), WM_NULL, 0, 0);
   }
-  if (command >= IDM_RECENT_BASE && command < IDM_RECENT_BASE + shown.size()) {
-    CopyRecentText(shown[command - IDM_RECENT_BASE]);
+  if (command >= kTrayCommandRecentBase && command < kTrayCommandRecentBase + shown.size()) {
+    CopyRecentText(shown[command - kTrayCommandRecentBase]);
     return;
   }
   ExecuteTrayCommand(command);
 }
 
 void Win32App::ExecuteTrayCommand(UINT command) {
-  if (command >= IDM_RECENT_BASE && command < IDM_RECENT_BASE + kRecentTextCount) {
-    if (command - IDM_RECENT_BASE < recent_texts_.size()) {
-      CopyRecentText(recent_texts_[command - IDM_RECENT_BASE]);
+  if (command >= kTrayCommandRecentBase && command < kTrayCommandRecentBase + kRecentTextCount) {
+    if (command - kTrayCommandRecentBase < recent_texts_.size()) {
+      CopyRecentText(recent_texts_[command - kTrayCommandRecentBase]);
     }
     return;
   }
-  if (command >= IDM_THEME_BASE && command < IDM_THEME_BASE + 100) {
-    config_.overlay_theme_color = static_cast<OverlayThemeColor>(command - IDM_THEME_BASE);
+  // Only the values the menu offers: any other would be saved as a theme or
+  // position the file cannot name.
+  if (command >= kTrayCommandThemeBase && command < kTrayCommandThemeBase + kOverlayThemeColorCount) {
+    config_.overlay_theme_color = static_cast<OverlayThemeColor>(command - kTrayCommandThemeBase);
     SaveAppConfig(config_);
     if (overlay_) {
       overlay_->SetThemeColor(config_.overlay_theme_color);
     }
     return;
   }
-  if (command >= IDM_POSITION_BASE && command < IDM_POSITION_BASE + 100) {
-    config_.overlay_position = static_cast<OverlayPosition>(command - IDM_POSITION_BASE);
+  if (command >= kTrayCommandPositionBase && command < kTrayCommandPositionBase + kOverlayPositionCount) {
+    config_.overlay_position = static_cast<OverlayPosition>(command - kTrayCommandPositionBase);
     SaveAppConfig(config_);
     if (overlay_) {
       overlay_->SetPosition(config_.overlay_position);
@@ -291,15 +293,15 @@ void Win32App::ExecuteTrayCommand(UINT command) {
     return;
   }
   switch (command) {
-    case IDM_SETTINGS:
+    case kTrayCommandSettings:
       if (!BringOpenDialogToFront()) {
         RunSettingsFlow();
       }
       break;
-    case IDM_SHOW_INFO:
+    case kTrayCommandShowInfo:
       ShowConnectionInfo();
       break;
-    case IDM_AUTO_START:
+    case kTrayCommandAutoStart:
       // The check mark shows what Windows will do: the setting changes only
       // when the Run value did.
       if (ChangeAutoStart(!config_.auto_start)) {
@@ -307,20 +309,20 @@ void Win32App::ExecuteTrayCommand(UINT command) {
         SaveAppConfig(config_);
       }
       break;
-    case IDM_PRESS_ENTER:
+    case kTrayCommandPressEnter:
       config_.press_enter_on_commit = !config_.press_enter_on_commit;
       SaveAppConfig(config_);
       break;
-    case IDM_CLIPBOARD_PASTE:
+    case kTrayCommandClipboardPaste:
       config_.use_clipboard_paste = !config_.use_clipboard_paste;
       SaveAppConfig(config_);
       break;
-    case IDM_CONTACT:
+    case kTrayCommandContact:
       if (!BringOpenDialogToFront()) {
         ContactFeedbackDialog::Run(window(), instance_);
       }
       break;
-    case IDM_EXIT:
+    case kTrayCommandExit:
       PostMessageW(window(), WM_CLOSE, 0, 0);
       break;
     default:
@@ -373,8 +375,7 @@ bool Win32App::ChangeAutoStart(bool enable) {
   if (ApplyAutoStart(enable)) {
     return true;
   }
-  ShowTrayNotice(L"开机自启动没有更改", enable ? L"Windows 没有允许写入启动项：登录时本程序不会自动启动。"
-                                               : L"Windows 没有允许删除启动项：登录时本程序仍会自动启动。");
+  ShowTrayNotice(AutoStartUnchangedNotice(enable, DesktopKind::Windows));
   return false;
 }
 

@@ -11,6 +11,8 @@
 
 #include "app/auto_start_win.h"
 #include "base/resource.h"
+#include "base/utf16.h"
+#include "base/win32_util_win.h"
 #include "core/listen_port.h"
 #include "core/server_wiring.h"
 #include "log/log.h"
@@ -19,15 +21,6 @@
 #include "ui/onboarding_dialog_win.h"
 
 namespace lumora {
-
-namespace {
-
-// UTF-16 either way: wchar_t is 16 bits on Windows.
-std::wstring AsWide(const std::u16string& text) {
-  return std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size());
-}
-
-}  // namespace
 
 Win32App::Win32App(HINSTANCE instance)
     : instance_(instance), text_injector_(MakePlatformDesktop(), [this](OutputReport report) {
@@ -159,7 +152,7 @@ void Win32App::TakeAddresses(bool announce) {
   const std::vector<ShownAddress> ranked = CurrentAddresses();
   const std::optional<ShownAddress> recommended = RecommendedAddress(ranked);
   const std::string now = recommended ? recommended->address : std::string();
-  tip_address_line_ = AsWide(TipAddressLine(ranked));
+  tip_address_line_ = Utf16ToUtf8(TipAddressLine(ranked));
   if (announce) {
     if (const std::optional<AddressNotice> notice =
             AddressChangeNotice(recommended_address_, now, config_.listen_port)) {
@@ -230,8 +223,8 @@ ServerCallbacks Win32App::MakeServerCallbacks() {
   wiring.coordinator = [this] { return coordinator_.get(); };
   wiring.link_changed = [this] { ShowLinkedPhone(); };
   wiring.gate = &gate_;
-  wiring.phone_held = [this](const PhoneHello& hello) { OnPhoneHeld(hello); };
-  wiring.held_phone_gone = [this](std::uint64_t id) { OnHeldPhoneGone(id); };
+  wiring.phone_held = [this](const PhoneHello& hello) { consent_.OnPhoneHeld(hello); };
+  wiring.held_phone_gone = [this](std::uint64_t id) { consent_.OnHeldPhoneGone(id); };
   wiring.phone_active = [this](const PhoneHello& hello, bool took_over) { OnPhoneActive(hello, took_over); };
   wiring.connection_refused = [this](std::uint32_t address, RefusalReason reason) {
     OnConnectionRefused(address, reason);
@@ -242,8 +235,7 @@ ServerCallbacks Win32App::MakeServerCallbacks() {
 void Win32App::StartServer() {
   const unsigned port = static_cast<unsigned>(config_.listen_port);
   if (MoveServerToPort(server_, port, [this] { return MakeServerCallbacks(); }) == PortMove::Taken) {
-    const std::wstring text = L"无法绑定 TCP 端口 " + std::to_wstring(port) +
-                              L"。\n\n可能已有其他程序占用该端口。请打开「设置」更换端口。";
+    const std::wstring text = Utf8ToWide(PortTakenText(static_cast<int>(port)));
     MessageBoxW(window(), text.c_str(), kProductName, MB_OK | MB_ICONWARNING);
   }
 }
@@ -281,15 +273,15 @@ LRESULT Win32App::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
         case NIN_SELECT:
           // A phone that waits for an answer comes first: the prompt does not
           // take the focus by itself, the user fetches it from here.
-          if (!BringPhonePromptToFront()) {
+          if (!consent_.BringPromptToFront()) {
             ShowConnectionInfo();
           }
           break;
         case NIN_BALLOONUSERCLICK:
-          BringPhonePromptToFront();
+          consent_.BringPromptToFront();
           break;
         case NIN_KEYSELECT:
-          if (BringPhonePromptToFront()) {
+          if (consent_.BringPromptToFront()) {
             break;  // Win+B, Enter: the keyboard goes on in the prompt
           }
           ShowConnectionInfo();

@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -19,12 +18,13 @@
 #include "config/app_config.h"
 #include "core/connection_history.h"
 #include "core/coordinator.h"
+#include "core/phone_consent.h"
 #include "core/phone_gate.h"
+#include "core/tray_texts.h"
 #include "net/address_watch.h"
 #include "net/server.h"
 #include "output/text_injector.h"
 #include "overlay/live_text_overlay_win.h"
-#include "ui/phone_prompt_win.h"
 
 namespace lumora {
 
@@ -83,12 +83,13 @@ class Win32App : public WindowOwner<Win32App> {
   // The recent commits, newest first, at most kRecentTextCount.
   const std::vector<OutputReport>& recent_texts() const { return recent_texts_; }
 
-  // The phone the tray shows: empty when none is connected; otherwise its
-  // client name and address, e.g. "Pixel 8 (192.168.1.23)".
-  void SetTrayPhone(std::wstring phone);
+  // The phone the tray shows, UTF-8: empty when none is connected;
+  // otherwise its client name and address, e.g. "Pixel 8（192.168.1.23）".
+  void SetTrayPhone(std::string phone);
   // A notification from the tray icon (NIF_INFO balloon / toast); silently
   // nothing when the icon is not installed.
   void ShowTrayNotice(const std::wstring& title, const std::wstring& text);
+  void ShowTrayNotice(const Notice& notice);
 
   const AppConfig& config() const { return config_; }
   const ParlinoServer* server() const { return server_.get(); }
@@ -140,19 +141,13 @@ class Win32App : public WindowOwner<Win32App> {
   // is told and false returned, and the setting must stay as it was.
   bool ChangeAutoStart(bool enable);
 
-  // Phones that ask to type (phone_consent_win.cpp). On the UI thread, from
-  // the server's events.
-  void OnPhoneHeld(const PhoneHello& hello);
-  // Asks about the next waiting phone when no prompt is up.
-  void ShowNextPhonePrompt();
-  void AnswerPhonePrompt(std::uint64_t id, bool allow);
-  void OnHeldPhoneGone(std::uint64_t id);
-  // The open prompt to the front, when the user asked through the tray; false
-  // when none is open.
-  bool BringPhonePromptToFront();
+  // Phones that ask to type (phone_consent_win.cpp): the prompt, the
+  // server, the remembered phones and the notices for the consent flow.
+  PhoneConsentHost MakeConsentHost();
   // The gate follows the settings, and the connected phone is asked about
   // again: one no longer allowed waits for the user or goes.
   void ApplyPhoneSettings();
+  // On the UI thread, from the server's events.
   void OnPhoneActive(const PhoneHello& hello, bool took_over);
   // A connection the server turned away, for the connection box.
   void OnConnectionRefused(std::uint32_t address, RefusalReason reason);
@@ -174,9 +169,9 @@ class Win32App : public WindowOwner<Win32App> {
   // Posts tasks from the system's threads until it is destroyed, before the
   // queue above.
   std::unique_ptr<AddressWatch> address_watch_;
-  // The address to type as the tip shows it, and what it was when last read
-  // (empty: none).
-  std::wstring tip_address_line_;
+  // The address to type as the tip shows it (UTF-8), and what it was when
+  // last read (empty: none).
+  std::string tip_address_line_;
   std::string recommended_address_;
   // What phones tried since the start, for the connection box.
   ConnectionHistory connection_history_;
@@ -186,18 +181,13 @@ class Win32App : public WindowOwner<Win32App> {
   // not be loaded (the idle one is shown then).
   ScopedIcon tray_icon_idle_;
   ScopedIcon tray_icon_connected_;
-  std::wstring tray_phone_;
+  std::string tray_phone_;  // UTF-8
   UINT taskbar_created_message_ = 0;
   AppConfig config_;
   // Asked by the server's accept thread: outlives every server.
   PhoneGate gate_{&GetLocalIPv4Subnets};
-  // One question at a time, about the phone that waits longest (id 0 in
-  // `prompted_`: none); the others wait their turn, in order.
-  std::unique_ptr<PhonePrompt> prompt_;
-  PhoneHello prompted_;
-  std::deque<PhoneHello> waiting_phones_;
-  PhoneHello active_phone_;         // the last phone that became active
-  std::uint64_t just_allowed_ = 0;  // announced already when it becomes active
+  // The phones that ask to type, and the open prompt about one of them.
+  PhoneConsentFlow consent_{MakeConsentHost()};
   std::unique_ptr<LiveTextOverlay> overlay_;
   TextInjector text_injector_;
   std::unique_ptr<ParlinoServer> server_;

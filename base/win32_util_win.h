@@ -16,6 +16,11 @@ std::wstring Utf8ToWide(std::string_view utf8);
 // conversion gives "".
 std::string WideToUtf8(std::wstring_view wide);
 
+// The portable UTF-16 texts and the Win32 ones are the same units: wchar_t
+// is 16 bits on Windows, so these only change the type.
+inline std::wstring AsWide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
+inline std::u16string AsU16(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
+
 // This program's full path; empty when it cannot be read whole.
 std::wstring ModulePath();
 

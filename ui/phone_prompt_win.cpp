@@ -4,10 +4,11 @@
 #include <optional>
 #include <utility>
 
+#include "base/display_text.h"
 #include "base/product.h"
+#include "base/win32_util_win.h"
 #include "overlay/dpi_win.h"
 #include "ui/dialog_layout.h"
-#include "ui/phone_text_win.h"
 
 namespace lumora {
 
@@ -23,22 +24,10 @@ constexpr UINT kKeyMessage = WM_USER + 1;
 // lParam: the button that now has the keyboard focus.
 constexpr UINT kFocusMessage = WM_USER + 2;
 
-std::wstring PhoneLine(std::wstring_view phone_name, std::wstring_view address) {
-  std::wstring line = L"\u201C" + PhoneDisplayName(phone_name) + L"\u201D";
-  const std::wstring where = PhoneDisplayText(address, kPhoneAddressMaxUnits);
-  if (!where.empty()) {
-    line += L"（" + where + L"）";
-  }
-  return line;
-}
-
 }  // namespace
 
-PhonePrompt::PhonePrompt(HINSTANCE instance, const std::wstring& phone_line,
-                         std::function<void(bool)> decided)
-    : instance_(instance),
-      decided_(std::move(decided)),
-      controls_(PhonePromptForm(std::u16string(phone_line.begin(), phone_line.end()))) {}
+PhonePrompt::PhonePrompt(HINSTANCE instance, std::u16string phone_line, std::function<void(bool)> decided)
+    : instance_(instance), decided_(std::move(decided)), controls_(PhonePromptForm(std::move(phone_line))) {}
 
 PhonePrompt::~PhonePrompt() {
   // Closed by its owner: nobody decided, so nobody is told.
@@ -56,7 +45,7 @@ std::unique_ptr<PhonePrompt> PhonePrompt::Show(HWND owner, HINSTANCE instance, s
   RegisterDialogClass(registered, instance, kPhonePromptClass, &PhonePrompt::WindowProc);
 
   std::unique_ptr<PhonePrompt> prompt(
-      new PhonePrompt(instance, PhoneLine(phone_name, address), std::move(decided)));
+      new PhonePrompt(instance, PhonePromptLine(AsU16(phone_name), AsU16(address)), std::move(decided)));
   prompt->settle_ = settle;
   const std::wstring title = std::wstring(kProductName) + L" - 新手机";
   const SIZE size = prompt->controls_.LayOut(DialogDpi(owner), title, kDialogStyle, kPromptExStyle);

@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "base/window_proc_win.h"
+#include "core/phone_consent.h"
 #include "ui/dialog_forms.h"
 #include "ui/dialog_frame_win.h"
 
@@ -32,7 +33,7 @@ inline constexpr std::chrono::milliseconds kPhonePromptSettle{1000};
 // "拒绝" has the keyboard focus and is the Enter button, so that dictated
 // text ending in Enter, which may land here, never allows a phone. Tab moves
 // between the two buttons, Enter presses the focused one, Esc refuses.
-class PhonePrompt final : public WindowOwner<PhonePrompt> {
+class PhonePrompt final : public WindowOwner<PhonePrompt>, public ConsentPrompt {
  public:
   // Shows the prompt on top of the other windows without taking the
   // foreground or the keyboard focus from the window the user works in;
@@ -47,17 +48,17 @@ class PhonePrompt final : public WindowOwner<PhonePrompt> {
   static std::unique_ptr<PhonePrompt> Show(HWND owner, HINSTANCE instance, std::wstring_view phone_name,
                                            std::wstring_view address, std::function<void(bool allow)> decided,
                                            std::chrono::milliseconds settle = kPhonePromptSettle);
-  ~PhonePrompt();
+  ~PhonePrompt() override;
 
   // Makes the prompt the foreground window with "拒绝" (or the button last
   // focused) focused, when the user asked for it (the tray icon, its notice).
-  void BringToFront();
+  void BringToFront() override;
   PhonePrompt(const PhonePrompt&) = delete;
   PhonePrompt& operator=(const PhonePrompt&) = delete;
 
  private:
   friend class WindowOwner<PhonePrompt>;
-  PhonePrompt(HINSTANCE instance, const std::wstring& phone_line, std::function<void(bool)> decided);
+  PhonePrompt(HINSTANCE instance, std::u16string phone_line, std::function<void(bool)> decided);
   LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
   void CreateControls();
   // A key that the window or one of its buttons received; true when it was

@@ -4,8 +4,8 @@
 #include <string>
 #include <utility>
 
+#include "base/display_text.h"
 #include "base/win32_util_win.h"
-#include "ui/phone_text_win.h"
 
 namespace lumora {
 
@@ -51,7 +51,7 @@ void SettingsDialog::FillControls() {
                static_cast<WPARAM>(static_cast<std::int32_t>(record.overlay_position)), 0);
   HWND list = GetDlgItem(dialog, kSettingsPhoneListId);
   for (const KnownPhone& phone : phones_) {
-    const std::wstring label = PhoneDisplayLabel(Utf8ToWide(phone.name), Utf8ToWide(phone.address));
+    const std::wstring label = Utf8ToWide(PhoneDisplayLabel(phone.name, phone.address));
     SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label.c_str()));
   }
 }

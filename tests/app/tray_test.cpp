@@ -1,6 +1,7 @@
-// The tray: its tip, its menu and what each command does to the live
-// settings, the file and the registry, on a real host under Wine; the icon,
-// its tip and its notices as the shell holds them.
+// The tray: its menu as Windows builds it from the portable description,
+// and what each command does to the live settings, the file and the
+// registry, on a real host under Wine; the icon, its tip and its notices as
+// the shell holds them.
 
 #include <windows.h>
 
@@ -21,6 +22,7 @@
 #include "app/tray_menu_win.h"
 #include "app/win32_app_win.h"
 #include "base/scoped_win.h"
+#include "base/win32_util_win.h"
 #include "log/log.h"
 #include "net/socket_platform.h"
 #include "tests/support/clipboard_win.h"
@@ -31,46 +33,11 @@
 namespace lumora {
 namespace {
 
-TEST(TrayTextTest, TipShowsThePortTheServerAndThePhone) {
-  // With the address to type; without one its line is left out.
-  const std::wstring running =
-      L"Lumora语音输入 1.0.0\n监听端口 47823\n状态：运行中\n地址 192.168.1.5\n手机：";
-  const std::wstring stopped = L"Lumora语音输入 1.0.0\n监听端口 50000\n状态：已停止\n手机：";
-  const std::wstring smile = L"\xD83D\xDE00";  // U+1F600, a surrogate pair
-  // What is left of the tip for the phone on the running line, "…" included.
-  const std::size_t room = kTrayTipMaxUnits - running.size();
-  struct Case {
-    const char* what;
-    bool server_running;
-    std::wstring phone;
-    std::wstring want;
-  };
-  const Case cases[] = {
-      {"no phone", true, L"", running + L"未连接"},
-      {"a phone, the server stopped", false, L"Pixel 8 (192.168.1.23)", stopped + L"Pixel 8 (192.168.1.23)"},
-      {"a line break in the name makes no line", true, L"My\r\nPhone\t(10.0.0.2)",
-       running + L"My Phone (10.0.0.2)"},
-      {"a name of control characters only", true, L"\x01\r\n", running + L"未命名手机"},
-      {"exactly as long as the tip holds", true, std::wstring(room, L'x'),
-       running + std::wstring(room, L'x')},
-      {"too long: cut, the lines above kept", true, std::wstring(200, L'x'),
-       running + std::wstring(room - 1, L'x') + L"\x2026"},
-      {"a character of two units at the cut goes whole", true, std::wstring(room - 2, L'x') + smile + L"yz",
-       running + std::wstring(room - 2, L'x') + L"\x2026"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const std::wstring tip = TrayTipText(c.server_running ? 47823 : 50000, c.server_running,
-                                         c.server_running ? L"地址 192.168.1.5" : L"", c.phone);
-    EXPECT_EQ(tip, c.want);
-    EXPECT_LE(tip.size(), kTrayTipMaxUnits);
-  }
-}
-
 struct Item {
   std::wstring text;
   UINT id;
   bool checked;
+  bool grayed;
   bool separator;
   bool submenu;
 };
@@ -85,80 +52,77 @@ std::vector<Item> ReadMenu(HMENU menu) {
     info.dwTypeData = text;
     info.cch = 128;
     GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info);
-    items.push_back({text, info.wID, (info.fState & MFS_CHECKED) != 0, (info.fType & MFT_SEPARATOR) != 0,
-                     info.hSubMenu != nullptr});
+    items.push_back({text, info.wID, (info.fState & MFS_CHECKED) != 0, (info.fState & MFS_GRAYED) != 0,
+                     (info.fType & MFT_SEPARATOR) != 0, info.hSubMenu != nullptr});
   }
   return items;
 }
 
-TEST(TrayMenuTest, ItemsOrderChecksAndSubmenus) {
-  AppConfig config;
-  config.auto_start = false;
-  config.press_enter_on_commit = true;
-  config.use_clipboard_paste = true;
-  config.overlay_theme_color = OverlayThemeColor::Blue;
-  config.overlay_position = OverlayPosition::BottomRight;
-  const ScopedMenu owned = BuildTrayMenu(config);
+TEST(TrayMenuTest, TheMenuHoldsWhatItsDescriptionSays) {
+  // Every kind of item once; the program's own menu is described, and
+  // tested, natively.
+  const auto entry = [](std::uint32_t command, const char* label) {
+    TrayMenuItem made;
+    made.command = command;
+    made.label = label;
+    return made;
+  };
+  std::vector<TrayMenuItem> described(7);
+  described[0] = entry(7, "甲 && 乙");
+  described[1].separator = true;
+  described[2] = entry(8, "开");
+  described[2].checkable = described[2].checked = true;
+  described[3] = entry(9, "关");
+  described[3].checkable = true;
+  described[4] = entry(0, "（灰）");
+  described[4].enabled = false;
+  described[5] = entry(0, "子菜单");
+  described[5].submenu = {entry(10, "一"), entry(11, "二")};
+  described[5].submenu[0].checkable = described[5].submenu[0].checked = true;
+  described[6] = entry(12, "默认");
+  described[6].is_default = true;
+  const ScopedMenu owned = BuildTrayMenu(described);
   const HMENU menu = owned.get();
   const std::vector<Item> items = ReadMenu(menu);
-  ASSERT_EQ(items.size(), 14u);
+  ASSERT_EQ(items.size(), described.size());
   const struct {
     const wchar_t* text;
     UINT id;
     bool checked;
+    bool grayed;
+    bool separator;
+    bool submenu;
   } want[] = {
-      {L"最近的文字", 0, false},
-      {L"", 0, false},
-      {L"设置...", IDM_SETTINGS, false},
-      {L"显示 IP 和端口...", IDM_SHOW_INFO, false},
-      {L"", 0, false},
-      {L"开机自启动", IDM_AUTO_START, false},
-      {L"提交时按 Enter", IDM_PRESS_ENTER, true},
-      {L"使用剪贴板粘贴（兼容模式）", IDM_CLIPBOARD_PASTE, true},
-      {L"主题颜色", 0, false},
-      {L"悬浮窗位置", 0, false},
-      {L"", 0, false},
-      {L"联系作者 && 问题反馈...", IDM_CONTACT, false},
-      {L"", 0, false},
-      {L"退出", IDM_EXIT, false},
+      {L"甲 && 乙", 7, false, false, false, false},  // the menu draws "&&" as one "&"
+      {L"", 0, false, false, true, false},           // a separator
+      {L"开", 8, true, false, false, false},         // checked
+      {L"关", 9, false, false, false, false},        // a check box, empty
+      {L"（灰）", 0, false, true, false, false},     // cannot be chosen
+      {L"子菜单", 0, false, false, false, true},     // opens the submenu
+      {L"默认", 12, false, false, false, false},     // bold (below)
   };
   for (std::size_t i = 0; i < items.size(); ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(items[i].text, want[i].text);
-    EXPECT_EQ(items[i].separator, want[i].text[0] == L'\0');
-    if (!items[i].submenu && !items[i].separator) {
+    if (!want[i].submenu) {
       EXPECT_EQ(items[i].id, want[i].id);
     }
     EXPECT_EQ(items[i].checked, want[i].checked);
+    if (!want[i].separator) {  // a separator counts as greyed, whatever it was given
+      EXPECT_EQ(items[i].grayed, want[i].grayed);
+    }
+    EXPECT_EQ(items[i].separator, want[i].separator);
+    EXPECT_EQ(items[i].submenu, want[i].submenu);
   }
-  // A left click shows the connection box: the bold item says so.
-  EXPECT_EQ(GetMenuDefaultItem(menu, FALSE, 0), IDM_SHOW_INFO);
-  EXPECT_TRUE(items[0].submenu);
-  EXPECT_TRUE(items[8].submenu);
-  EXPECT_TRUE(items[9].submenu);
-
-  // No text yet: one item that cannot be chosen.
-  const HMENU no_texts = GetSubMenu(menu, 0);
-  ASSERT_EQ(GetMenuItemCount(no_texts), 1);
-  EXPECT_EQ(ReadMenu(no_texts)[0].text, L"（还没有）");
-  EXPECT_NE(GetMenuState(no_texts, 0, MF_BYPOSITION) & MF_GRAYED, 0u);
-
-  const std::vector<Item> themes = ReadMenu(GetSubMenu(menu, 8));
-  const std::vector<std::wstring> theme_names = {L"白", L"粉", L"绿", L"黄", L"蓝", L"紫"};
-  ASSERT_EQ(themes.size(), theme_names.size());
-  for (std::size_t i = 0; i < themes.size(); ++i) {
-    EXPECT_EQ(themes[i].text, theme_names[i]);
-    EXPECT_EQ(themes[i].id, IDM_THEME_BASE + i);
-    EXPECT_EQ(themes[i].checked, i == 4);
-  }
-  const std::vector<Item> positions = ReadMenu(GetSubMenu(menu, 9));
-  const std::vector<std::wstring> position_names = {L"居中", L"左上", L"右上", L"左下", L"右下"};
-  ASSERT_EQ(positions.size(), position_names.size());
-  for (std::size_t i = 0; i < positions.size(); ++i) {
-    EXPECT_EQ(positions[i].text, position_names[i]);
-    EXPECT_EQ(positions[i].id, IDM_POSITION_BASE + i);
-    EXPECT_EQ(positions[i].checked, i == 4);
-  }
+  EXPECT_EQ(GetMenuDefaultItem(menu, FALSE, 0), 12u);
+  const std::vector<Item> sub = ReadMenu(GetSubMenu(menu, 5));
+  ASSERT_EQ(sub.size(), 2u);
+  EXPECT_EQ(sub[0].text, L"一");
+  EXPECT_EQ(sub[0].id, 10u);
+  EXPECT_TRUE(sub[0].checked);
+  EXPECT_EQ(sub[1].text, L"二");
+  EXPECT_EQ(sub[1].id, 11u);
+  EXPECT_FALSE(sub[1].checked);
 }
 
 OutputReport Report(std::string text, bool held = false, bool partly_typed = false) {
@@ -170,56 +134,12 @@ OutputReport Report(std::string text, bool held = false, bool partly_typed = fal
   return report;
 }
 
-TEST(TrayMenuTest, RecentTextsNewestFirstOneLineEachHeldOnesMarked) {
-  std::vector<OutputReport> recent = {
-      Report("鱼 & 熊掌\r\n二者不可得兼", true),
-      Report("typed"),
-      Report(std::string(20, 'x') + "一二三四五六七八九十" + "\xF0\x9F\x98\x80"),
-  };
-  const ScopedMenu menu = BuildTrayMenu(AppConfig{}, recent);
-  const std::vector<Item> texts = ReadMenu(GetSubMenu(menu.get(), 0));
-  ASSERT_EQ(texts.size(), 3u);
-  // A lone "&" would underline the next character; the cut never splits the
-  // emoji.
-  EXPECT_EQ(texts[0].text, L"（未输入）鱼 && 熊掌 二者不可得兼");
-  EXPECT_EQ(texts[1].text, L"typed");
-  EXPECT_EQ(texts[2].text, std::wstring(20, L'x') + L"一二三四五六七八九\x2026");
-  for (std::size_t i = 0; i < texts.size(); ++i) {
-    EXPECT_EQ(texts[i].id, IDM_RECENT_BASE + i);
-  }
-}
-
-TEST(TrayMenuTest, HeldTextNoticeSaysWhyAndWhere) {
-  const struct {
-    HoldReason reason;
-    bool partly_typed;
-    const wchar_t* title;
-    const wchar_t* why;
-  } cases[] = {
-      {HoldReason::OwnWindow, false, L"文字没有输入", L"本程序自己的窗口"},
-      {HoldReason::Elevated, false, L"文字没有输入", L"以管理员身份运行"},
-      {HoldReason::OtherDesktop, false, L"文字没有输入", L"屏幕已锁定"},
-      {HoldReason::ModifiersHeld, false, L"文字没有输入", L"Ctrl、Alt、Shift 或 Windows 键"},
-      {HoldReason::InputRefused, true, L"文字只输入了一部分", L"Windows 没有接受输入"},
-  };
-  for (const auto& c : cases) {
-    OutputReport report = Report("secret", true, c.partly_typed);
-    report.reason = c.reason;
-    const Notice notice = HeldTextNotice(report);
-    SCOPED_TRACE(notice.text);
-    EXPECT_EQ(notice.title, c.title);
-    EXPECT_NE(notice.text.find(c.why), std::wstring::npos);
-    EXPECT_NE(notice.text.find(L"「最近的文字」"), std::wstring::npos);
-    EXPECT_EQ(notice.text.find(L"secret"), std::wstring::npos);
-  }
-}
-
 TEST(TrayMenuTest, SubmenusGoWithTheMenu) {
   HMENU menu = nullptr;
   HMENU themes = nullptr;
   HMENU positions = nullptr;
   {
-    ScopedMenu moved_from = BuildTrayMenu(AppConfig{});
+    ScopedMenu moved_from = BuildTrayMenu(TrayMenuItems(AppConfig{}, {}));
     const ScopedMenu built = std::move(moved_from);
     EXPECT_EQ(moved_from.get(), nullptr);
     menu = built.get();
@@ -350,7 +270,7 @@ TEST_F(TrayHostTest, IconAndTipComeBackWhenTheTaskbarIsCreatedAgain) {
     SendMessageW(host, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
     EXPECT_TRUE(testing::ShellHoldsIcon(host, kTrayIconId));
     // Updates reach the shell afterwards: the phone set now shows.
-    app_->SetTrayPhone(phone);
+    app_->SetTrayPhone(WideToUtf8(phone));
     const HWND icon = ShellIcon();
     ASSERT_NE(icon, nullptr);
     EXPECT_EQ(testing::ShellTipOf(icon), RunningTip(phone));
@@ -382,7 +302,7 @@ TEST_F(TrayHostTest, IconAndTipFollowThePhone) {
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.what);
-    app_->SetTrayPhone(step.phone);
+    app_->SetTrayPhone(WideToUtf8(step.phone));
     const std::wstring tip = RunningTip(step.tip_phone);
     testing::PumpShellUntil([&] { return testing::ShellTipOf(icon) == tip; });
     EXPECT_EQ(testing::ShellTipOf(icon), tip);
@@ -413,7 +333,7 @@ TEST_F(TrayHostTest, NoticeReachesTheShellAndLaterUpdatesDoNotRepeatIt) {
 
   // Were the notice still in the icon's record, the shell would take this
   // update for a new notice and take the balloon down at once.
-  app_->SetTrayPhone(L"Pixel 8 (192.168.1.23)");
+  app_->SetTrayPhone("Pixel 8 (192.168.1.23)");
   testing::PumpShellUntil([] { return false; }, std::chrono::milliseconds(500));
   EXPECT_TRUE(IsWindowVisible(balloon->window)) << "the update took the notice down";
   EXPECT_EQ(testing::ShellTipOf(icon), RunningTip(L"Pixel 8 (192.168.1.23)"));
@@ -474,7 +394,7 @@ class TrayBeforeStartTest : public TrayHostTest {
 TEST_F(TrayBeforeStartTest, PhoneSetBeforeTheIconExistsShowsWhenItIsAdded) {
   const HWND host = app_->window();
   app_->ShowTrayNotice(L"新手机", L"Pixel 8");  // no icon yet: nothing
-  app_->SetTrayPhone(L"Pixel 8 (192.168.1.23)");
+  app_->SetTrayPhone("Pixel 8 (192.168.1.23)");
   EXPECT_FALSE(testing::ShellHoldsIcon(host, kTrayIconId));
 
   app_->StartComponents();
@@ -490,12 +410,14 @@ TEST_F(TrayHostTest, CommandsChangeTheLiveRecordAndTheFile) {
     const char* file_line;
   };
   const Case cases[] = {
-      {IDM_PRESS_ENTER, "press_enter_on_commit = false\r\n"},
-      {IDM_CLIPBOARD_PASTE, "use_clipboard_paste = true\r\n"},
-      {IDM_THEME_BASE + 4, "overlay_theme_color = \"blue\"\r\n"},
-      {IDM_POSITION_BASE + 3, "overlay_position = \"bottom_left\"\r\n"},
-      {IDM_THEME_BASE + 4, "overlay_theme_color = \"blue\"\r\n"},  // the current theme again
-      {IDM_PRESS_ENTER, "press_enter_on_commit = true\r\n"},
+      {kTrayCommandPressEnter, "press_enter_on_commit = false\r\n"},
+      {kTrayCommandClipboardPaste, "use_clipboard_paste = true\r\n"},
+      {kTrayCommandThemeBase + 4, "overlay_theme_color = \"blue\"\r\n"},
+      {kTrayCommandPositionBase + 3, "overlay_position = \"bottom_left\"\r\n"},
+      {kTrayCommandThemeBase + 4, "overlay_theme_color = \"blue\"\r\n"},   // the current theme again
+      {kTrayCommandThemeBase + 50, "overlay_theme_color = \"blue\"\r\n"},  // no such theme: nothing
+      {kTrayCommandPositionBase + 50, "overlay_position = \"bottom_left\"\r\n"},
+      {kTrayCommandPressEnter, "press_enter_on_commit = true\r\n"},
       {9999, "use_clipboard_paste = true\r\n"},  // unknown: nothing
   };
   for (const Case& c : cases) {
@@ -507,11 +429,11 @@ TEST_F(TrayHostTest, CommandsChangeTheLiveRecordAndTheFile) {
 }
 
 TEST_F(TrayHostTest, AutoStartToggleWritesAndDeletesTheRunValue) {
-  app_->ExecuteTrayCommand(IDM_AUTO_START);
+  app_->ExecuteTrayCommand(kTrayCommandAutoStart);
   EXPECT_TRUE(app_->config().auto_start);
   EXPECT_TRUE(RunValueExists());
   EXPECT_NE(FileText().find("auto_start = true\r\n"), std::string::npos);
-  app_->ExecuteTrayCommand(IDM_AUTO_START);
+  app_->ExecuteTrayCommand(kTrayCommandAutoStart);
   EXPECT_FALSE(app_->config().auto_start);
   EXPECT_FALSE(RunValueExists());
 }
@@ -520,7 +442,7 @@ TEST_F(TrayHostTest, AutoStartThatTheRegistryRefusesStaysOffInTheMenuAndTheFile)
   const std::string before = FileText();
   // Not a key at all: every registry call on it fails.
   detail::SetRunKeyForTest(reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x7777)), L"Run");
-  app_->ExecuteTrayCommand(IDM_AUTO_START);
+  app_->ExecuteTrayCommand(kTrayCommandAutoStart);
   detail::SetRunKeyForTest(nullptr, nullptr);
   EXPECT_FALSE(app_->config().auto_start);
   EXPECT_EQ(FileText(), before);
@@ -554,7 +476,7 @@ TEST_F(TrayHostTest, HeldTextIsAnnouncedKeptInMemoryAndCopiedWhenChosen) {
   EXPECT_TRUE(testing::PumpShellUntil([&] { return (balloon = testing::ShellBalloonOf(icon)).has_value(); },
                                       std::chrono::milliseconds(10000)));
   if (balloon) {
-    EXPECT_EQ(balloon->text, HeldTextNotice(Report("", true)).text);
+    EXPECT_EQ(balloon->text, Utf8ToWide(HeldTextNotice(Report("", true), DesktopKind::Windows).text));
   }
   // The reason is logged, never the text.
   std::ifstream in(LogDirectory() / kLogFileName, std::ios::binary);
@@ -570,14 +492,14 @@ TEST_F(TrayHostTest, HeldTextIsAnnouncedKeptInMemoryAndCopiedWhenChosen) {
   EXPECT_EQ(app_->recent_texts().front().text, "typed 10");
   EXPECT_EQ(app_->recent_texts().back().text, "typed 1");
 
-  app_->ExecuteTrayCommand(IDM_RECENT_BASE + 9);
+  app_->ExecuteTrayCommand(kTrayCommandRecentBase + 9);
   EXPECT_EQ(testing::ClipboardText(), L"typed 1");
-  app_->ExecuteTrayCommand(IDM_RECENT_BASE + kRecentTextCount);  // past the list: nothing
+  app_->ExecuteTrayCommand(kTrayCommandRecentBase + kRecentTextCount);  // past the list: nothing
   EXPECT_EQ(testing::ClipboardText(), L"typed 1");
 }
 
 TEST_F(TrayHostTest, ExitEndsTheLoopWithZero) {
-  app_->ExecuteTrayCommand(IDM_EXIT);
+  app_->ExecuteTrayCommand(kTrayCommandExit);
   EXPECT_EQ(app_->MessageLoop(), 0);
 }
 

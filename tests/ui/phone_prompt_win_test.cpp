@@ -5,7 +5,6 @@
 // loop would.
 
 #include "ui/phone_prompt_win.h"
-#include "ui/phone_text_win.h"
 
 #include <gtest/gtest.h>
 
@@ -64,58 +63,6 @@ bool InFront(HWND prompt) {
 
 bool IsDefaultButton(HWND button) {
   return (GetWindowLongPtrW(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
-}
-
-TEST(PhoneDisplayTextTest, PlainOneLineTextCutWithoutSplittingACharacter) {
-  const std::wstring smile = L"\xD83D\xDE00";  // U+1F600, a surrogate pair
-  struct Case {
-    const char* what;
-    std::wstring text;
-    std::size_t max_units;
-    std::wstring want;
-  };
-  const Case cases[] = {
-      {"plain", L"Pixel 8", 40, L"Pixel 8"},
-      {"empty", L"", 40, L""},
-      {"line breaks and tabs separate words, blanks shrink to one", L"  My\r\nPhone\t\t 2 \n", 40,
-       L"My Phone 2"},
-      {"other control characters go",
-       L"a\x01"
-       L"b\x1B"
-       L"c\x7F"
-       L"d\x9F"
-       L"e",
-       40, L"abcde"},
-      {"only control characters", L"\r\n\x01\x7F", 40, L""},
-      {"reordering marks go",
-       L"\x202E"
-       L"evil\x202C \x2066x\x2069\x200F",
-       40, L"evil x"},
-      {"unpaired surrogates are replaced",
-       std::wstring(L"a\xD800"
-                    L"b\xDC00"),
-       40,
-       L"a\xFFFD"
-       L"b\xFFFD"},
-      {"pairs stay", L"hi " + smile, 40, L"hi " + smile},
-      {"exact fit", L"abc" + smile + L"d", 6, L"abc" + smile + L"d"},
-      {"cut", L"abcdefghijkl", 10, L"abcdefghi\x2026"},
-      {"a pair at the cut goes whole", L"abc" + smile + L"de", 5, L"abc\x2026"},
-      {"a pair before the cut stays", L"ab" + smile + L"def", 5, L"ab" + smile + L"\x2026"},
-      {"the cut counts what is left after dropping",
-       L"\x01\x01\x01"
-       L"abcd",
-       4, L"abcd"},
-      {"no room", L"abc", 0, L""},
-      {"a very long name", std::wstring(100000, L'x'), 40, std::wstring(39, L'x') + L"\x2026"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    EXPECT_EQ(PhoneDisplayText(c.text, c.max_units), c.want);
-  }
-  // The label of the tip, the notices and the settings' list.
-  EXPECT_EQ(PhoneDisplayLabel(L"Pixel\r\n8", L"192.168.1.23"), L"Pixel 8（192.168.1.23）");
-  EXPECT_EQ(PhoneDisplayLabel(L"\r\n\x202E", L"10.0.0.2"), L"未命名手机（10.0.0.2）");
 }
 
 TEST(PhonePromptTest, ShowsThePhoneAsPlainTextInFrontWithRefuseFocused) {
@@ -397,7 +344,7 @@ TEST_F(HostPromptTest, ForgettingTheConnectedPhoneAsksAboutItAgain) {
       .Click(kSettingsForgetPhoneId)
       .Click(kSettingsOkId);
   script.Start();
-  app_.ExecuteTrayCommand(IDM_SETTINGS);
+  app_.ExecuteTrayCommand(kTrayCommandSettings);
   ASSERT_TRUE(script.finished()) << script.failure();
 
   // Asked about again on the same connection; meanwhile nothing it says is

@@ -65,7 +65,7 @@ class SettingsFlowTest : public ::testing::Test {
       more(script);
     }
     script.Start();
-    app_.ExecuteTrayCommand(IDM_SETTINGS);
+    app_.ExecuteTrayCommand(kTrayCommandSettings);
     EXPECT_TRUE(script.finished()) << script.failure();
   }
 
@@ -107,7 +107,7 @@ TEST_F(SettingsFlowTest, AForgottenPhoneIsGoneFromTheLiveSettingsAndTheFile) {
       .Click(kSettingsForgetPhoneId)
       .Click(kSettingsOkId);
   script.Start();
-  app_.ExecuteTrayCommand(IDM_SETTINGS);
+  app_.ExecuteTrayCommand(kTrayCommandSettings);
   EXPECT_TRUE(script.finished()) << script.failure();
   EXPECT_EQ(app_.config().known_phones, std::vector<KnownPhone>{kSecondPhone});
   EXPECT_EQ(LoadAppConfig().known_phones, std::vector<KnownPhone>{kSecondPhone});
@@ -154,7 +154,7 @@ TEST_F(SettingsFlowTest, ATakenPortIsToldInTheDialogWhileTheOldServerServesOn) {
       })
       .Click(kSettingsCancelId);
   script.Start();
-  app_.ExecuteTrayCommand(IDM_SETTINGS);
+  app_.ExecuteTrayCommand(kTrayCommandSettings);
   EXPECT_TRUE(script.finished()) << script.failure();
 
   EXPECT_NE(warning.find(L"无法绑定 TCP 端口 " + std::to_wstring(taken) + L"。"), std::wstring::npos)
@@ -189,8 +189,8 @@ TEST_F(SettingsFlowTest, TrayCommandsForOtherWindowsBringTheOpenSettingsUpInstea
               // Should a command open its window anyway, this closes it again, so
               // that the command returns and the test fails instead of hanging.
               const UINT_PTR rescue = SetTimer(nullptr, 0, 2000, &CloseInnerWindows);
-              app_.ExecuteTrayCommand(IDM_CONTACT);
-              app_.ExecuteTrayCommand(IDM_SHOW_INFO);
+              app_.ExecuteTrayCommand(kTrayCommandContact);
+              app_.ExecuteTrayCommand(kTrayCommandShowInfo);
               SendMessageW(app_.window(), kShowConnectionInfoMessage, 0, 0);
               KillTimer(nullptr, rescue);
               EXPECT_FALSE(g_nested);
@@ -203,7 +203,7 @@ TEST_F(SettingsFlowTest, TrayCommandsForOtherWindowsBringTheOpenSettingsUpInstea
       .Then("Tab goes on", [&] { return GetFocus() == script.Control(kSettingsPressEnterId); })
       .PressKey(VK_ESCAPE);
   script.Start();
-  app_.ExecuteTrayCommand(IDM_SETTINGS);
+  app_.ExecuteTrayCommand(kTrayCommandSettings);
   EXPECT_TRUE(script.finished()) << script.failure();
   EXPECT_EQ(testing::FindThreadWindow(kSettingsDialogClass), nullptr) << "Esc did not close the settings";
 }

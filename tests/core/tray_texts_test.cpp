@@ -1,0 +1,200 @@
+#include "core/tray_texts.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "base/utf16.h"
+
+namespace lumora {
+namespace {
+
+OutputReport Report(std::string text, bool held = false) {
+  OutputReport report;
+  report.text = std::move(text);
+  report.held = held;
+  return report;
+}
+
+TEST(TrayTextTest, TipShowsThePortTheServerAndThePhone) {
+  // With the address to type; without one its line is left out.
+  const std::u16string running =
+      u"Lumora语音输入 1.0.0\n监听端口 47823\n状态：运行中\n地址 192.168.1.5\n手机：";
+  const std::u16string stopped = u"Lumora语音输入 1.0.0\n监听端口 50000\n状态：已停止\n手机：";
+  const std::u16string smile = u"\U0001F600";  // two units
+  // What is left of the tip for the phone on the running line, "…" included.
+  const std::size_t room = kTrayTipMaxUnits - running.size();
+  struct Case {
+    const char* what;
+    bool server_running;
+    std::u16string phone;
+    std::u16string want;
+  };
+  const Case cases[] = {
+      {"no phone", true, u"", running + u"未连接"},
+      {"a phone, the server stopped", false, u"Pixel 8（192.168.1.23）",
+       stopped + u"Pixel 8（192.168.1.23）"},
+      {"a line break in the name makes no line", true, u"My\r\nPhone\u2028\t(10.0.0.2)",
+       running + u"My Phone (10.0.0.2)"},
+      {"a name of control characters only", true, u"\x01\r\n", running + u"未命名手机"},
+      {"exactly as long as the tip holds", true, std::u16string(room, u'x'),
+       running + std::u16string(room, u'x')},
+      {"too long: cut, the lines above kept", true, std::u16string(200, u'x'),
+       running + std::u16string(room - 1, u'x') + u"\u2026"},
+      {"a character of two units at the cut goes whole", true, std::u16string(room - 2, u'x') + smile + u"yz",
+       running + std::u16string(room - 2, u'x') + u"\u2026"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::u16string tip =
+        Utf8ToUtf16(TrayTipText(c.server_running ? 47823 : 50000, c.server_running,
+                                c.server_running ? "地址 192.168.1.5" : "", Utf16ToUtf8(c.phone)));
+    EXPECT_EQ(tip, c.want);
+    EXPECT_LE(tip.size(), kTrayTipMaxUnits);
+  }
+}
+
+// One line per item, a submenu's indented under it: the menu as a person
+// reads it, with the command, the check box, grey and bold.
+void Render(const std::vector<TrayMenuItem>& items, const std::string& indent,
+            std::vector<std::string>& lines) {
+  for (const TrayMenuItem& item : items) {
+    std::string line = indent + (item.separator ? "---" : item.label);
+    if (item.command != 0) {
+      line += " #" + std::to_string(item.command);
+    }
+    if (item.checkable) {
+      line += item.checked ? " [x]" : " [ ]";
+    }
+    line += item.enabled ? "" : " grey";
+    line += item.is_default ? " bold" : "";
+    lines.push_back(line);
+    Render(item.submenu, indent + "  ", lines);
+  }
+}
+
+std::vector<std::string> Rendered(const std::vector<TrayMenuItem>& items) {
+  std::vector<std::string> lines;
+  Render(items, "", lines);
+  return lines;
+}
+
+std::string Id(std::uint32_t command) { return " #" + std::to_string(command); }
+
+TEST(TrayMenuTest, ItemsOrderChecksAndRecentTexts) {
+  AppConfig config;
+  config.auto_start = false;
+  config.press_enter_on_commit = true;
+  config.use_clipboard_paste = true;
+  config.overlay_theme_color = OverlayThemeColor::Blue;
+  config.overlay_position = OverlayPosition::BottomRight;
+  const std::vector<OutputReport> recent = {
+      Report("鱼 & 熊掌\r\n二者不可得兼", true),
+      Report("typed"),
+      Report(std::string(20, 'x') + "一二三四五六七八九十" + "\xF0\x9F\x98\x80"),
+  };
+  const auto theme = [&](int i) { return Id(kTrayCommandThemeBase + i) + (i == 4 ? " [x]" : " [ ]"); };
+  const auto position = [&](int i) { return Id(kTrayCommandPositionBase + i) + (i == 4 ? " [x]" : " [ ]"); };
+  const std::vector<std::string> want = {
+      "最近的文字",
+      // A lone "&" would mark an access key; the cut never splits the emoji.
+      "  （未输入）鱼 && 熊掌 二者不可得兼" + Id(kTrayCommandRecentBase),
+      "  typed" + Id(kTrayCommandRecentBase + 1),
+      "  " + std::string(20, 'x') + "一二三四五六七八九…" + Id(kTrayCommandRecentBase + 2),
+      "---",
+      "设置..." + Id(kTrayCommandSettings),
+      "显示 IP 和端口..." + Id(kTrayCommandShowInfo) + " bold",
+      "---",
+      "开机自启动" + Id(kTrayCommandAutoStart) + " [ ]",
+      "提交时按 Enter" + Id(kTrayCommandPressEnter) + " [x]",
+      "使用剪贴板粘贴（兼容模式）" + Id(kTrayCommandClipboardPaste) + " [x]",
+      "主题颜色",
+      "  白" + theme(0),
+      "  粉" + theme(1),
+      "  绿" + theme(2),
+      "  黄" + theme(3),
+      "  蓝" + theme(4),
+      "  紫" + theme(5),
+      "悬浮窗位置",
+      "  居中" + position(0),
+      "  左上" + position(1),
+      "  右上" + position(2),
+      "  左下" + position(3),
+      "  右下" + position(4),
+      "---",
+      "联系作者 && 问题反馈..." + Id(kTrayCommandContact),
+      "---",
+      "退出" + Id(kTrayCommandExit),
+  };
+  EXPECT_EQ(Rendered(TrayMenuItems(config, recent)), want);
+}
+
+TEST(TrayMenuTest, RecentTextsFromNoneToMoreThanTheMenuHolds) {
+  struct Case {
+    std::size_t count;
+    std::vector<std::string> want;  // the submenu's lines
+  };
+  // Newest first: t11 down to t2.
+  std::vector<std::string> ten;
+  for (int i = 11; i > 1; --i) {
+    ten.push_back("  t" + std::to_string(i) + Id(kTrayCommandRecentBase + 11 - i));
+  }
+  const Case cases[] = {
+      {0, {"  （还没有） grey"}},  // nothing to choose
+      {1, {"  t1" + Id(kTrayCommandRecentBase)}},
+      {11, ten},  // the oldest is left out
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.count);
+    std::vector<OutputReport> recent;
+    for (std::size_t i = c.count; i > 0; --i) {
+      recent.push_back(Report("t" + std::to_string(i)));
+    }
+    std::vector<std::string> lines = Rendered({TrayMenuItems(AppConfig{}, recent).front()});
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end()), c.want);
+  }
+}
+
+TEST(TrayNoticeTest, HeldTextSaysWhyInTheDesktopsWordsAndWhereItIsKept) {
+  struct Case {
+    HoldReason reason;
+    DesktopKind desktop;
+    bool partly_typed;
+    const char* title;
+    const char* why;
+  };
+  const Case cases[] = {
+      {HoldReason::OwnWindow, DesktopKind::Windows, false, "文字没有输入", "本程序自己的窗口"},
+      {HoldReason::OwnWindow, DesktopKind::X11, false, "文字没有输入", "本程序自己的窗口"},
+      {HoldReason::Elevated, DesktopKind::Windows, false, "文字没有输入", "以管理员身份运行，Windows 不允许"},
+      {HoldReason::Elevated, DesktopKind::X11, false, "文字没有输入", "以管理员身份运行"},
+      {HoldReason::OtherDesktop, DesktopKind::Windows, false, "文字没有输入",
+       "屏幕已锁定，或正在显示安全提示。"},
+      {HoldReason::OtherDesktop, DesktopKind::X11, false, "文字没有输入", "屏幕已锁定。"},
+      {HoldReason::ModifiersHeld, DesktopKind::Windows, false, "文字没有输入",
+       "Ctrl、Alt、Shift 或 Windows 键"},
+      {HoldReason::ModifiersHeld, DesktopKind::X11, false, "文字没有输入", "Ctrl、Alt、Shift 或 Super 键"},
+      {HoldReason::InputRefused, DesktopKind::Windows, true, "文字只输入了一部分", "Windows 没有接受输入"},
+      {HoldReason::InputRefused, DesktopKind::X11, true, "文字只输入了一部分", "系统没有接受输入"},
+      {HoldReason::QueueFull, DesktopKind::X11, false, "文字没有输入", "等待输入的文字太多"},
+      {HoldReason::PasteNotRead, DesktopKind::X11, true, "文字只输入了一部分", "没有及时读取剪贴板"},
+  };
+  for (const Case& c : cases) {
+    OutputReport report = Report("secret", true);
+    report.reason = c.reason;
+    report.partly_typed = c.partly_typed;
+    const Notice notice = HeldTextNotice(report, c.desktop);
+    SCOPED_TRACE(notice.text);
+    EXPECT_EQ(notice.title, c.title);
+    EXPECT_NE(notice.text.find(c.why), std::string::npos);
+    EXPECT_NE(notice.text.find("「最近的文字」"), std::string::npos);
+    EXPECT_EQ(notice.text.find("secret"), std::string::npos);
+    if (c.desktop == DesktopKind::X11) {
+      EXPECT_EQ(notice.text.find("Windows"), std::string::npos);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lumora
