@@ -86,8 +86,9 @@ class Desktop {
   virtual bool ModifiersHeld() = 0;
 };
 
-// The real desktop of this platform. Windows only; elsewhere there is no
-// desktop to type into and this returns null.
+// The real desktop of this platform: Windows, or on Linux the X11 session of
+// $DISPLAY (output/desktop_x11.h). Null when there is none to type into (no
+// X display, or one without XTest).
 std::unique_ptr<Desktop> MakePlatformDesktop();
 
 // UTF-8 to UTF-16 as the output path converts committed text: on Windows the

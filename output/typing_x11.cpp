@@ -5,16 +5,72 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
 
 namespace lumora {
 
-void DisplayCloser::operator()(_XDisplay* display) const {
-  if (display != nullptr) {
-    XCloseDisplay(display);
+namespace {
+
+// Xlib has one error handler for the whole process. The connections of
+// OpenDisplay are listed here; their errors are counted per thread (Xlib
+// calls the handler on the thread that reads the reply), everyone else's go
+// on to the handler that was there before ours.
+std::mutex quiet_mutex;
+std::vector<Display*> quiet_displays;  // guarded by quiet_mutex
+std::atomic<XErrorHandler> previous_handler{nullptr};
+thread_local unsigned long quiet_errors = 0;
+
+int OnXError(Display* display, XErrorEvent* error) {
+  {
+    std::lock_guard<std::mutex> lock(quiet_mutex);
+    if (std::find(quiet_displays.begin(), quiet_displays.end(), display) != quiet_displays.end()) {
+      ++quiet_errors;
+      return 0;
+    }
   }
+  const XErrorHandler previous = previous_handler.load();
+  return previous != nullptr ? previous(display, error) : 0;
+}
+
+}  // namespace
+
+void DisplayCloser::operator()(_XDisplay* display) const {
+  if (display == nullptr) {
+    return;
+  }
+  // What failed so far is still reported quietly; the list forgets the
+  // connection before its memory is freed, which the next connection of the
+  // process may get.
+  XSync(display, False);
+  {
+    std::lock_guard<std::mutex> lock(quiet_mutex);
+    quiet_displays.erase(std::remove(quiet_displays.begin(), quiet_displays.end(), display),
+                         quiet_displays.end());
+  }
+  XCloseDisplay(display);
+}
+
+DisplayConnection OpenDisplay(const char* display_name) {
+  DisplayConnection display(XOpenDisplay(display_name));
+  if (display == nullptr) {
+    return display;
+  }
+  static std::once_flag installed;
+  std::call_once(installed, [] { previous_handler = XSetErrorHandler(&OnXError); });
+  std::lock_guard<std::mutex> lock(quiet_mutex);
+  quiet_displays.push_back(display.get());
+  return display;
+}
+
+bool SyncSucceeded(_XDisplay* display) {
+  const unsigned long before = quiet_errors;
+  XSync(display, False);
+  return quiet_errors == before;
 }
 
 namespace {
@@ -61,7 +117,7 @@ KeySym KeyOfControl(char32_t c) {
 }  // namespace
 
 std::unique_ptr<X11Typist> X11Typist::Open(const char* display_name, std::chrono::milliseconds cooldown) {
-  DisplayConnection display(XOpenDisplay(display_name));
+  DisplayConnection display = OpenDisplay(display_name);
   if (display == nullptr) {
     return nullptr;
   }
@@ -95,6 +151,16 @@ X11Typist::~X11Typist() {
     Map(keycode, NoSymbol);
   }
   XSync(display_.get(), False);
+}
+
+void X11Typist::GiveBackIdle(std::chrono::milliseconds idle) {
+  const std::vector<std::uint8_t> idle_keycodes = plan_.TakeIdle(std::chrono::steady_clock::now(), idle);
+  for (const std::uint8_t keycode : idle_keycodes) {
+    Map(keycode, NoSymbol);
+  }
+  if (!idle_keycodes.empty()) {
+    XSync(display_.get(), False);
+  }
 }
 
 void X11Typist::Map(std::uint8_t keycode, std::uint32_t keysym) {

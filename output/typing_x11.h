@@ -23,11 +23,27 @@ struct DisplayCloser {
 };
 using DisplayConnection = std::unique_ptr<_XDisplay, DisplayCloser>;
 
+// Connects to `display_name` (null: $DISPLAY); null when there is no such
+// display. A request that fails on this connection is not fatal: Xlib's
+// default handler ends the process, and a window may close between our
+// finding it and reading its property. Every caller checks results instead
+// (SyncSucceeded). Errors on other connections of the process still go to
+// whichever handler was installed before.
+DisplayConnection OpenDisplay(const char* display_name);
+
+// Waits until the server has handled every request sent on `display`;
+// false when one of them failed since the last round trip. The calling
+// thread's, for a connection from OpenDisplay.
+bool SyncSucceeded(_XDisplay* display);
+
 class X11Typist {
  public:
   // How long a pressed keycode keeps its keysym: enough for a client that is
-  // not busy to read the keymap for the press (measured: 30 ms).
-  static constexpr std::chrono::milliseconds kCooldown{30};
+  // busy for a moment to read the keymap for the press. Measured: an idle
+  // client needed 30 ms, a stalled one 200 ms, and with 30 ms a loaded
+  // machine got wrong characters. Too short garbles the text; too long only
+  // slows a text with more distinct characters than there are spare keycodes.
+  static constexpr std::chrono::milliseconds kCooldown{200};
 
   // Connects to `display_name` (null: $DISPLAY) and finds the spare
   // keycodes; null when there is no display, no XTest, or no spare keycode.
@@ -43,6 +59,10 @@ class X11Typist {
   // typed; control characters other than "\n", "\t" and "\b" type nothing
   // and count as typed.
   std::size_t Type(std::u32string_view text);
+
+  // Gives back the keycodes not pressed for `idle` (the cooldown at least),
+  // so that a keymap between dictations is the user's own.
+  void GiveBackIdle(std::chrono::milliseconds idle);
 
   std::size_t spare_keycodes() const { return spare_; }
 
