@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "base/product.h"
+#include "base/win32_util_win.h"
 #include "overlay/dpi_win.h"
 #include "ui/dialog_layout.h"
 #include "ui/port_text.h"
@@ -518,13 +519,9 @@ bool ReadListenPortOrWarn(HWND dialog, HWND edit, std::int32_t& port) {
     port = value;
     return true;
   }
-  MessageBoxW(dialog, kPortWarningText, kProductName, MB_OK | MB_ICONWARNING);
+  MessageBoxW(dialog, AsWide(PortWarningText()).c_str(), kProductName, MB_OK | MB_ICONWARNING);
   SelectEditText(edit);
   return false;
-}
-
-std::wstring PortTakenText(std::int32_t port) {
-  return L"无法绑定 TCP 端口 " + std::to_wstring(port) + L"。\n\n可能已有其他程序占用该端口。请换一个端口。";
 }
 
 void SelectEditText(HWND edit) {
@@ -575,7 +572,7 @@ void ConfigDialog::Confirm() {
   // closed on a port nothing listens on.
   if (try_port_ && !try_port_(port)) {
     if (IsWindow(edit)) {
-      MessageBoxW(window(), PortTakenText(port).c_str(), kProductName, MB_OK | MB_ICONWARNING);
+      MessageBoxW(window(), AsWide(DialogPortTakenText(port)).c_str(), kProductName, MB_OK | MB_ICONWARNING);
     }
     SelectEditText(edit);
     return;

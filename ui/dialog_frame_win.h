@@ -19,17 +19,9 @@
 #include "config/app_config.h"
 #include "ui/dialog_layout.h"
 #include "ui/form_layout.h"
+#include "ui/port_text.h"
 
 namespace lumora {
-
-// The product name, the caption of the dialogs' message box.
-inline constexpr wchar_t kPortWarningText[] = L"请输入 1024 到 65535 之间的 TCP 端口。";
-
-// The most a port edit takes: 65535 has five digits.
-inline constexpr int kPortEditMaxDigits = 5;
-
-// The message for a port the program could not listen on.
-std::wstring PortTakenText(std::int32_t port);
 
 inline constexpr DWORD kDialogExStyle = WS_EX_DLGMODALFRAME | WS_EX_APPWINDOW;  // 0x00040001
 inline constexpr DWORD kDialogStyle = WS_CAPTION | WS_SYSMENU;                  // 0x00C80000
@@ -145,11 +137,6 @@ bool IsChecked(HWND check_box);
 // The focus in the edit with its whole text selected, so that what the user
 // types next replaces it: after a warning about it, say.
 void SelectEditText(HWND edit);
-
-// Tries the port a dialog is about to confirm, before the dialog closes: true
-// when the program serves it now (or did already), false when it could not
-// be bound, and the dialog then stays open for another.
-using PortTrial = std::function<bool(std::int32_t port)>;
 
 // At WM_DESTROY: the owner is enabled again (also when it was never disabled).
 void ReleaseOwner(HWND owner);

@@ -1,6 +1,7 @@
 #include "ui/port_text.h"
 
 #include <limits>
+#include <string>
 
 namespace lumora {
 
@@ -64,6 +65,14 @@ std::optional<std::int32_t> ListenPortFromText(std::u16string_view text) {
     return std::nullopt;
   }
   return value;
+}
+
+std::u16string PortWarningText() { return u"请输入 1024 到 65535 之间的 TCP 端口。"; }
+
+std::u16string DialogPortTakenText(std::int32_t port) {
+  const std::string digits = std::to_string(port);
+  return u"无法绑定 TCP 端口 " + std::u16string(digits.begin(), digits.end()) +
+         u"。\n\n可能已有其他程序占用该端口。请换一个端口。";
 }
 
 }  // namespace lumora

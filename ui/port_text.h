@@ -1,11 +1,14 @@
 #pragma once
 
-// The port the user typed, as text to number. Portable, so that the rules are
-// checked natively as well as in the dialogs under Wine.
+// The port the user typed, as text to number, and what the dialogs say when
+// it will not do. Portable, so that the rules are checked natively as well as
+// in the dialogs under Wine, and the Linux dialogs say the same words.
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "config/app_config.h"
@@ -33,5 +36,20 @@ constexpr bool IsListenPort(std::int32_t value) { return value >= kMinListenPort
 
 // The port that the dialogs accept: ParsePortText, then IsListenPort.
 std::optional<std::int32_t> ListenPortFromText(std::u16string_view text);
+
+// The most a port edit takes: 65535 has five digits.
+inline constexpr int kPortEditMaxDigits = 5;
+
+// The warning when the port edit holds no port the dialogs accept.
+std::u16string PortWarningText();
+
+// The message for a port the program could not listen on, in a dialog that
+// stays open for another (the tray's own is PortTakenText).
+std::u16string DialogPortTakenText(std::int32_t port);
+
+// Tries the port a dialog is about to confirm, before the dialog closes: true
+// when the program serves it now (or did already), false when it could not
+// be bound, and the dialog then stays open for another.
+using PortTrial = std::function<bool(std::int32_t port)>;
 
 }  // namespace lumora
