@@ -179,27 +179,6 @@ KeyCode KeycodeOf(Display* display, std::initializer_list<KeySym> keysyms) {
   return 0;
 }
 
-bool IsModifierKeysym(KeySym keysym) {
-  switch (keysym) {
-    case XK_Shift_L:
-    case XK_Shift_R:
-    case XK_Control_L:
-    case XK_Control_R:
-    case XK_Alt_L:
-    case XK_Alt_R:
-    case XK_Meta_L:
-    case XK_Meta_R:
-    case XK_Super_L:
-    case XK_Super_R:
-    case XK_Hyper_L:
-    case XK_Hyper_R:
-    case XK_ISO_Level3_Shift:
-      return true;
-    default:
-      return false;
-  }
-}
-
 bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
@@ -716,9 +695,21 @@ bool X11Desktop::WaitForClipboardRead(unsigned timeout_ms) {
   return clipboard_ && clipboard_->WaitForRead(timeout_ms);
 }
 
-std::u16string X11Desktop::ForegroundImagePath() {
+pid_t X11Desktop::FrontPid() {
   Display* d = display_.get();
-  const pid_t pid = WindowPid(d, ActiveWindow(d));
+  const Window active = ActiveWindow(d);
+  if (active == 0) {
+    return 0;
+  }
+  if (active != front_window_) {
+    front_window_ = active;
+    front_pid_ = WindowPid(d, active);
+  }
+  return front_pid_;
+}
+
+std::u16string X11Desktop::ForegroundImagePath() {
+  const pid_t pid = FrontPid();
   if (pid <= 0) {
     return {};
   }
@@ -737,35 +728,24 @@ TargetBlock X11Desktop::CheckTarget() {
   if (options_.screen_locked && options_.screen_locked()) {
     return TargetBlock::OtherDesktop;
   }
-  Display* d = display_.get();
-  const Window active = ActiveWindow(d);
-  if (active != 0 && WindowPid(d, active) == options_.own_pid) {
+  const pid_t front = FrontPid();
+  if (front != 0 && front == options_.own_pid) {
     return TargetBlock::OwnWindow;
   }
   return TargetBlock::None;
 }
 
 bool X11Desktop::ModifiersHeld() {
-  Display* d = display_.get();
-  char keys[32] = {};
-  XQueryKeymap(d, keys);
-  int min = 0;
-  int max = 0;
-  XDisplayKeycodes(d, &min, &max);
-  for (int keycode = min; keycode <= max; ++keycode) {
-    if ((keys[keycode / 8] & (1 << (keycode % 8))) == 0) {
-      continue;
-    }
-    // The keymap as it is now, for the few keys that are down.
-    int per_keycode = 0;
-    const XData<KeySym> keysyms(XGetKeyboardMapping(d, static_cast<KeyCode>(keycode), 1, &per_keycode));
-    for (int column = 0; keysyms != nullptr && column < per_keycode; ++column) {
-      if (IsModifierKeysym(keysyms.get()[column])) {
-        return true;
-      }
-    }
+  // One round trip: the modifiers that keys held down set now. Caps Lock's
+  // and Num Lock's locks are not held keys (and Num Lock's Mod2 never
+  // changes what a letter types); Shift, Control, Alt and Meta (Mod1), Hyper
+  // (Mod3), Super (Mod4) and AltGr (Mod5) are.
+  constexpr unsigned kHeldModifiers = ShiftMask | ControlMask | Mod1Mask | Mod3Mask | Mod4Mask | Mod5Mask;
+  XkbStateRec state{};
+  if (XkbGetState(display_.get(), XkbUseCoreKbd, &state) != Success) {
+    return false;
   }
-  return false;
+  return (state.base_mods & kHeldModifiers) != 0;
 }
 
 }  // namespace lumora

@@ -89,6 +89,9 @@ class X11Desktop final : public Desktop {
   bool ModifiersHeld() override;
 
  private:
+  // The process of the window in front (0: none or unknown), looked up once
+  // per window while it stays in front.
+  pid_t FrontPid();
   class ClipboardOwner;
   // What the output thread waits on, and what cuts every wait short at exit.
   struct WaitSignals {
@@ -112,6 +115,11 @@ class X11Desktop final : public Desktop {
   // The keycode each key went down on, so that its release lifts that key
   // even if the keymap changed in between.
   std::unordered_map<std::uint16_t, std::uint8_t> keys_down_;
+  // The process of the window last seen in front, kept while that window
+  // stays in front: finding it takes several round trips to the server, and
+  // the check runs before every text. Output thread only.
+  unsigned long front_window_ = 0;
+  pid_t front_pid_ = 0;
   // Made on the first copy or paste: most texts are typed.
   std::unique_ptr<ClipboardOwner> clipboard_;
 
