@@ -13,8 +13,9 @@ packages=(
   wine wine64 xvfb x11-apps imagemagick fonts-wqy-zenhei fonts-liberation
   libcjson-dev libtomlplusplus-dev googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  nsis zip unzip
-  libxtst-dev x11-xkb-utils
+  nsis zip unzip desktop-file-utils
+  libxtst-dev libxres-dev x11-xkb-utils
+  qt6-base-dev dbus
 )
 
 as_root() {

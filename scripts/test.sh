@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs every test: installs what is missing, builds the four trees (native,
-# AddressSanitizer+UBSan with the fuzzers, ThreadSanitizer, Windows) and runs
-# all their tests in one ctest run, the Windows ones under Wine.
+# Runs every test: installs what is missing, builds the four trees (linux:
+# the Linux program with the benchmarks; AddressSanitizer+UBSan with the
+# fuzzers; ThreadSanitizer; Windows) and runs all their tests in one ctest
+# run, the Windows ones under Wine.
 # Extra arguments go to ctest, e.g. scripts/test.sh -R protocol
 set -euo pipefail
 
@@ -10,7 +11,7 @@ cd "$root"
 
 "$root/scripts/setup.sh"
 
-trees=(native asan tsan windows)
+trees=(linux asan tsan windows)
 mkdir -p build/logs
 for tree in "${trees[@]}"; do
   echo "== building $tree"
