@@ -29,7 +29,7 @@ void PhoneConsentFlow::ShowNextPrompt() {
   while (!prompt_ && !waiting_.empty()) {
     prompted_ = waiting_.front();
     waiting_.pop_front();
-    Log(LogLevel::Warn, "APP", "Win32App: asking whether " + prompted_.peer + " may type");
+    Log(LogLevel::Warn, "APP", "consent: asking whether " + prompted_.peer + " may type");
     const std::uint64_t id = prompted_.id;
     if (host_.show_prompt) {
       prompt_ = host_.show_prompt(prompted_, [this, id](bool allow) { Answer(id, allow); });
