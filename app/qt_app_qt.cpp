@@ -136,11 +136,7 @@ QtApp::~QtApp() {
   if (server_) {
     server_->Stop();
   }
-  {
-    std::lock_guard<std::mutex> lock(task_mutex_);
-    accepting_tasks_ = false;
-    tasks_.clear();
-  }
+  tasks_.Close();
   if (tray_) {
     tray_->hide();
   }
@@ -278,32 +274,9 @@ void QtApp::StartComponents() {
 }
 
 void QtApp::PostUiTask(std::function<void()> task) {
-  if (!task) {
-    return;
-  }
-  std::lock_guard<std::mutex> lock(task_mutex_);
-  if (!accepting_tasks_) {
-    return;
-  }
-  tasks_.push_back(std::move(task));
-  // One wake for a batch: the drain takes every task posted before it runs.
-  if (tasks_.size() == 1) {
-    QMetaObject::invokeMethod(&task_receiver_, [this] { DrainUiTasks(); }, Qt::QueuedConnection);
-  }
-}
-
-void QtApp::DrainUiTasks() {
-  std::vector<std::function<void()>> tasks;
-  {
-    std::lock_guard<std::mutex> lock(task_mutex_);
-    tasks.swap(tasks_);
-  }
-  for (std::function<void()>& task : tasks) {
-    try {
-      task();
-    } catch (...) {
-      Log(LogLevel::Error, "APP", "QtApp: UI task threw");
-    }
+  // One wake for a batch: the run takes every task posted before it starts.
+  if (tasks_.Push(std::move(task))) {
+    QMetaObject::invokeMethod(&task_receiver_, [this] { tasks_.RunAll("QtApp"); }, Qt::QueuedConnection);
   }
 }
 
@@ -423,10 +396,7 @@ void QtApp::OnOutputReport(OutputReport report) {
     Log(LogLevel::Warn, "APP", std::string("output: commit held, ") + HoldReasonName(report.reason));
     ShowNotice(HeldTextNotice(report, DesktopKind::X11));
   }
-  recent_texts_.insert(recent_texts_.begin(), std::move(report));
-  if (recent_texts_.size() > kRecentTextCount) {
-    recent_texts_.resize(kRecentTextCount);
-  }
+  KeepRecentText(recent_texts_, std::move(report));
   ScheduleMenuRebuild();
 }
 

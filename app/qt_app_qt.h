@@ -16,6 +16,7 @@
 #include "core/phone_consent.h"
 #include "core/phone_gate.h"
 #include "core/tray_texts.h"
+#include "core/ui_task_queue.h"
 #include "net/address_watch.h"
 #include "net/server.h"
 #include "output/text_injector.h"
@@ -58,7 +59,6 @@ class QtApp {
   void ShowNotice(const Notice& notice);
 
  private:
-  void DrainUiTasks();
   ServerCallbacks MakeServerCallbacks();
   void StartServer();
   // Whether the phone link listens on `port` now, moved there if need be.
@@ -79,9 +79,7 @@ class QtApp {
 
   // Before anything that posts: tasks posted to it are dropped with it.
   QObject task_receiver_;
-  std::mutex task_mutex_;  // guards tasks_ and accepting_tasks_
-  std::vector<std::function<void()>> tasks_;
-  bool accepting_tasks_ = true;
+  UiTaskQueue tasks_;
 
   AppConfig config_;
   ConnectionHistory connection_history_;

@@ -168,10 +168,7 @@ void Win32App::OnOutputReport(OutputReport report) {
     Log(LogLevel::Warn, "APP", std::string("output: commit held, ") + HoldReasonName(report.reason));
     ShowTrayNotice(HeldTextNotice(report, DesktopKind::Windows));
   }
-  recent_texts_.insert(recent_texts_.begin(), std::move(report));
-  if (recent_texts_.size() > kRecentTextCount) {
-    recent_texts_.resize(kRecentTextCount);
-  }
+  KeepRecentText(recent_texts_, std::move(report));
 }
 
 void Win32App::CopyRecentText(const OutputReport& report) {

@@ -41,11 +41,8 @@ Win32App::~Win32App() {
     Shell_NotifyIconW(NIM_DELETE, &tray_icon_data_);
     tray_installed_ = false;
   }
-  {
-    // Tasks posted after the loop ended are dropped unrun.
-    std::lock_guard<std::mutex> lock(task_mutex_);
-    tasks_.clear();
-  }
+  // Tasks posted after the loop ended are dropped unrun.
+  tasks_.Close();
   coordinator_.reset();
   server_.reset();
   // The stopped text injector and then the overlay go with the members, in
@@ -189,31 +186,11 @@ int Win32App::MessageLoop() {
 }
 
 void Win32App::PostUiTask(std::function<void()> task) {
-  if (!task) {
-    return;
-  }
-  {
-    std::lock_guard<std::mutex> lock(task_mutex_);
-    tasks_.push_back(std::move(task));
-  }
-  // Posted after unlocking: a task may post tasks of its own.
+  tasks_.Push(std::move(task));
+  // A message for every task, not just the first of a batch: a message the
+  // system could not post must not leave the queue waiting.
   if (HWND target = task_window_.load(); target != nullptr) {
     PostMessageW(target, kUiTaskMessage, 0, 0);
-  }
-}
-
-void Win32App::DrainUiTasks() {
-  std::vector<std::function<void()>> tasks;
-  {
-    std::lock_guard<std::mutex> lock(task_mutex_);
-    tasks.swap(tasks_);
-  }
-  for (std::function<void()>& task : tasks) {
-    try {
-      task();
-    } catch (...) {
-      Log(LogLevel::Error, "APP", "Win32App: UI task threw");
-    }
   }
 }
 
@@ -296,7 +273,7 @@ LRESULT Win32App::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       }
       return 0;
     case kUiTaskMessage:
-      DrainUiTasks();
+      tasks_.RunAll("Win32App");
       return 0;
     case WM_TIMER:
       if (wparam == kCommitEpilogueTimerId) {

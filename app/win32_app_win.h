@@ -20,6 +20,7 @@
 #include "core/coordinator.h"
 #include "core/phone_consent.h"
 #include "core/phone_gate.h"
+#include "core/ui_task_queue.h"
 #include "core/tray_texts.h"
 #include "net/address_watch.h"
 #include "net/server.h"
@@ -104,7 +105,6 @@ class Win32App : public WindowOwner<Win32App> {
  private:
   friend class WindowOwner<Win32App>;
   LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
-  void DrainUiTasks();
   // Serves the configured port unless a running server is there already; a
   // port that cannot be bound is reported in a message box.
   void StartServer();
@@ -164,8 +164,7 @@ class Win32App : public WindowOwner<Win32App> {
   // window is destroyed.
   std::atomic<HWND> task_window_{nullptr};
   // Before the text injector: its worker posts reports until it is joined.
-  std::mutex task_mutex_;  // guards tasks_
-  std::vector<std::function<void()>> tasks_;
+  UiTaskQueue tasks_;
   // Posts tasks from the system's threads until it is destroyed, before the
   // queue above.
   std::unique_ptr<AddressWatch> address_watch_;

@@ -108,6 +108,13 @@ std::string TrayTipText(int listen_port, bool server_running, std::string_view a
   return Utf16ToUtf8(CutDisplayText(tip, kTrayTipMaxUnits));
 }
 
+void KeepRecentText(std::vector<OutputReport>& recent, OutputReport report) {
+  recent.insert(recent.begin(), std::move(report));
+  if (recent.size() > kRecentTextCount) {
+    recent.resize(kRecentTextCount);
+  }
+}
+
 std::string RecentTextLabel(const OutputReport& report) {
   constexpr std::size_t kLabelUnits = 30;
   // Line breaks and other control characters go: an item is one line.

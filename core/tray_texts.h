@@ -66,6 +66,10 @@ std::string TrayTipText(int listen_port, bool server_running, std::string_view a
 // units, "&" shown as itself, marked when it was not typed.
 std::string RecentTextLabel(const OutputReport& report);
 
+// Puts `report` first among the recent texts and keeps at most
+// kRecentTextCount of them.
+void KeepRecentText(std::vector<OutputReport>& recent, OutputReport report);
+
 // A notification from the tray icon.
 struct Notice {
   std::string title;

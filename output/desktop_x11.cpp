@@ -102,10 +102,10 @@ pid_t ClientPid(Display* display, Window window) {
   if (!XResQueryExtension(display, &event_base, &error_base)) {
     return 0;
   }
-  XResClientIdSpec spec{window, XRES_CLIENT_ID_PID_MASK};
+  XResClientIdSpec client{window, XRES_CLIENT_ID_PID_MASK};
   long count = 0;
   XResClientIdValue* ids = nullptr;
-  if (XResQueryClientIds(display, 1, &spec, &count, &ids) != Success) {
+  if (XResQueryClientIds(display, 1, &client, &count, &ids) != Success) {
     return 0;
   }
   pid_t pid = 0;
@@ -485,15 +485,8 @@ class X11Desktop::ClipboardOwner {
 
 std::unique_ptr<X11Desktop> X11Desktop::Open(X11DesktopOptions options) {
   DisplayConnection display =
-      OpenDisplay(options.display_name.empty() ? nullptr : options.display_name.c_str());
+      OpenXTestDisplay(options.display_name.empty() ? nullptr : options.display_name.c_str());
   if (display == nullptr) {
-    return nullptr;
-  }
-  int event_base = 0;
-  int error_base = 0;
-  int major = 0;
-  int minor = 0;
-  if (!XTestQueryExtension(display.get(), &event_base, &error_base, &major, &minor)) {
     return nullptr;
   }
   return std::unique_ptr<X11Desktop>(new X11Desktop(std::move(options), std::move(display)));

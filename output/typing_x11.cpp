@@ -116,16 +116,21 @@ KeySym KeyOfControl(char32_t c) {
 
 }  // namespace
 
-std::unique_ptr<X11Typist> X11Typist::Open(const char* display_name, std::chrono::milliseconds cooldown) {
+DisplayConnection OpenXTestDisplay(const char* display_name) {
   DisplayConnection display = OpenDisplay(display_name);
-  if (display == nullptr) {
-    return nullptr;
-  }
   int event_base = 0;
   int error_base = 0;
   int major = 0;
   int minor = 0;
-  if (!XTestQueryExtension(display.get(), &event_base, &error_base, &major, &minor)) {
+  if (display == nullptr || !XTestQueryExtension(display.get(), &event_base, &error_base, &major, &minor)) {
+    return nullptr;
+  }
+  return display;
+}
+
+std::unique_ptr<X11Typist> X11Typist::Open(const char* display_name, std::chrono::milliseconds cooldown) {
+  DisplayConnection display = OpenXTestDisplay(display_name);
+  if (display == nullptr) {
     return nullptr;
   }
   int per_keycode = 0;

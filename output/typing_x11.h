@@ -31,6 +31,10 @@ using DisplayConnection = std::unique_ptr<_XDisplay, DisplayCloser>;
 // whichever handler was installed before.
 DisplayConnection OpenDisplay(const char* display_name);
 
+// OpenDisplay, and null also when the server lacks XTest: nothing could be
+// typed through the connection.
+DisplayConnection OpenXTestDisplay(const char* display_name);
+
 // Waits until the server has handled every request sent on `display`;
 // false when one of them failed since the last round trip. The calling
 // thread's, for a connection from OpenDisplay.

@@ -35,7 +35,6 @@ class LiveTextOverlayQt final : public QWidget, public LiveTextView {
   void SetThemeColor(OverlayThemeColor theme);
   void SetPosition(OverlayPosition position);
 
-  bool shown() const { return shown_; }
   const OverlayLayout& layout() const { return layout_; }
   std::uint32_t frame() const { return frame_; }
   bool animating() const { return animation_.isActive(); }

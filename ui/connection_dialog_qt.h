@@ -29,7 +29,6 @@ class ConnectionDialogQt final : public QDialog {
   explicit ConnectionDialogQt(ConnectionSourceQt source);
   // Reads the addresses and the history again.
   void Refresh();
-  QListWidget* addresses() const { return addresses_; }
 
  private:
   ConnectionSourceQt source_;

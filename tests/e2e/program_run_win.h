@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "log/log.h"
+#include "tests/support/log_messages.h"
 
 namespace lumora::testing {
 
@@ -25,19 +26,7 @@ inline std::wstring ProgramPath() {
   return path;
 }
 
-inline std::vector<std::string> ReadLogMessages() {
-  std::ifstream in(LogDirectory() / kLogFileName, std::ios::binary);
-  std::vector<std::string> messages;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') {
-      line.pop_back();
-    }
-    const std::size_t end = line.find("] ");
-    messages.push_back(end == std::string::npos ? line : line.substr(end + 2));
-  }
-  return messages;
-}
+inline std::vector<std::string> ReadLogMessages() { return LogMessagesOf(LogDirectory() / kLogFileName); }
 
 class ProgramRun {
  public:

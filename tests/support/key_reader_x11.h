@@ -19,31 +19,13 @@
 #include <vector>
 
 #include "output/typing_x11.h"
+#include "tests/support/x11_client_posix.h"
 // clang-format off
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 // clang-format on
 
 namespace lumora::testing {
-
-// The character a client reads from a press whose keycode carries `keysym`
-// (first column): Unicode keysyms, Latin-1, Return and Tab; U'?' for a keysym
-// that stands for no character of a text.
-inline char32_t CharacterOfKeysym(KeySym keysym) {
-  if (keysym == XK_Return) {
-    return U'\n';
-  }
-  if (keysym == XK_Tab) {
-    return U'\t';
-  }
-  if ((keysym & 0xFF000000) == 0x01000000) {
-    return static_cast<char32_t>(keysym & 0x00FFFFFF);
-  }
-  if (keysym >= 0x20 && keysym <= 0xFF) {
-    return static_cast<char32_t>(keysym);
-  }
-  return U'?';
-}
 
 class KeyReader {
  public:
@@ -106,16 +88,7 @@ class KeyReader {
     if (!thread_.joinable()) {
       return;
     }
-    // A message of its own, from another connection, ends the reader's wait.
-    const DisplayConnection other(XOpenDisplay(display_name_.c_str()));
-    if (other != nullptr) {
-      XEvent stop{};
-      stop.xclient.type = ClientMessage;
-      stop.xclient.window = window_;
-      stop.xclient.format = 32;
-      XSendEvent(other.get(), window_, False, NoEventMask, &stop);
-      XSync(other.get(), False);
-    }
+    SendStop(display_name_, window_);
     thread_.join();
   }
 
@@ -142,7 +115,9 @@ class KeyReader {
       const KeySym keysym = keysyms != nullptr && per_keycode > 0 ? keysyms[0] : NoSymbol;
       XFree(keysyms);
       std::lock_guard<std::mutex> lock(mutex_);
-      keys_.push_back({CharacterOfKeysym(keysym), at});
+      // A keysym that stands for no character of a text shows as '?'.
+      const char32_t c = CharacterOfKeysym(keysym);
+      keys_.push_back({c != 0 ? c : U'?', at});
       changed_.notify_all();
     }
   }

@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/log_messages.h"
+
 namespace lumora::testing {
 
 // Temporary XDG folders for one test, gone with it.
@@ -53,19 +55,7 @@ class PrivateSession {
   }
 
   // The log's messages, without their time stamps.
-  std::vector<std::string> LogMessages() const {
-    std::ifstream in(log_file(), std::ios::binary);
-    std::vector<std::string> messages;
-    std::string line;
-    while (std::getline(in, line)) {
-      if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
-      }
-      const std::size_t end = line.find("] ");
-      messages.push_back(end == std::string::npos ? line : line.substr(end + 2));
-    }
-    return messages;
-  }
+  std::vector<std::string> LogMessages() const { return LogMessagesOf(log_file()); }
   bool Logged(const std::string& needle) const {
     for (const std::string& message : LogMessages()) {
       if (message.find(needle) != std::string::npos) {

@@ -43,6 +43,40 @@ struct X11Closer {
 };
 using X11Connection = std::unique_ptr<Display, X11Closer>;
 
+// The character a client reads from a press whose keysym is `keysym`:
+// Unicode keysyms, Latin-1, Return and Tab; 0 for a keysym that stands for no
+// character of a text.
+inline char32_t CharacterOfKeysym(KeySym keysym) {
+  if (keysym == XK_Return) {
+    return U'\n';
+  }
+  if (keysym == XK_Tab) {
+    return U'\t';
+  }
+  if ((keysym & 0xFF000000) == 0x01000000) {
+    return static_cast<char32_t>(keysym & 0x00FFFFFF);
+  }
+  if (keysym >= 0x20 && keysym <= 0xFF) {
+    return static_cast<char32_t>(keysym);
+  }
+  return 0;
+}
+
+// Ends a reader thread's wait for events on `window`: a message of its own,
+// sent from another connection.
+inline void SendStop(const std::string& display_name, Window window) {
+  const X11Connection other(XOpenDisplay(display_name.c_str()));
+  if (other == nullptr) {
+    return;
+  }
+  XEvent stop{};
+  stop.xclient.type = ClientMessage;
+  stop.xclient.window = window;
+  stop.xclient.format = 32;
+  XSendEvent(other.get(), window, False, NoEventMask, &stop);
+  XSync(other.get(), False);
+}
+
 inline void SetPid(Display* d, Window window, long pid) {
   XChangeProperty(d, window, XInternAtom(d, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
                   reinterpret_cast<const unsigned char*>(&pid), 1);
@@ -169,13 +203,7 @@ class X11Client {
     if (!reader_.joinable()) {
       return;
     }
-    const X11Connection other(XOpenDisplay(name_.c_str()));
-    XEvent stop{};
-    stop.xclient.type = ClientMessage;
-    stop.xclient.window = window_;
-    stop.xclient.format = 32;
-    XSendEvent(other.get(), window_, False, NoEventMask, &stop);
-    XSync(other.get(), False);
+    SendStop(name_, window_);
     reader_.join();
   }
 
@@ -220,14 +248,8 @@ class X11Client {
       if (!text_.empty()) {
         text_.pop_back();
       }
-    } else if (keysym == XK_Return) {
-      text_ += U'\n';
-    } else if (keysym == XK_Tab) {
-      text_ += U'\t';
-    } else if ((keysym & 0xFF000000) == 0x01000000) {
-      text_ += static_cast<char32_t>(keysym & 0x00FFFFFF);
-    } else if (keysym >= 0x20 && keysym <= 0xFF) {
-      text_ += static_cast<char32_t>(keysym);
+    } else if (const char32_t c = CharacterOfKeysym(keysym); c != 0) {
+      text_ += c;
     }
   }
 
