@@ -27,6 +27,7 @@
 #include "net/socket_platform.h"
 #include "tests/support/clipboard_win.h"
 #include "tests/support/free_port.h"
+#include "tests/support/run_value_win.h"
 #include "tests/support/shell_tray_win.h"
 #include "ui/connection_view.h"
 
@@ -158,11 +159,6 @@ TEST(TrayMenuTest, SubmenusGoWithTheMenu) {
 std::string FileText() {
   std::ifstream in(ConfigFilePath(), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool RunValueExists() {
-  return RegGetValueW(HKEY_CURRENT_USER, kRunKeyPath, kRunValueName, RRF_RT_REG_SZ, nullptr, nullptr,
-                      nullptr) == ERROR_SUCCESS;
 }
 
 // Whether the icon's square on the screen holds the connected badge: a few
@@ -431,11 +427,11 @@ TEST_F(TrayHostTest, CommandsChangeTheLiveRecordAndTheFile) {
 TEST_F(TrayHostTest, AutoStartToggleWritesAndDeletesTheRunValue) {
   app_->ExecuteTrayCommand(kTrayCommandAutoStart);
   EXPECT_TRUE(app_->config().auto_start);
-  EXPECT_TRUE(RunValueExists());
+  EXPECT_TRUE(testing::RunValue().has_value());
   EXPECT_NE(FileText().find("auto_start = true\r\n"), std::string::npos);
   app_->ExecuteTrayCommand(kTrayCommandAutoStart);
   EXPECT_FALSE(app_->config().auto_start);
-  EXPECT_FALSE(RunValueExists());
+  EXPECT_FALSE(testing::RunValue().has_value());
 }
 
 TEST_F(TrayHostTest, AutoStartThatTheRegistryRefusesStaysOffInTheMenuAndTheFile) {
@@ -446,7 +442,7 @@ TEST_F(TrayHostTest, AutoStartThatTheRegistryRefusesStaysOffInTheMenuAndTheFile)
   detail::SetRunKeyForTest(nullptr, nullptr);
   EXPECT_FALSE(app_->config().auto_start);
   EXPECT_EQ(FileText(), before);
-  EXPECT_FALSE(RunValueExists());
+  EXPECT_FALSE(testing::RunValue().has_value());
 }
 
 TEST_F(TrayHostTest, ARecentTextItemCopiesTheTextItShowedThoughACommitCameMeanwhile) {

@@ -2,6 +2,7 @@
 
 #include "app/win32_app_win.h"
 #include "tests/support/pump_win.h"
+#include "tests/support/run_value_win.h"
 
 #include <gtest/gtest.h>
 
@@ -120,19 +121,9 @@ TEST(HostWindowTest, IsHiddenToolWindowWithTheProductTitle) {
   EXPECT_EQ(message.wParam, 0u);
 }
 
-std::wstring RunValue() {
-  wchar_t data[1024] = {};
-  DWORD size = sizeof data;
-  if (RegGetValueW(HKEY_CURRENT_USER, kRunKeyPath, kRunValueName, RRF_RT_REG_SZ, nullptr, data, &size) !=
-      ERROR_SUCCESS) {
-    return L"<none>";
-  }
-  return data;
-}
-
 TEST(AutoStartTest, RunValueFollowsTheSetting) {
   ASSERT_TRUE(ApplyAutoStart(false));
-  EXPECT_EQ(RunValue(), L"<none>");
+  EXPECT_EQ(testing::RunValue(), std::nullopt);
   EXPECT_TRUE(ApplyAutoStart(false));  // already absent: still fine
   ASSERT_TRUE(ApplyAutoStart(true));
   const std::wstring quoted = QuotedModulePath();
@@ -140,13 +131,13 @@ TEST(AutoStartTest, RunValueFollowsTheSetting) {
   EXPECT_EQ(quoted.front(), L'"');
   EXPECT_EQ(quoted.back(), L'"');
   EXPECT_NE(quoted.find(L"app_tests.exe"), std::wstring::npos);
-  EXPECT_EQ(RunValue(), quoted);
+  EXPECT_EQ(testing::RunValue(), quoted);
   // A value deleted by hand comes back at the next start.
   RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKeyPath, kRunValueName);
   EXPECT_TRUE(ApplyAutoStart(true));
-  EXPECT_EQ(RunValue(), quoted);
+  EXPECT_EQ(testing::RunValue(), quoted);
   EXPECT_TRUE(ApplyAutoStart(false));
-  EXPECT_EQ(RunValue(), L"<none>");
+  EXPECT_EQ(testing::RunValue(), std::nullopt);
 }
 
 TEST(AutoStartTest, AMissingKeyIsMadeAndAFailureIsLoggedAtWarnWithTheStatus) {

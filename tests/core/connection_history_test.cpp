@@ -8,13 +8,13 @@
 namespace lumora {
 namespace {
 
-using R = RefusalReason;
+using Why = RefusalReason;
 
 // A refusal from 192.168.1.<host> at 10:00:<10 + host>.
-RefusedConnection Refused(unsigned host, R reason) {
+RefusedConnection Refused(unsigned host, Why reason) {
   return {0xC0A80100 | host, reason, "10:00:" + std::to_string(10 + host)};
 }
-std::string Line(unsigned host, R reason) {
+std::string Line(unsigned host, Why reason) {
   return "  10:00:" + std::to_string(10 + host) + "  192.168.1." + std::to_string(host) + "  " +
          RefusalReasonText(reason);
 }
@@ -32,14 +32,14 @@ TEST(ConnectionHistoryTest, LinesTable) {
       {"nothing yet", false, {}, {never, "没有被拒绝的连接。"}},
       {"refused, newest first, kept past a connect",
        true,
-       {Refused(23, R::NotLocalNetwork), Refused(7, R::RefusedByUser)},
-       {"自本程序启动以来，已有手机连接过。", recent, Line(7, R::RefusedByUser),
-        Line(23, R::NotLocalNetwork)}},
+       {Refused(23, Why::NotLocalNetwork), Refused(7, Why::RefusedByUser)},
+       {"自本程序启动以来，已有手机连接过。", recent, Line(7, Why::RefusedByUser),
+        Line(23, Why::NotLocalNetwork)}},
       {"beyond the bound the oldest go",
        false,
-       {Refused(1, R::NoHello), Refused(2, R::NoHello), Refused(3, R::AskedTooOften), Refused(4, R::NoHello),
-        Refused(5, R::NotAnswered), Refused(6, R::NoHello), Refused(7, R::TooManyWaiting)},
-       {never, recent, Line(7, R::TooManyWaiting), Line(6, R::NoHello), Line(5, R::NotAnswered)}},
+       {Refused(1, Why::NoHello), Refused(2, Why::NoHello), Refused(3, Why::AskedTooOften), Refused(4, Why::NoHello),
+        Refused(5, Why::NotAnswered), Refused(6, Why::NoHello), Refused(7, Why::TooManyWaiting)},
+       {never, recent, Line(7, Why::TooManyWaiting), Line(6, Why::NoHello), Line(5, Why::NotAnswered)}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

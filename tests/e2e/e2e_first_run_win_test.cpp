@@ -21,6 +21,7 @@
 #include "net/socket_platform.h"
 #include "tests/e2e/program_run_win.h"
 #include "tests/support/free_port.h"
+#include "tests/support/run_value_win.h"
 #include "tools/phone_sim/session.h"
 #include "ui/onboarding_dialog_win.h"
 
@@ -68,23 +69,13 @@ bool LoggedContaining(const std::string& needle) {
   return false;
 }
 
-std::wstring RunValue() {
-  wchar_t data[1024] = {};
-  DWORD size = sizeof data;
-  if (RegGetValueW(HKEY_CURRENT_USER, kRunKeyPath, kRunValueName, RRF_RT_REG_SZ, nullptr, data, &size) !=
-      ERROR_SUCCESS) {
-    return {};
-  }
-  return data;
-}
-
 // The bench's profile is shared with the other end-to-end tests: the settings
 // file and the Run value are put back as they were.
 class FirstRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
     saved_config_ = ReadFileBytes(ConfigFilePath());
-    saved_run_value_ = RunValue();
+    saved_run_value_ = testing::RunValue();
     std::error_code ec;
     std::filesystem::remove(ConfigFilePath(), ec);
     std::filesystem::remove(LogDirectory() / kLogFileName, ec);
@@ -97,11 +88,11 @@ class FirstRunTest : public ::testing::Test {
     } else {
       std::filesystem::remove(ConfigFilePath(), ec);
     }
-    if (saved_run_value_.empty()) {
+    if (!saved_run_value_) {
       RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKeyPath, kRunValueName);
     } else {
-      RegSetKeyValueW(HKEY_CURRENT_USER, kRunKeyPath, kRunValueName, REG_SZ, saved_run_value_.c_str(),
-                      static_cast<DWORD>((saved_run_value_.size() + 1) * sizeof(wchar_t)));
+      RegSetKeyValueW(HKEY_CURRENT_USER, kRunKeyPath, kRunValueName, REG_SZ, saved_run_value_->c_str(),
+                      static_cast<DWORD>((saved_run_value_->size() + 1) * sizeof(wchar_t)));
     }
   }
 
@@ -156,7 +147,7 @@ class FirstRunTest : public ::testing::Test {
   }
 
   std::optional<std::string> saved_config_;
-  std::wstring saved_run_value_;
+  std::optional<std::wstring> saved_run_value_;
 };
 
 TEST_F(FirstRunTest, StartWithAChosenPortListensThereAndSavesTheChoice) {

@@ -22,6 +22,7 @@
 #include "tests/e2e/sim_phone_win.h"
 #include "tests/support/free_port.h"
 #include "tests/support/probe_window_win.h"
+#include "tests/support/run_value_win.h"
 #include "tools/phone_sim/session.h"
 #include "ui/connection_dialog_win.h"
 #include "ui/phone_prompt_win.h"
@@ -433,21 +434,11 @@ TEST_F(EndToEndTest, RefusedPhoneNeverTypesWhileTheActivePhoneWorksOn) {
   EXPECT_EQ(LoadAppConfig().known_phones.size(), 1u);
 }
 
-std::wstring RunValue() {
-  wchar_t data[1024] = {};
-  DWORD size = sizeof data;
-  if (RegGetValueW(HKEY_CURRENT_USER, kRunKeyPath, kRunValueName, RRF_RT_REG_SZ, nullptr, data, &size) !=
-      ERROR_SUCCESS) {
-    return L"<none>";
-  }
-  return data;
-}
-
 TEST_F(EndToEndTest, RunValueFollowsTheAutoStartSetting) {
   config_.auto_start = true;
   StartProgram();
   CloseProgram();
-  EXPECT_EQ(RunValue(), L"\"" + testing::ProgramPath() + L"\"");
+  EXPECT_EQ(testing::RunValue(), L"\"" + testing::ProgramPath() + L"\"");
 
   config_.auto_start = false;
   ProgramRun again;
@@ -458,7 +449,7 @@ TEST_F(EndToEndTest, RunValueFollowsTheAutoStartSetting) {
   ASSERT_TRUE(ProgramRun::WaitForLog("ParlinoServer: listening on port " + port_));
   DWORD exit_code = 99;
   ASSERT_TRUE(again.Close(&exit_code));
-  EXPECT_EQ(RunValue(), L"<none>");
+  EXPECT_EQ(testing::RunValue(), std::nullopt);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 // For each commit: the time from the commit line leaving the phone's socket
 // to the first character reaching a focused edit control.
 //
-//   e2e_latency [COMMITS]      (default 50)
+//   e2e_latency [COMMITS [LONG_COMMITS [LONG_CHARACTERS]]]   (defaults 50, a tenth, 2,700)
 
 #include <windows.h>
 #include <winsock2.h>
@@ -72,7 +72,7 @@ bool WaitForFirstCharacter(lumora::testing::ProbeWindow& probe, Clock::time_poin
   return true;
 }
 
-std::vector<double> MeasureLong(SocketHandle phone, int commits, lumora::testing::ProbeWindow& probe);
+std::vector<double> MeasureLong(SocketHandle phone, int commits, int pieces, lumora::testing::ProbeWindow& probe);
 
 struct Timings {
   std::vector<double> first_character;
@@ -80,7 +80,8 @@ struct Timings {
 };
 
 // `commits` short commits, then `long_commits` long ones, on one connection.
-Timings Measure(unsigned port, int commits, int long_commits, lumora::testing::ProbeWindow& probe) {
+Timings Measure(unsigned port, int commits, int long_commits, int long_pieces,
+                lumora::testing::ProbeWindow& probe) {
   Timings timings;
   std::vector<double>& latencies = timings.first_character;
   const SocketHandle phone = Connect(port);
@@ -107,7 +108,7 @@ Timings Measure(unsigned port, int commits, int long_commits, lumora::testing::P
     latencies.push_back(std::chrono::duration<double, std::milli>(arrived - sent).count());
     probe.Pump([] { return false; }, std::chrono::milliseconds(20));
   }
-  timings.long_commit = MeasureLong(phone, long_commits, probe);
+  timings.long_commit = MeasureLong(phone, long_commits, long_pieces, probe);
   lumora::ShutdownSocket(phone);
   lumora::CloseSocket(phone);
   return timings;
@@ -115,8 +116,8 @@ Timings Measure(unsigned port, int commits, int long_commits, lumora::testing::P
 
 // For each of `commits` long commits on the phone's connection, the time
 // from the commit line leaving the phone to the whole text being in the edit.
-std::vector<double> MeasureLong(SocketHandle phone, int commits, lumora::testing::ProbeWindow& probe) {
-  const lumora::testing::LongDictation text = lumora::testing::MakeLongDictation();
+std::vector<double> MeasureLong(SocketHandle phone, int commits, int pieces, lumora::testing::ProbeWindow& probe) {
+  const lumora::testing::LongDictation text = lumora::testing::MakeLongDictation(pieces);
   const std::string line = "{\"type\":\"text\",\"content\":\"" + text.utf8 + "\"}\n";
   std::vector<double> times;
   for (int i = 0; i < commits; ++i) {
@@ -160,7 +161,11 @@ std::wstring SiblingPath(const wchar_t* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int commits = argc > 1 ? std::atoi(argv[1]) : 50;
+  const int commits = argc > 1 ? std::max(1, std::atoi(argv[1])) : 50;
+  // One long commit for every ten short ones, at least one.
+  const int long_commits = argc > 2 ? std::max(1, std::atoi(argv[2])) : std::max(1, commits / 10);
+  // The long commit's length in characters, in whole pieces of the text.
+  const int long_pieces = argc > 3 ? std::max(1, std::atoi(argv[3]) / 9) : 300;
   lumora::EnsureWinsock();
   lumora::testing::ProbeWindow probe;
   if (!probe.ready()) {
@@ -178,8 +183,6 @@ int main(int argc, char** argv) {
   lumora::SaveAppConfig(config);
   std::error_code ec;
   std::filesystem::remove(lumora::LogDirectory() / lumora::kLogFileName, ec);
-  // One long commit for every ten short ones, at least one.
-  const int long_commits = commits / 10 > 0 ? commits / 10 : 1;
   Timings program;
   {
     lumora::testing::ProgramRun run;
@@ -187,7 +190,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "the program did not start\n");
       return 1;
     }
-    program = Measure(static_cast<unsigned>(config.listen_port), commits, long_commits, probe);
+    program = Measure(static_cast<unsigned>(config.listen_port), commits, long_commits, long_pieces, probe);
     DWORD exit_code = 0;
     run.Close(&exit_code);
   }
@@ -203,7 +206,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "floor receiver did not start\n");
     return 1;
   }
-  const Timings floor = Measure(floor_port, commits, long_commits, probe);
+  const Timings floor = Measure(floor_port, commits, long_commits, long_pieces, probe);
   WaitForSingleObject(process.hProcess, 5000);
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
@@ -220,7 +223,8 @@ int main(int argc, char** argv) {
   std::printf("p90 ratio program/floor: %.2f\n",
               floor_p90 > 0 ? Percentile(program.first_character, 0.9) / floor_p90 : 0.0);
 
-  std::printf("\nlong commit (2,700 characters) to its last character, %d commits each (ms)\n", long_commits);
+  std::printf("\nlong commit (%d characters) to its last character, %d commits each (ms)\n", long_pieces * 9,
+              long_commits);
   std::printf("%-10s %8s %8s %8s\n", "receiver", "median", "p90", "n");
   row("program", program.long_commit);
   row("floor", floor.long_commit);

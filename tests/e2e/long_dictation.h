@@ -15,9 +15,10 @@ struct LongDictation {
   std::wstring utf16;
 };
 
-inline LongDictation MakeLongDictation() {
+// `pieces` of 9 characters each; the full text has 300.
+inline LongDictation MakeLongDictation(int pieces = 300) {
   LongDictation text;
-  for (int i = 0; i < 300; ++i) {
+  for (int i = 0; i < pieces; ++i) {
     const std::string n = std::to_string(i % 10);
     text.utf8 += "说话" + n + "\xF0\x9F\x98\x80" + "abcde";
     text.utf16 += L"说话" + std::wstring(n.begin(), n.end()) + L"\U0001F600" + L"abcde";

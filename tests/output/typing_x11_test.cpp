@@ -40,14 +40,19 @@ std::u32string LongDictation() {
 TEST(X11TypistTest, EveryCharacterArrivesExactlyUnderAnyLayout) {
   testing::XvfbServer server;
   ASSERT_TRUE(server.Start()) << "Xvfb did not start";
-  const std::u32string texts[] = {
+  std::vector<std::u32string> texts = {
       U"今天下午三点开会，请准时参加。",
       U"好的\U0001F600\U0001F44D",
       U"ASCII: a-Z 0~9 !@#$%^&*()_+[]{};':\",./<>?\\|`",
       U"中文 mixed with English, 还有 emoji \U0001F389\n第二行\t完",
-      LongDictation(),
   };
+  // The long text, which remaps every keycode many times over and waits out
+  // the cooldown each time, under the second layout only: it takes half a
+  // minute, and what the layout changes shows in the short texts.
   for (const char* layout : {"us", "de"}) {
+    if (std::string(layout) == "de") {
+      texts.push_back(LongDictation());
+    }
     SCOPED_TRACE(layout);
     const std::string command = "setxkbmap -display " + server.display() + " " + layout;
     ASSERT_EQ(std::system(command.c_str()), 0) << command;

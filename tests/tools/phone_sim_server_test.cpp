@@ -10,6 +10,7 @@
 
 #include "net/server.h"
 #include "tests/net/test_phone.h"
+#include "tests/tools/sim_run.h"
 #include "tools/phone_sim/session.h"
 
 namespace lumora {
@@ -17,22 +18,8 @@ namespace {
 
 using testing::EventRecorder;
 
-struct SimRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-SimRun RunSim(std::vector<std::string> args, const std::string& script = "") {
-  std::istringstream in(script);
-  std::ostringstream out;
-  std::ostringstream err;
-  SimRun run;
-  run.status = RunPhoneSim(args, in, out, err);
-  run.out = out.str();
-  run.err = err.str();
-  return run;
-}
+using testing::RunSim;
+using testing::SimRun;
 
 // Events without the peer text of the connect, which the simulator chooses.
 std::vector<std::string> Plain(std::vector<std::string> events) {

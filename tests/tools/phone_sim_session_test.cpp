@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "net/socket_platform.h"
+#include "tests/tools/sim_run.h"
 #include "tools/phone_sim/session.h"
 
 namespace lumora {
@@ -25,8 +26,9 @@ namespace {
 
 const std::string kWelcome = R"({"type":"welcome","server":"Parlino","version":"0.1.0","protocol":1})"
                              "\n";
-const std::string kNi = "你";
-const std::string kHao = "好";
+using testing::kHao;
+using testing::kNi;
+using testing::SimRun;
 
 // Accepts one connection on a free loopback port and runs `behaviour` on it in
 // a thread of its own; records every line the phone sent.
@@ -151,23 +153,11 @@ class FakePc {
   std::vector<std::string> received_;
 };
 
-struct SimRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
 SimRun RunAgainst(FakePc& pc, std::vector<std::string> options, const std::string& stdin_text = "") {
   std::vector<std::string> args = {"127.0.0.1", std::to_string(pc.Port())};
   args.insert(args.end(), options.begin(), options.end());
-  std::istringstream in(stdin_text);
-  std::ostringstream out;
-  std::ostringstream err;
-  SimRun run;
-  run.status = RunPhoneSim(args, in, out, err);
+  SimRun run = testing::RunSim(args, stdin_text);
   pc.Stop();
-  run.out = out.str();
-  run.err = err.str();
   return run;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/tools/sim_run.h"
 #include "tools/phone_sim/options.h"
 #include "tools/phone_sim/script.h"
 #include "tools/phone_sim/text.h"
@@ -15,8 +16,8 @@
 namespace lumora {
 namespace {
 
-const std::string kNi = "你";
-const std::string kHao = "好";
+using testing::kHao;
+using testing::kNi;
 const std::string kGrin = "\xF0\x9F\x98\x80";  // U+1F600
 
 TEST(Utf8Test, ValidityTable) {

@@ -21,7 +21,7 @@ using testing::FindMessageBox;
 using testing::ListBoxLines;
 using testing::WindowText;
 
-const HINSTANCE kInstance = GetModuleHandleW(nullptr);
+using testing::kInstance;
 
 std::wstring AsWide(const std::u16string& text) { return {text.begin(), text.end()}; }
 

@@ -29,7 +29,7 @@ using testing::ChildrenOf;
 using testing::ChildWindow;
 using testing::DialogScript;
 
-const HINSTANCE kInstance = GetModuleHandleW(nullptr);
+using testing::kInstance;
 
 // The picture's frame colour (res/make_images.sh): it reaches every edge.
 constexpr COLORREF kFrameColour = RGB(0x2B, 0x4F, 0xD8);

@@ -14,6 +14,9 @@
 
 namespace lumora::testing {
 
+// The module the dialogs are made from: the test program itself.
+inline const HINSTANCE kInstance = GetModuleHandleW(nullptr);
+
 // One child window as found on the screen, in client coordinates of its
 // dialog.
 struct ChildWindow {

@@ -31,10 +31,10 @@ using testing::FindThreadWindow;
 using testing::ListBoxLines;
 using testing::WindowText;
 
-const HINSTANCE kInstance = GetModuleHandleW(nullptr);
+using testing::kInstance;
 const std::wstring kNoAddress = L"（无可用网络接口）";
 
-AppConfig Unusual() {
+AppConfig UnusualForWelcome() {
   AppConfig config;
   config.listen_port = 50123;
   config.overlay_theme_color = OverlayThemeColor::Green;
@@ -45,19 +45,19 @@ AppConfig Unusual() {
   return config;
 }
 
-AppConfig Sentinel() {
+AppConfig SentinelForWelcome() {
   AppConfig config;
   config.listen_port = 1111;
   return config;
 }
 
-struct Outcome {
+struct WelcomeOutcome {
   bool returned = false;
-  AppConfig result = Sentinel();
+  AppConfig result = SentinelForWelcome();
 };
 
-Outcome RunOnboarding(DialogScript& script, const AppConfig& current = Unusual()) {
-  Outcome outcome;
+WelcomeOutcome RunOnboarding(DialogScript& script, const AppConfig& current = UnusualForWelcome()) {
+  WelcomeOutcome outcome;
   script.Start();
   outcome.returned = OnboardingDialog::Run(nullptr, kInstance, current, &outcome.result);
   EXPECT_TRUE(script.finished()) << script.failure();
@@ -285,17 +285,17 @@ TEST_F(OnboardingDialogTest, StartTakesAPortFrom1024To65535AndTheEnterChoice) {
           })
           .Click(kOnboardingSkipId);
     }
-    const Outcome outcome = RunOnboarding(script);
+    const WelcomeOutcome outcome = RunOnboarding(script);
     if (c.want_port) {
       ASSERT_TRUE(outcome.returned);
       // Only the port and the Enter choice: the rest passes through.
-      AppConfig want = Unusual();
+      AppConfig want = UnusualForWelcome();
       want.listen_port = *c.want_port;
       want.press_enter_on_commit = c.press_enter;
       EXPECT_EQ(outcome.result, want);
     } else {
       EXPECT_FALSE(outcome.returned);
-      EXPECT_EQ(outcome.result, Sentinel());
+      EXPECT_EQ(outcome.result, SentinelForWelcome());
     }
   }
 }

@@ -33,7 +33,7 @@ using testing::ChildWindow;
 using testing::PumpMessagesUntil;
 using testing::WindowText;
 
-const HINSTANCE kInstance = GetModuleHandleW(nullptr);
+using testing::kInstance;
 constexpr auto kPatience = std::chrono::milliseconds(5000);
 
 bool WaitFor(const std::function<bool()>& done) { return PumpMessagesUntil(done, kPatience); }

@@ -29,7 +29,7 @@ using testing::FindThreadWindow;
 using testing::WindowRectOf;
 using testing::WindowText;
 
-const HINSTANCE kInstance = GetModuleHandleW(nullptr);
+using testing::kInstance;
 
 // A record unlike the defaults in every field, so that a field that is lost
 // or reset shows.
