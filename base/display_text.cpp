@@ -8,9 +8,6 @@ namespace {
 constexpr char16_t kEllipsis = u'\u2026';
 constexpr char16_t kReplacement = u'\uFFFD';
 
-bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
 // Line breaks and tabs: in a one-line name they separate words.
 bool IsBlank(char16_t unit) {
   return unit == u' ' || (unit >= 0x09 && unit <= 0x0D) || unit == 0x85 || unit == 0x2028 || unit == 0x2029;

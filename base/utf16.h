@@ -18,4 +18,8 @@ std::u16string Utf8ToUtf16(std::string_view utf8);
 // And back: an unpaired surrogate becomes U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view utf16);
 
+// The two halves of a pair that stands for a code point past U+FFFF.
+inline bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+inline bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
 }  // namespace lumora

@@ -20,6 +20,11 @@ std::string WideToUtf8(std::wstring_view wide);
 // is 16 bits on Windows, so these only change the type.
 inline std::wstring AsWide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
 inline std::u16string AsU16(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
+// The same units as a Win32 string without a copy, valid while `text` is.
+static_assert(sizeof(wchar_t) == sizeof(char16_t));
+inline const wchar_t* WideChars(const std::u16string& text) {
+  return reinterpret_cast<const wchar_t*>(text.c_str());
+}
 
 // This program's full path; empty when it cannot be read whole.
 std::wstring ModulePath();

@@ -10,7 +10,8 @@
 #include "net/address_watch.h"
 
 namespace lumora {
-namespace {
+// Named, not anonymous: Impl's fields have this type, and Impl has linkage.
+namespace detail {
 
 // A registration from NotifyIpInterfaceChange or NotifyUnicastIpAddressChange,
 // cancelled with CancelMibChangeNotify2, which waits for a callback that is
@@ -37,7 +38,7 @@ class ScopedMibNotification {
   HANDLE handle_ = nullptr;
 };
 
-}  // namespace
+}  // namespace detail
 
 struct AddressWatch::Impl {
   explicit Impl(std::function<void()> callback) : on_change(std::move(callback)) {}
@@ -68,8 +69,8 @@ struct AddressWatch::Impl {
   std::mutex calls;
   // Declared last, so that they are cancelled first: no call reaches the
   // members above once they are gone.
-  ScopedMibNotification interfaces;
-  ScopedMibNotification addresses;
+  detail::ScopedMibNotification interfaces;
+  detail::ScopedMibNotification addresses;
 };
 
 AddressWatch::AddressWatch(std::function<void()> on_change)

@@ -179,9 +179,6 @@ KeyCode KeycodeOf(Display* display, std::initializer_list<KeySym> keysyms) {
   return 0;
 }
 
-bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
 // The text as ISO Latin-1 (what the target STRING means), or nothing when a
 // character lies beyond it. `utf8` is well formed: Utf16ToUtf8 made it.
 std::optional<std::string> ToLatin1(std::string_view utf8) {

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/utf16.h"
 #include "log/log.h"
 
 namespace lumora {
@@ -262,13 +263,6 @@ std::size_t TextInjector::InjectAll(const std::vector<KeyEvent>& events) {
   const std::vector<KeyEvent> rest(events.begin() + static_cast<std::ptrdiff_t>(taken), events.end());
   return taken + std::min(desktop_->InjectKeyEvents(rest), rest.size());
 }
-
-namespace {
-
-bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
-}  // namespace
 
 std::optional<HoldReason> TextInjector::TypeText(const std::u16string& text, bool& typed_any) {
   // Every unit as it is, surrogates and control characters included, in

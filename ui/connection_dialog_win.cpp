@@ -19,7 +19,7 @@ namespace lumora {
 
 namespace {
 
-constexpr DialogFrame kFrame{kConnectionDialogClass, L"Lumora语音输入 - IP 和端口"};
+constexpr DialogFrame kConnectionFrame{kConnectionDialogClass, L"Lumora语音输入 - IP 和端口"};
 
 // netsh adds a rule in well under a second; a copy that hangs must not hold
 // the box for ever.
@@ -27,8 +27,6 @@ constexpr DWORD kFixWaitMs = 15000;
 
 std::mutex g_runner_mutex;
 detail::ShellRunner g_runner;  // under g_runner_mutex; empty: ShellExecuteEx
-
-const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
 ShellOutcome RunWithShell(HWND owner, const ShellRequest& request) {
   SHELLEXECUTEINFOW info{};
@@ -117,7 +115,7 @@ void ShowAddressLines(HWND list, const std::vector<std::u16string>& lines) {
   SendMessageW(list, WM_SETREDRAW, FALSE, 0);
   SendMessageW(list, LB_RESETCONTENT, 0, 0);
   for (const std::u16string& line : lines) {
-    SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(line)));
+    SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(WideChars(line)));
   }
   SendMessageW(list, WM_SETREDRAW, TRUE, 0);
   InvalidateRect(list, nullptr, TRUE);
@@ -161,7 +159,7 @@ bool ConnectionDialog::Run(HWND owner, HINSTANCE instance, ConnectionSource sour
     first.shown.history = source.history();
   }
   ConnectionDialog dialog(instance, owner, std::move(source), std::move(first));
-  return RunDialogFrame(kFrame, dialog.controls_, owner, instance, &dialog);
+  return RunDialogFrame(kConnectionFrame, dialog.controls_, owner, instance, &dialog);
 }
 
 void ConnectionDialog::Show(const ConnectionView& view) {

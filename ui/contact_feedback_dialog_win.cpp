@@ -17,7 +17,7 @@ namespace lumora {
 
 namespace {
 
-constexpr DialogFrame kFrame{kContactDialogClass, L"Lumora语音输入 - 联系作者 & 问题反馈"};
+constexpr DialogFrame kContactFrame{kContactDialogClass, L"Lumora语音输入 - 联系作者 & 问题反馈"};
 
 }  // namespace
 
@@ -64,12 +64,12 @@ bool ContactFeedbackDialog::Run(HWND owner, HINSTANCE instance) {
   static std::atomic<bool> registered{false};
   RegisterDialogClass(registered, instance, kContactDialogClass, &ContactFeedbackDialog::WindowProc);
   ContactFeedbackDialog dialog(instance, owner);
-  return RunDialogFrame(kFrame, dialog.controls_, owner, instance, &dialog);
+  return RunDialogFrame(kContactFrame, dialog.controls_, owner, instance, &dialog);
 }
 
 void ContactFeedbackDialog::Paint() {
   const ScopedPaint paint(window());
-  const DialogBox box = controls_.BoxOf(kContactPictureId);
+  const LayoutBox box = controls_.BoxOf(kContactPictureId);
   if (image_ == nullptr || box.width < 1 || paint.dc() == nullptr) {
     return;
   }

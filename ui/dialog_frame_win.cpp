@@ -22,8 +22,6 @@ std::atomic<std::uint32_t> g_dpi_for_test{0};
 using SystemParametersInfoForDpiFn = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
 using AdjustWindowRectExForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
 
-static_assert(sizeof(wchar_t) == sizeof(char16_t));
-const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
 // The dialog font measured as the controls draw it, on a memory DC.
 class GdiTextMeasure final : public TextMeasure {
@@ -125,7 +123,7 @@ ControlClass ClassOf(const FormControl& control) {
 
 // A drop-down list is made as tall as it is when dropped: its closed box
 // and a row for each entry, with one to spare.
-std::int32_t WindowHeight(const FormControl& control, const DialogBox& box) {
+std::int32_t WindowHeight(const FormControl& control, const LayoutBox& box) {
   if (control.kind != ControlKind::DropList) {
     return box.height;
   }
@@ -270,10 +268,10 @@ void DialogControls::Create(HWND dialog, HINSTANCE instance) {
     if (kind.name == nullptr) {
       continue;  // drawn by the dialog
     }
-    const DialogBox& box = layout_.boxes[i];
+    const LayoutBox& box = layout_.boxes[i];
     const DWORD style = WS_CHILD | WS_VISIBLE | kind.style | (control.disabled ? WS_DISABLED : 0);
     HWND window = CreateWindowExW(
-        0, kind.name, Wide(control.text), style, box.x, box.y, box.width, WindowHeight(control, box), dialog,
+        0, kind.name, WideChars(control.text), style, box.x, box.y, box.width, WindowHeight(control, box), dialog,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), instance, nullptr);
     if (window == nullptr) {
       continue;
@@ -284,7 +282,7 @@ void DialogControls::Create(HWND dialog, HINSTANCE instance) {
       SendMessageW(window, EM_SETLIMITTEXT, kPortEditMaxDigits, 0);
     }
     for (const std::u16string& entry : control.entries) {
-      SendMessageW(window, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(entry)));
+      SendMessageW(window, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(WideChars(entry)));
     }
     windows_[i] = window;
   }
@@ -302,7 +300,7 @@ void DialogControls::LayOutAgain(std::uint32_t dpi, const RECT* suggested) {
     if (windows_[i] == nullptr) {
       continue;
     }
-    const DialogBox& box = layout_.boxes[i];
+    const LayoutBox& box = layout_.boxes[i];
     SendMessageW(windows_[i], WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
     SetWindowPos(windows_[i], nullptr, box.x, box.y, box.width, WindowHeight(form_.controls[i], box),
                  SWP_NOZORDER | SWP_NOACTIVATE);
@@ -340,7 +338,7 @@ void DialogControls::SetText(int id, std::u16string text) {
     }
     control.text = std::move(text);
     if (i < windows_.size() && windows_[i] != nullptr) {
-      SetWindowTextW(windows_[i], Wide(control.text));
+      SetWindowTextW(windows_[i], WideChars(control.text));
     }
     if (control.kind == ControlKind::Paragraph && dialog_ != nullptr) {
       LayOutAgain(DialogDpi(dialog_), nullptr);
@@ -349,7 +347,7 @@ void DialogControls::SetText(int id, std::u16string text) {
   }
 }
 
-DialogBox DialogControls::BoxOf(int id) const {
+LayoutBox DialogControls::BoxOf(int id) const {
   for (std::size_t i = 0; i < form_.controls.size() && i < layout_.boxes.size(); ++i) {
     if (form_.controls[i].id == id) {
       return layout_.boxes[i];

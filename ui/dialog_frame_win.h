@@ -84,7 +84,7 @@ class DialogControls {
   void SetText(int id, std::u16string text);
 
   // The box of the control `id` in the client area (empty when unknown).
-  DialogBox BoxOf(int id) const;
+  LayoutBox BoxOf(int id) const;
 
  private:
   Form form_;

@@ -21,12 +21,12 @@ struct DialogRect {
 };
 
 // A rectangle given by its corner and size.
-struct DialogBox {
+struct LayoutBox {
   std::int32_t x = 0;
   std::int32_t y = 0;
   std::int32_t width = 0;
   std::int32_t height = 0;
-  friend bool operator==(const DialogBox&, const DialogBox&) = default;
+  friend bool operator==(const LayoutBox&, const LayoutBox&) = default;
 };
 
 // An owner smaller than this either way is not a window to centre on: the
@@ -36,7 +36,7 @@ inline constexpr std::int32_t kMinOwnerSide = 200;
 inline constexpr DialogRect kFallbackWorkArea{0, 0, 1280, 800};
 
 struct DialogPlacement {
-  DialogBox window;    // outer rectangle on the screen
+  LayoutBox window;    // outer rectangle on the screen
   bool disable_owner;  // the owner is a real window, modal to the dialog
   friend bool operator==(const DialogPlacement&, const DialogPlacement&) = default;
 };

@@ -63,7 +63,7 @@ TextSize MeasureLines(const TextMeasure& measure, std::u16string_view shown) {
 
 // The size a control needs; a control that spans the dialog gives the least
 // width it can do with.
-DialogBox NaturalSize(const FormControl& control, const TextMeasure& measure, const Units& u) {
+LayoutBox NaturalSize(const FormControl& control, const TextMeasure& measure, const Units& u) {
   const std::u16string shown = ShownText(control.text, control.literal);
   const std::int32_t field_height = u.line() + u.px(kFieldInner);
   switch (control.kind) {
@@ -125,7 +125,7 @@ FormLayout LayOutForm(const Form& form, const TextMeasure& measure, std::uint32_
   const Units u(measure, dpi);
   const std::vector<FormControl>& controls = form.controls;
   const std::size_t count = controls.size();
-  std::vector<DialogBox> sizes(count);
+  std::vector<LayoutBox> sizes(count);
   for (std::size_t i = 0; i < count; ++i) {
     sizes[i] = NaturalSize(controls[i], measure, u);
   }
@@ -195,7 +195,7 @@ FormLayout LayOutForm(const Form& form, const TextMeasure& measure, std::uint32_
   };
   for (std::size_t i = 0; i < count; ++i) {
     const FormControl& control = controls[i];
-    DialogBox box = sizes[i];
+    LayoutBox box = sizes[i];
     switch (control.place) {
       case Place::FieldLabel:
         start_row(control);
@@ -203,7 +203,7 @@ FormLayout LayOutForm(const Form& form, const TextMeasure& measure, std::uint32_
         box.y = row_top;
         if (is_field_row(i)) {
           // Label and field centred on one line.
-          DialogBox field = sizes[i + 1];
+          LayoutBox field = sizes[i + 1];
           const std::int32_t height = std::max(box.height, field.height);
           box.y = row_top + (height - box.height) / 2;
           field.x = margin_x + field_x;
@@ -238,7 +238,7 @@ FormLayout LayOutForm(const Form& form, const TextMeasure& measure, std::uint32_
         }
         // At the right edge; a control before it that spans the width gives
         // way.
-        DialogBox& before = layout.boxes[i - 1];
+        LayoutBox& before = layout.boxes[i - 1];
         if (Stretches(controls[i - 1].kind)) {
           box.x = margin_x + width - box.width;
           before.width = std::max(box.x - gap_x - before.x, 0);

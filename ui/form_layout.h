@@ -75,7 +75,7 @@ struct Form {
 };
 
 struct FormLayout {
-  std::vector<DialogBox> boxes;  // one per control, in the client area
+  std::vector<LayoutBox> boxes;  // one per control, in the client area
   std::int32_t client_width = 0;
   std::int32_t client_height = 0;
 };

@@ -10,7 +10,7 @@ namespace lumora {
 
 namespace {
 
-constexpr DialogFrame kFrame{kOnboardingDialogClass, L"Lumora语音输入 - 欢迎"};
+constexpr DialogFrame kOnboardingFrame{kOnboardingDialogClass, L"Lumora语音输入 - 欢迎"};
 
 // The server starts after the dialog, on the port chosen in it: the check
 // is of what will be, the firewall and the network.
@@ -30,7 +30,7 @@ bool OnboardingDialog::Run(HWND owner, HINSTANCE instance, const AppConfig& curr
                            PortTrial try_port) {
   static std::atomic<bool> registered{false};
   OnboardingDialog dialog(instance, owner, current, std::move(try_port), LookAtWelcome(current));
-  return dialog.RunModal(kFrame, registered, result);
+  return dialog.RunModal(kOnboardingFrame, registered, result);
 }
 
 void OnboardingDialog::Show(const ConnectionView& view) {

@@ -11,7 +11,7 @@ namespace lumora {
 
 namespace {
 
-constexpr DialogFrame kFrame{kSettingsDialogClass, L"Lumora语音输入 - 设置"};
+constexpr DialogFrame kSettingsFrame{kSettingsDialogClass, L"Lumora语音输入 - 设置"};
 
 // The value at the list's selection, or `fallback` without one.
 template <typename Enum>
@@ -31,7 +31,7 @@ bool SettingsDialog::Run(HWND owner, HINSTANCE instance, const AppConfig& curren
                          PortTrial try_port) {
   static std::atomic<bool> registered{false};
   SettingsDialog dialog(instance, owner, current, std::move(try_port));
-  return dialog.RunModal(kFrame, registered, result);
+  return dialog.RunModal(kSettingsFrame, registered, result);
 }
 
 void SettingsDialog::FillControls() {

@@ -86,14 +86,14 @@ std::vector<NamedForm> AllForms() {
            ConnectionForm(u"heading " + check, check, u"line\nline\nline\nline\nline\nline\nline")}};
 }
 
-bool Overlap(const DialogBox& a, const DialogBox& b) {
+bool Overlap(const LayoutBox& a, const LayoutBox& b) {
   return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
 }
 
 // What the control needs so that its text and Windows' own parts of it
 // (check box, arrow, borders) show whole, reckoned generously low: room for
 // the text and the least chrome any Windows version draws.
-void ExpectRoom(const FormControl& control, const DialogBox& box, const TextMeasure& font,
+void ExpectRoom(const FormControl& control, const LayoutBox& box, const TextMeasure& font,
                 std::uint32_t dpi) {
   const auto s = [dpi](std::int32_t n) { return ScaleForDpi(n, dpi); };
   const std::int32_t line = font.LineHeight();
@@ -166,7 +166,7 @@ TEST(FormLayoutTest, NothingIsCutOrOverlapsAtAnyTextSizeDpiOrFont) {
           ASSERT_EQ(layout.boxes.size(), controls.size());
           for (std::size_t i = 0; i < controls.size(); ++i) {
             SCOPED_TRACE("control " + std::to_string(i));
-            const DialogBox& box = layout.boxes[i];
+            const LayoutBox& box = layout.boxes[i];
             ExpectRoom(controls[i], box, font, dpi);
             EXPECT_TRUE(box.x >= 0 && box.y >= 0 && box.x + box.width <= layout.client_width &&
                         box.y + box.height <= layout.client_height)
@@ -176,7 +176,7 @@ TEST(FormLayoutTest, NothingIsCutOrOverlapsAtAnyTextSizeDpiOrFont) {
             }
             // A field shares its label's row.
             if (controls[i].place == Place::Field) {
-              const DialogBox& label = layout.boxes[i - 1];
+              const LayoutBox& label = layout.boxes[i - 1];
               EXPECT_LE(label.x + label.width, box.x);
               EXPECT_NEAR(2 * label.y + label.height, 2 * box.y + box.height, 2);
             }
@@ -204,7 +204,7 @@ TEST(FormLayoutTest, BiggerTextMakesABiggerDialog) {
 TEST(FormLayoutTest, ALongTitleWidensTheDialogAndCentredControlsStayCentred) {
   const FormLayout layout = LayOutForm(ContactForm(), ModelFont(12, 55), 96, 1000);
   EXPECT_EQ(layout.client_width, 1000);
-  for (const DialogBox& box : layout.boxes) {
+  for (const LayoutBox& box : layout.boxes) {
     EXPECT_NEAR(2 * box.x + box.width, layout.client_width, 1);
   }
 }

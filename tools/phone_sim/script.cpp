@@ -11,8 +11,6 @@ namespace {
 // A sleep longer than a day is a typo, not a plan.
 constexpr unsigned kMaxSleepMs = 24u * 60u * 60u * 1000u;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
 std::string_view TrimLeft(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) {
     text.remove_prefix(1);

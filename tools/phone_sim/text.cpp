@@ -3,11 +3,6 @@
 #include "base/utf8.h"
 
 namespace lumora {
-namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-}  // namespace
 
 bool IsValidUtf8(std::string_view text) {
   std::size_t pos = 0;

@@ -11,6 +11,9 @@ namespace lumora {
 
 bool IsValidUtf8(std::string_view text);
 
+// A blank between words of a script line or a sentence: space or tab.
+inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
 // The texts a speech recogniser would report while `sentence` is being said,
 // each one longer than the last and the last the whole sentence (without
 // surrounding blanks). A sentence with blanks grows a word at a time; one
