@@ -82,52 +82,67 @@ std::vector<std::string> Rendered(const std::vector<TrayMenuItem>& items) {
 
 std::string Id(std::uint32_t command) { return " #" + std::to_string(command); }
 
-TEST(TrayMenuTest, ItemsOrderChecksAndRecentTexts) {
-  AppConfig config;
-  config.auto_start = false;
-  config.press_enter_on_commit = true;
-  config.use_clipboard_paste = true;
-  config.overlay_theme_color = OverlayThemeColor::Blue;
-  config.overlay_position = OverlayPosition::BottomRight;
-  const std::vector<OutputReport> recent = {
-      Report("鱼 & 熊掌\r\n二者不可得兼", true),
-      Report("typed"),
-      Report(std::string(20, 'x') + "一二三四五六七八九十" + "\xF0\x9F\x98\x80"),
+// The item of `command`, in the menu or a submenu.
+const TrayMenuItem* Find(const std::vector<TrayMenuItem>& items, std::uint32_t command) {
+  for (const TrayMenuItem& item : items) {
+    const TrayMenuItem* found = item.command == command ? &item : Find(item.submenu, command);
+    if (found != nullptr) {
+      return found;
+    }
+  }
+  return nullptr;
+}
+
+TEST(TrayMenuTest, ChecksFollowTheSettingsAndShowInfoIsTheOnlyDefault) {
+  for (const bool on : {false, true}) {
+    SCOPED_TRACE(on);
+    AppConfig config;
+    config.auto_start = on;
+    config.press_enter_on_commit = !on;
+    config.use_clipboard_paste = on;
+    config.overlay_theme_color = on ? OverlayThemeColor::Purple : OverlayThemeColor::White;
+    config.overlay_position = on ? OverlayPosition::BottomRight : OverlayPosition::Center;
+    const std::vector<TrayMenuItem> items = TrayMenuItems(config, {});
+    const auto checked = [&](std::uint32_t command) {
+      const TrayMenuItem* item = Find(items, command);
+      EXPECT_TRUE(item != nullptr && item->checkable) << command;
+      return item != nullptr && item->checked;
+    };
+    EXPECT_EQ(checked(kTrayCommandAutoStart), on);
+    EXPECT_EQ(checked(kTrayCommandPressEnter), !on);
+    EXPECT_EQ(checked(kTrayCommandClipboardPaste), on);
+    for (std::uint32_t i = 0; i <= static_cast<std::uint32_t>(OverlayThemeColor::Purple); ++i) {
+      EXPECT_EQ(checked(kTrayCommandThemeBase + i), i == static_cast<std::uint32_t>(config.overlay_theme_color));
+    }
+    for (std::uint32_t i = 0; i <= static_cast<std::uint32_t>(OverlayPosition::BottomRight); ++i) {
+      EXPECT_EQ(checked(kTrayCommandPositionBase + i), i == static_cast<std::uint32_t>(config.overlay_position));
+    }
+    std::vector<std::string> defaults;
+    for (const std::string& line : Rendered(items)) {
+      if (line.ends_with(" bold")) {
+        defaults.push_back(line);
+      }
+    }
+    EXPECT_EQ(defaults.size(), 1u);
+    EXPECT_TRUE(Find(items, kTrayCommandShowInfo)->is_default);
+  }
+}
+
+TEST(TrayMenuTest, ARecentTextIsOneLineCutWholeWithItsAmpersandShownAndMarkedWhenHeld) {
+  const struct {
+    OutputReport report;
+    std::string label;
+  } cases[] = {
+      // A lone "&" would mark an access key.
+      {Report("鱼 & 熊掌\r\n二者不可得兼", true), "（未输入）鱼 && 熊掌 二者不可得兼"},
+      {Report("typed"), "typed"},
+      // The cut never splits the emoji.
+      {Report(std::string(20, 'x') + "一二三四五六七八九十" + "\xF0\x9F\x98\x80"),
+       std::string(20, 'x') + "一二三四五六七八九…"},
   };
-  const auto theme = [&](int i) { return Id(kTrayCommandThemeBase + i) + (i == 4 ? " [x]" : " [ ]"); };
-  const auto position = [&](int i) { return Id(kTrayCommandPositionBase + i) + (i == 4 ? " [x]" : " [ ]"); };
-  const std::vector<std::string> want = {
-      "最近的文字",
-      // A lone "&" would mark an access key; the cut never splits the emoji.
-      "  （未输入）鱼 && 熊掌 二者不可得兼" + Id(kTrayCommandRecentBase),
-      "  typed" + Id(kTrayCommandRecentBase + 1),
-      "  " + std::string(20, 'x') + "一二三四五六七八九…" + Id(kTrayCommandRecentBase + 2),
-      "---",
-      "设置..." + Id(kTrayCommandSettings),
-      "显示 IP 和端口..." + Id(kTrayCommandShowInfo) + " bold",
-      "---",
-      "开机自启动" + Id(kTrayCommandAutoStart) + " [ ]",
-      "提交时按 Enter" + Id(kTrayCommandPressEnter) + " [x]",
-      "使用剪贴板粘贴（兼容模式）" + Id(kTrayCommandClipboardPaste) + " [x]",
-      "主题颜色",
-      "  白" + theme(0),
-      "  粉" + theme(1),
-      "  绿" + theme(2),
-      "  黄" + theme(3),
-      "  蓝" + theme(4),
-      "  紫" + theme(5),
-      "悬浮窗位置",
-      "  居中" + position(0),
-      "  左上" + position(1),
-      "  右上" + position(2),
-      "  左下" + position(3),
-      "  右下" + position(4),
-      "---",
-      "联系作者 && 问题反馈..." + Id(kTrayCommandContact),
-      "---",
-      "退出" + Id(kTrayCommandExit),
-  };
-  EXPECT_EQ(Rendered(TrayMenuItems(config, recent)), want);
+  for (const auto& c : cases) {
+    EXPECT_EQ(RecentTextLabel(c.report), c.label);
+  }
 }
 
 TEST(TrayMenuTest, RecentTextsFromNoneToMoreThanTheMenuHolds) {
