@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 
 namespace lumora {
@@ -148,7 +149,11 @@ X11Typist::X11Typist(DisplayConnection display, std::vector<std::uint8_t> spare,
       plan_(spare, cooldown),
       spare_(spare.size()),
       keysyms_per_keycode_(keysyms_per_keycode),
-      cooldown_(cooldown) {}
+      cooldown_(cooldown) {
+  for (const std::uint8_t keycode : spare) {
+    is_spare_[keycode] = true;
+  }
+}
 
 X11Typist::~X11Typist() {
   std::this_thread::sleep_until(last_press_ + cooldown_);
@@ -191,7 +196,9 @@ bool X11Typist::TypeThroughSpares(std::u32string_view keysyms) {
       Map(keycode, keysym);
     }
     // The new mapping is the server's before the first press reaches it.
-    XSync(display_.get(), False);
+    if (!chunk.remaps.empty()) {
+      XSync(display_.get(), False);
+    }
     for (const std::uint8_t keycode : chunk.presses) {
       Press(keycode);
     }
@@ -203,7 +210,49 @@ bool X11Typist::TypeThroughSpares(std::u32string_view keysyms) {
   return true;
 }
 
+std::unordered_map<std::uint32_t, X11Typist::LayoutKey> X11Typist::LayoutKeys() {
+  std::unordered_map<std::uint32_t, LayoutKey> keys;
+  XkbStateRec state{};
+  if (XkbGetState(display_.get(), XkbUseCoreKbd, &state) != Success) {
+    return keys;
+  }
+  XkbDescPtr xkb = XkbGetMap(display_.get(), XkbAllClientInfoMask, XkbUseCoreKbd);
+  if (xkb == nullptr) {
+    return keys;
+  }
+  // What the client will apply besides our Shift: the locked modifiers (Num
+  // Lock, say), but not Caps Lock, which is released for the text.
+  const unsigned locked = state.locked_mods & ~static_cast<unsigned>(LockMask);
+  // Without Shift first: a character on two keys is typed with the one that
+  // needs no Shift.
+  for (const bool shift : {false, true}) {
+    const unsigned mods = XkbBuildCoreState(locked | (shift ? ShiftMask : 0u), state.group);
+    for (int keycode = xkb->min_key_code; keycode <= xkb->max_key_code; ++keycode) {
+      // A spare keycode's keysym is ours for the moment, and the plan may
+      // remap it.
+      if (is_spare_[static_cast<std::size_t>(keycode)]) {
+        continue;
+      }
+      unsigned consumed = 0;
+      KeySym keysym = NoSymbol;
+      if (XkbTranslateKeyCode(xkb, static_cast<KeyCode>(keycode), mods, &consumed, &keysym) &&
+          keysym >= 0x20 && keysym <= 0xFF && keysym != 0x7F) {
+        keys.try_emplace(static_cast<std::uint32_t>(keysym), LayoutKey{static_cast<std::uint8_t>(keycode), shift});
+      }
+    }
+  }
+  XkbFreeKeyboard(xkb, 0, True);
+  return keys;
+}
+
 std::size_t X11Typist::Type(std::u32string_view text) {
+  // The layout is read again for every text that could use it: the user may
+  // have switched it since the last one.
+  const bool latin = std::any_of(text.begin(), text.end(), [](char32_t c) { return c >= 0x20 && c <= 0xFF; });
+  const std::unordered_map<std::uint32_t, LayoutKey> layout =
+      latin ? LayoutKeys() : std::unordered_map<std::uint32_t, LayoutKey>();
+  const KeyCode shift = latin ? XKeysymToKeycode(display_.get(), XK_Shift_L) : 0;
+  bool layout_pressed = false;  // and not yet waited for
   std::size_t typed = 0;
   std::u32string run;      // keysyms for the spare keycodes, up to the next key
   std::size_t in_run = 0;  // the code points the run stands for
@@ -228,6 +277,22 @@ std::size_t X11Typist::Type(std::u32string_view text) {
       ++typed;
       continue;
     }
+    if (const auto on_layout = layout.find(static_cast<std::uint32_t>(c));
+        on_layout != layout.end() && (!on_layout->second.shift || shift != 0)) {
+      if (!flush()) {
+        return typed;
+      }
+      if (on_layout->second.shift) {
+        XTestFakeKeyEvent(display_.get(), shift, True, CurrentTime);
+      }
+      Press(on_layout->second.keycode);
+      if (on_layout->second.shift) {
+        XTestFakeKeyEvent(display_.get(), shift, False, CurrentTime);
+      }
+      layout_pressed = true;
+      ++typed;
+      continue;
+    }
     ++in_run;
     // Other control characters type nothing, and must not become keys.
     if (const std::uint32_t keysym = KeysymForCodePoint(c); keysym != 0) {
@@ -235,6 +300,9 @@ std::size_t X11Typist::Type(std::u32string_view text) {
     }
   }
   flush();
+  if (layout_pressed) {
+    XSync(display_.get(), False);
+  }
   return typed;
 }
 

@@ -3,12 +3,17 @@
 // Typing into whatever window has the X keyboard focus, exactly, whatever
 // the user's layout or input method: XTest presses of spare keycodes mapped
 // for the moment to the characters' keysyms (KeymapPlan keeps to the
-// cooldown), Enter, Tab and Backspace as the keys they are.
+// cooldown), Enter, Tab and Backspace as the keys they are. Characters of
+// Latin-1 that the layout has on a key at its current group, alone or with
+// Shift, are typed with that key: no remapping, so no cooldown to wait out
+// and no keymap change for every client to read again.
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "output/keymap_plan.h"
@@ -76,10 +81,20 @@ class X11Typist {
   void Map(std::uint8_t keycode, std::uint32_t keysym);
   void Press(std::uint8_t keycode);
   bool TypeThroughSpares(std::u32string_view keysyms);
+  // A key of the layout that gives a character as it is now.
+  struct LayoutKey {
+    std::uint8_t keycode;
+    bool shift;
+  };
+  // The layout's keys for the printable Latin-1 characters, by keysym (the
+  // code point), at the current group and locked modifiers; empty when XKB
+  // cannot tell.
+  std::unordered_map<std::uint32_t, LayoutKey> LayoutKeys();
 
   DisplayConnection display_;
   KeymapPlan plan_;
   std::size_t spare_;
+  std::array<bool, 256> is_spare_{};
   int keysyms_per_keycode_;
   std::chrono::milliseconds cooldown_;
   std::chrono::steady_clock::time_point last_press_{};

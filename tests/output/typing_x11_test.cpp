@@ -64,6 +64,11 @@ TEST(X11TypistTest, EveryCharacterArrivesExactlyUnderAnyLayout) {
       const std::unique_ptr<X11Typist> typist = X11Typist::Open(server.display().c_str());
       ASSERT_NE(typist, nullptr);
       EXPECT_GT(typist->spare_keycodes(), 0u);
+      // Characters the layout has, with Shift or without, take no spare keycode.
+      const std::u32string on_layout = U"Hello, World 42";
+      EXPECT_EQ(typist->Type(on_layout), on_layout.size());
+      want += on_layout;
+      EXPECT_EQ(testing::Keymap(server.display()), before) << "a character of the layout was remapped";
       for (const std::u32string& text : texts) {
         EXPECT_EQ(typist->Type(text), text.size());
         want += text;
