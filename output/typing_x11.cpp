@@ -237,7 +237,8 @@ std::unordered_map<std::uint32_t, X11Typist::LayoutKey> X11Typist::LayoutKeys() 
       KeySym keysym = NoSymbol;
       if (XkbTranslateKeyCode(xkb, static_cast<KeyCode>(keycode), mods, &consumed, &keysym) &&
           keysym >= 0x20 && keysym <= 0xFF && keysym != 0x7F) {
-        keys.try_emplace(static_cast<std::uint32_t>(keysym), LayoutKey{static_cast<std::uint8_t>(keycode), shift});
+        keys.try_emplace(static_cast<std::uint32_t>(keysym),
+                         LayoutKey{static_cast<std::uint8_t>(keycode), shift});
       }
     }
   }

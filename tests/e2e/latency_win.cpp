@@ -72,7 +72,8 @@ bool WaitForFirstCharacter(lumora::testing::ProbeWindow& probe, Clock::time_poin
   return true;
 }
 
-std::vector<double> MeasureLong(SocketHandle phone, int commits, int pieces, lumora::testing::ProbeWindow& probe);
+std::vector<double> MeasureLong(SocketHandle phone, int commits, int pieces,
+                                lumora::testing::ProbeWindow& probe);
 
 struct Timings {
   std::vector<double> first_character;
@@ -116,7 +117,8 @@ Timings Measure(unsigned port, int commits, int long_commits, int long_pieces,
 
 // For each of `commits` long commits on the phone's connection, the time
 // from the commit line leaving the phone to the whole text being in the edit.
-std::vector<double> MeasureLong(SocketHandle phone, int commits, int pieces, lumora::testing::ProbeWindow& probe) {
+std::vector<double> MeasureLong(SocketHandle phone, int commits, int pieces,
+                                lumora::testing::ProbeWindow& probe) {
   const lumora::testing::LongDictation text = lumora::testing::MakeLongDictation(pieces);
   const std::string line = "{\"type\":\"text\",\"content\":\"" + text.utf8 + "\"}\n";
   std::vector<double> times;

@@ -143,12 +143,11 @@ TEST(SettingsDialogQtTest, ConfirmsOnlyAPortFrom1024To65535ThatTheProgramCouldBi
   const Act cancel = Click(kSettingsCancelId);
   const std::u16string bad = PortWarningText();
   const Case cases[] = {
-      {"empty", u"", ok, bad, {}, {}},
+      // Which texts are ports is ParsePortText's rule, tested there; one
+      // that is not stands for them all.
       {"below 1024", u"1023", ok, bad, {}, {}},
-      {"above 65535", u"65536", ok, bad, {}, {}},
       {"taken by another program", u"50002", ok, DialogPortTakenText(kTaken), {kTaken}, {}},
       {"a free port", u"50000", ok, {}, {50000}, 50000},
-      {"full-width digits", u"５００００", ok, {}, {50000}, 50000},
       {"no sixth digit, no letter", u"6553a59", ok, {}, {65535}, 65535},
       {"Enter in the edit confirms", u"50001", Press(Qt::Key_Return), {}, {50001}, 50001},
       {"cancel", u"50000", cancel, {}, {}, {}},
