@@ -11,6 +11,7 @@
 // X's None (0) would turn TargetBlock::None into nonsense; 0 stands for it.
 #undef None
 
+#include <algorithm>
 #include <climits>
 #include <initializer_list>
 #include <string_view>
@@ -590,8 +591,12 @@ std::size_t X11Desktop::TypeUnicode(const std::vector<KeyEvent>& events, std::si
   Display* d = display_.get();
   // Caps Lock would turn the typed letters into capitals (clients apply it
   // to a keysym that has cases): unlocked for the text, locked again after.
+  // A text with nothing it could change (most Chinese) spares the round trip.
+  const bool has_case =
+      std::any_of(text.begin(), text.end(), [](char32_t c) { return !CapsLockCannotChange(c); });
   XkbStateRec state{};
-  const bool caps_locked = XkbGetState(d, XkbUseCoreKbd, &state) == Success && (state.locked_mods & LockMask);
+  const bool caps_locked =
+      has_case && XkbGetState(d, XkbUseCoreKbd, &state) == Success && (state.locked_mods & LockMask);
   if (caps_locked) {
     XkbLockModifiers(d, XkbUseCoreKbd, LockMask, 0);
     XSync(d, False);

@@ -1,6 +1,7 @@
 #include "output/keymap_plan.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace lumora {
 
@@ -15,6 +16,27 @@ std::uint32_t KeysymForCodePoint(char32_t code_point) {
   // Latin-1's keysyms are the characters themselves; X defines every other
   // Unicode character's keysym as its code point with 0x01000000 set.
   return value <= 0xFF ? value : 0x01000000 | value;
+}
+
+bool CapsLockCannotChange(char32_t c) {
+  if (c < 0x80) {
+    return !((c >= U'A' && c <= U'Z') || (c >= U'a' && c <= U'z'));
+  }
+  const std::pair<char32_t, char32_t> caseless[] = {
+      {0x2000, 0x206F},    // general punctuation: dashes, quotes, the ellipsis
+      {0x3000, 0x9FFF},    // CJK punctuation, kana, Bopomofo, CJK characters
+      {0xAC00, 0xD7A3},    // Hangul syllables
+      {0xF900, 0xFAFF},    // CJK compatibility characters
+      {0xFF01, 0xFF20},    // full-width punctuation and digits (not its letters)
+      {0x1F000, 0x1FAFF},  // emoji and pictographs
+      {0x20000, 0x3FFFF},  // the rarer CJK characters
+  };
+  for (const auto& [first, last] : caseless) {
+    if (c >= first && c <= last) {
+      return true;
+    }
+  }
+  return false;
 }
 
 KeymapPlan::KeymapPlan(std::vector<std::uint8_t> spare, std::chrono::milliseconds cooldown)

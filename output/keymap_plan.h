@@ -23,6 +23,12 @@ namespace lumora {
 // what no keysym types: control characters, surrogates, beyond U+10FFFF.
 std::uint32_t KeysymForCodePoint(char32_t code_point);
 
+// True for what certainly has no case, so that Caps Lock cannot change it
+// when a client looks its keysym up: ASCII other than letters, CJK
+// characters and punctuation, kana, Hangul, general punctuation, emoji.
+// False for the rest, the letters of every script among them.
+bool CapsLockCannotChange(char32_t code_point);
+
 // The keysyms a keycode is mapped to, and the presses that type a run of
 // them, in order. The remaps come first and may wait: none of them before
 // `not_before`.

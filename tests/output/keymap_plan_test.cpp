@@ -37,6 +37,18 @@ TEST(KeysymForCodePointTest, Table) {
   }
 }
 
+TEST(CapsLockCannotChangeTest, Table) {
+  const std::pair<char32_t, bool> cases[] = {
+      {U'中', true}, {U'，', true}, {U'。', true},  {U'…', true},   {U'？', true}, {U'\U0001F600', true},
+      {U'7', true},  {U' ', true},  {U'!', true},   {U'a', false},  {U'Z', false}, {U'é', false},
+      {U'Ω', false}, {U'д', false}, {U'Ａ', false}, {U'ａ', false},
+  };
+  for (const auto& [code_point, caseless] : cases) {
+    EXPECT_EQ(CapsLockCannotChange(code_point), caseless)
+        << std::hex << static_cast<std::uint32_t>(code_point);
+  }
+}
+
 // Steps of one plan on three spare keycodes, 30 ms cooldown: each text is
 // planned at `at` ms and typed at once, chunk by chunk, each chunk's presses
 // done at the later of `at` and its not_before.
