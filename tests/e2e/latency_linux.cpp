@@ -300,21 +300,6 @@ Wakeups CountWakeups(pid_t pid, std::chrono::seconds watch) {
   return wakeups;
 }
 
-// The whole core keymap, to compare before and after.
-std::vector<KeySym> CoreKeymap(Display* display) {
-  int min = 0;
-  int max = 0;
-  XDisplayKeycodes(display, &min, &max);
-  int per = 0;
-  KeySym* keysyms = XGetKeyboardMapping(display, static_cast<KeyCode>(min), max - min + 1, &per);
-  if (keysyms == nullptr) {
-    return {};
-  }
-  std::vector<KeySym> map(keysyms, keysyms + (max - min + 1) * per);
-  XFree(keysyms);
-  return map;
-}
-
 // Whether the keymap is the session's own again (both receivers gave their
 // keycodes back) within `timeout`, looked at again on each of XKB's news of a
 // change. Xlib takes up XKB on every connection, and the server then sends
@@ -328,7 +313,7 @@ bool WaitForKeymap(Display* display, const std::vector<KeySym>& original, std::c
       XEvent event;
       XNextEvent(display, &event);
     }
-    if (CoreKeymap(display) == original) {
+    if (lumora::testing::Keymap(display) == original) {
       return true;
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -366,7 +351,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   const lumora::DisplayConnection watch(XOpenDisplay(server.display().c_str()));
-  const std::vector<KeySym> original_keymap = CoreKeymap(watch.get());
+  const std::vector<KeySym> original_keymap = lumora::testing::Keymap(watch.get());
   KeyReader reader;
   if (!reader.Open(server.display())) {
     std::fprintf(stderr, "the reader window did not open\n");

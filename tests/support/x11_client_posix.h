@@ -128,16 +128,24 @@ inline std::optional<std::string> Convert(Display* d, Window window, const char*
   return bytes;
 }
 
-inline std::vector<KeySym> Keymap(const std::string& name) {
-  const X11Connection display(XOpenDisplay(name.c_str()));
+// The whole core keymap, to compare before and after.
+inline std::vector<KeySym> Keymap(Display* display) {
   int min = 0;
   int max = 0;
-  XDisplayKeycodes(display.get(), &min, &max);
+  XDisplayKeycodes(display, &min, &max);
   int per = 0;
-  KeySym* keysyms = XGetKeyboardMapping(display.get(), static_cast<KeyCode>(min), max - min + 1, &per);
+  KeySym* keysyms = XGetKeyboardMapping(display, static_cast<KeyCode>(min), max - min + 1, &per);
+  if (keysyms == nullptr) {
+    return {};
+  }
   std::vector<KeySym> map(keysyms, keysyms + (max - min + 1) * per);
   XFree(keysyms);
   return map;
+}
+
+inline std::vector<KeySym> Keymap(const std::string& name) {
+  const X11Connection display(XOpenDisplay(name.c_str()));
+  return Keymap(display.get());
 }
 
 inline bool CapsLocked(Display* d) {
